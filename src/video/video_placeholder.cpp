@@ -1,0 +1,1 @@
+// Filled in as this subsystem grows.
