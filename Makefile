@@ -6,7 +6,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 CMAKE_QUIET := -DCMAKE_MESSAGE_LOG_LEVEL=WARNING -Wno-dev
 
-.PHONY: run test bench build format deps-run deps-test deps-bench clean
+.PHONY: run test bench build install package format deps-run deps-test deps-bench clean
 
 deps-run:
 	@sh scripts/install-deps.sh run
@@ -36,6 +36,14 @@ test: deps-test $(TEST_DIR)/CMakeCache.txt
 bench: deps-bench $(RELEASE_DIR)/CMakeCache.txt
 	@cmake --build $(RELEASE_DIR) -j$(JOBS) > $(RELEASE_DIR)/build.log 2>&1 || (cat $(RELEASE_DIR)/build.log; exit 1)
 	@sh bench/run.sh $(RELEASE_DIR)
+
+PREFIX ?= /usr/local
+
+install: build
+	@cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+package: build
+	@cd $(RELEASE_DIR) && cpack -G DEB >/dev/null && ls -1 $$(pwd)/*.deb
 
 format:
 	@clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')

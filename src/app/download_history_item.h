@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QMetaType>
 #include <QUuid>
 
 #include <optional>
@@ -21,6 +22,8 @@ struct DownloadHistoryItem {
 
     bool operator==(const DownloadHistoryItem &other) const = default;
 };
+
+Q_DECLARE_METATYPE(DownloadHistoryItem)
 
 // The stored form: a JSON array of objects with the keys id, name, path, date, result and
 // message. The id is written upper-case; the date is seconds since 2001-01-01 00:00:00 UTC.

@@ -2,19 +2,49 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
+class QSystemTrayIcon;
 class QTabWidget;
 
-// The one window of the program: the two tabs, Yandex Disk first.
+// The tabs of the window, in order.
+enum class AppSection { Yandex, Video };
+
+// The one window of the program: the Yandex Disk tab first, the video tab second. Closing
+// it while something downloads keeps the program running (in the tray, or minimised where
+// the desktop has no tray); closing it when idle quits.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    MainWindow(QWidget *yandexView, QWidget *videoView, QWidget *parent = nullptr);
 
     static constexpr int kMinimumWidth = 700;
     static constexpr int kMinimumHeight = 620;
 
     QTabWidget *tabs() const { return m_tabs; }
+    AppSection selectedSection() const;
+    void setSelectedSection(AppSection section);
+
+    // Tells whether anything is under way on either side; asked when the window closes.
+    void setBusyCheck(std::function<bool()> isBusy) { m_isBusy = std::move(isBusy); }
+    // Used where the desktop's tray is unavailable (and by tests).
+    void setTrayAvailable(bool available) { m_trayAvailable = available; }
+
+    // Shows the window again and brings it to the front (tray click, second start).
+    void bringToFront(const QString &activationToken = QString());
+
+signals:
+    // Closed while idle: the program should end.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void ensureTrayIcon();
+
     QTabWidget *m_tabs = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    std::function<bool()> m_isBusy;
+    bool m_trayAvailable;
 };

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+class ElidedLabel;
+class QAction;
+class QToolButton;
+
+// The save-folder row: folder icon, the path (cut in the middle) and a menu to open or
+// change the folder. "Изменить папку…" follows setChangeDisabled; opening always works.
+class DestinationRow : public QWidget {
+    Q_OBJECT
+public:
+    explicit DestinationRow(QWidget *parent = nullptr);
+
+    void setPath(const QString &path);
+    void setChangeDisabled(bool disabled);
+
+    QAction *openAction() const { return m_open; }
+    QAction *chooseAction() const { return m_choose; }
+    QToolButton *menuButton() const { return m_menuButton; }
+
+signals:
+    void openRequested();
+    void chooseRequested();
+
+private:
+    ElidedLabel *m_path;
+    QToolButton *m_menuButton;
+    QAction *m_open;
+    QAction *m_choose;
+};

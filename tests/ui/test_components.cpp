@@ -1,0 +1,180 @@
+#include "support/test_main.h"
+#include "ui/components/destination_row.h"
+#include "ui/components/disclosure_header.h"
+#include "ui/components/elided_label.h"
+#include "ui/components/history_section.h"
+#include "ui/components/transfer_status_view.h"
+#include "ui/icons.h"
+#include "ui/theme.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+QList<DownloadHistoryItem> historyOf(int n)
+{
+    QList<DownloadHistoryItem> items;
+    for (int i = 0; i < n; ++i)
+        items.append({QUuid::createUuid(), QStringLiteral("Запись %1").arg(i), "/tmp",
+                      QDateTime::currentDateTimeUtc(), DownloadHistoryItem::Result(i % 3),
+                      QStringLiteral("Готово")});
+    return items;
+}
+
+int visibleDividers(const QWidget &section)
+{
+    int n = 0;
+    for (const QFrame *f : section.findChildren<QFrame *>())
+        if (f->frameShape() == QFrame::HLine)
+            ++n;
+    return n;
+}
+
+}  // namespace
+
+class TestComponents : public QObject {
+    Q_OBJECT
+
+private slots:
+    void historySectionShowsAtMostTheLimit()
+    {
+        HistorySection section(5);
+        section.setExpanded(true);
+        section.show();
+
+        section.setItems(historyOf(3));
+        QCOMPARE(section.rows().size(), 3);
+        QCOMPARE(visibleDividers(section), 2);
+        QCOMPARE(section.header()->trailingText(), QStringLiteral("3"));
+        QVERIFY(section.footerText()->text().isEmpty());
+        QVERIFY(section.clearButton()->isVisible());
+        QVERIFY(!section.placeholder()->isVisible());
+
+        section.setItems(historyOf(8));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(section.rows().size(), 5);
+        QCOMPARE(visibleDividers(section), 4);
+        QCOMPARE(section.header()->trailingText(), QStringLiteral("8"));
+        QCOMPARE(section.footerText()->text(), QStringLiteral("Показаны последние 5 из 8"));
+
+        section.setItems({});
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(section.rows().size(), 0);
+        QVERIFY(section.header()->trailingText().isEmpty());
+        QVERIFY(!section.clearButton()->isVisible());
+        QVERIFY(section.placeholder()->isVisible());
+        QCOMPARE(section.placeholder()->text(),
+                 QStringLiteral("Здесь появятся завершённые и неудачные загрузки"));
+    }
+
+    void historySectionPassesTheRightEntry()
+    {
+        HistorySection section(5);
+        const auto items = historyOf(4);
+        section.setItems(items);
+        QSignalSpy reveal(&section, &HistorySection::revealRequested);
+        QSignalSpy remove(&section, &HistorySection::removeRequested);
+        QSignalSpy clear(&section, &HistorySection::clearRequested);
+        QSignalSpy expanded(&section, &HistorySection::expandedChanged);
+
+        const QList<QAction *> menu = section.rows().at(2)->findChild<QToolButton *>()->menu()->actions();
+        QCOMPARE(menu.first()->text(), QStringLiteral("Показать в папке"));
+        QCOMPARE(menu.last()->text(), QStringLiteral("Удалить из истории"));
+        menu.first()->trigger();
+        menu.last()->trigger();
+        QCOMPARE(reveal.size(), 1);
+        QCOMPARE(reveal.first().first().value<DownloadHistoryItem>().id, items.at(2).id);
+        QCOMPARE(remove.first().first().value<DownloadHistoryItem>().id, items.at(2).id);
+
+        section.clearButton()->click();
+        QCOMPARE(clear.size(), 1);
+        QVERIFY(!section.isExpanded());
+        QTest::mouseClick(section.header(), Qt::LeftButton);
+        QVERIFY(section.isExpanded());
+        QCOMPARE(expanded.size(), 1);
+    }
+
+    void statusViewShowsOnlyWhatItHas()
+    {
+        TransferStatusView view(Theme::blue());
+        view.show();
+        view.setState(std::nullopt, false, QStringLiteral("Готов"), QString());
+        QVERIFY(!view.bar()->isVisible());
+        QVERIFY(!view.spinner()->isVisible());
+        QVERIFY(!view.detailLabel()->isVisible());
+        QVERIFY(!view.errorLabel()->isVisible());
+
+        view.setState(0.0, true, QStringLiteral("Идёт"), QStringLiteral("Скачано: 1 МБ"));
+        QVERIFY(view.bar()->isVisible());  // a present progress of 0 is an empty bar
+        QCOMPARE(view.bar()->value(), 0);
+        QVERIFY(!view.spinner()->isVisible());
+        QVERIFY(view.detailLabel()->isVisible());
+
+        view.setState(std::nullopt, true, QStringLiteral("Идёт"), QString(), QString());
+        QVERIFY(view.spinner()->isVisible());
+        QVERIFY(!view.errorLabel()->isVisible());
+
+        view.resize(300, 400);
+        view.setState(0.5, false, QStringLiteral("Ошибка"), QString(),
+                      QStringLiteral("один\nдва\nтри\nчетыре"));
+        QVERIFY(view.errorLabel()->isVisible());
+        QCOMPARE(view.bar()->value(), 500);
+        const QString shown = view.errorLabel()->shownText();
+        QCOMPARE(shown.count(u'\n'), 2);
+        QVERIFY(!shown.contains(QStringLiteral("четыре")) || shown.contains(QChar(0x2026)));
+    }
+
+    void destinationRowKeepsOpeningWhenChangeIsDisabled()
+    {
+        DestinationRow row;
+        QSignalSpy open(&row, &DestinationRow::openRequested);
+        QSignalSpy choose(&row, &DestinationRow::chooseRequested);
+        row.setChangeDisabled(true);
+        QVERIFY(row.openAction()->isEnabled());
+        QVERIFY(!row.chooseAction()->isEnabled());
+        row.openAction()->trigger();
+        row.chooseAction()->trigger();
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(choose.size(), 0);
+        row.setChangeDisabled(false);
+        row.chooseAction()->trigger();
+        QCOMPARE(choose.size(), 1);
+        QCOMPARE(row.chooseAction()->text(), QStringLiteral("Изменить папку…"));
+    }
+
+    void everyNamedIconIsBundled()
+    {
+        QVERIFY(Icons::exists(QStringLiteral("AppIcon")));
+        const QStringList names = QDir(QStringLiteral(":/icons")).entryList({"*.svg"});
+        QVERIFY(names.size() >= 20);
+        for (const char *name :
+             {"externaldrive.fill", "play.rectangle.fill", "folder.fill", "folder",
+              "folder.badge.gearshape", "ellipsis.circle", "ellipsis", "clock.arrow.circlepath",
+              "checkmark.circle.fill", "exclamationmark.triangle.fill", "xmark.circle.fill",
+              "trash", "link", "arrow.down.to.line.compact", "pause.fill", "play.fill",
+              "stop.fill", "slider.horizontal.3", "video.fill", "waveform"}) {
+            QVERIFY2(Icons::exists(QString::fromLatin1(name)), name);
+            // Drawn in the asked colour: some pixel carries it.
+            const QImage img =
+                Icons::pixmap(QString::fromLatin1(name), Theme::green(), 24).toImage();
+            bool coloured = false;
+            for (int y = 0; y < img.height() && !coloured; ++y)
+                for (int x = 0; x < img.width() && !coloured; ++x)
+                    coloured = img.pixelColor(x, y).alpha() > 200
+                               && img.pixelColor(x, y).rgb() == Theme::green().rgb();
+            QVERIFY2(coloured, name);
+        }
+    }
+};
+
+TOVRIN_TEST(TestComponents);
+#include "test_components.moc"
