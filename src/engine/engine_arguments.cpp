@@ -1,0 +1,55 @@
+#include "engine/engine_arguments.h"
+
+#include "engine/process_runner.h"
+
+namespace EngineArguments {
+
+QStringList accessModeArguments(VideoAccessMode mode)
+{
+    switch (mode) {
+    case VideoAccessMode::Standard:
+        return {};
+    case VideoAccessMode::YouTubeEmbedded:
+        return {QStringLiteral("--extractor-args"),
+                QStringLiteral("youtube:player_client=web_embedded")};
+    case VideoAccessMode::YouTubeMobile:
+        return {QStringLiteral("--extractor-args"), QStringLiteral("youtube:player_client=mweb")};
+    }
+    return {};
+}
+
+QStringList analysis(const QString &link, VideoAccessMode mode)
+{
+    QStringList args{QStringLiteral("--dump-single-json"), QStringLiteral("--no-playlist"),
+                     QStringLiteral("--no-warnings")};
+    args << accessModeArguments(mode) << link;
+    return args;
+}
+
+QString progressTemplate()
+{
+    return QStringLiteral("download:") + kProgressMarker
+        + QStringLiteral("%(progress.downloaded_bytes)s|%(progress.total_bytes)s|"
+                         "%(progress.total_bytes_estimate)s");
+}
+
+QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
+{
+    QStringList args{QStringLiteral("--newline"), QStringLiteral("--no-playlist")};
+    args << (run.kind == DownloadRun::Kind::SingleStep ? QStringLiteral("--no-overwrites")
+                                                       : QStringLiteral("--no-warnings"));
+    if (engine.knowsProgressDelta())
+        args << QStringLiteral("--progress-delta") << QStringLiteral("0.5");
+    args << QStringLiteral("--progress-template") << progressTemplate();
+    args << QStringLiteral("--format") << run.format;
+    args << QStringLiteral("--output") << run.output;
+    args << run.extraArguments << run.link;
+    if (run.kind == DownloadRun::Kind::SingleStep && run.extractAudioWithFFmpegIn) {
+        args << QStringLiteral("--extract-audio") << QStringLiteral("--audio-format")
+             << QStringLiteral("m4a") << QStringLiteral("--ffmpeg-location")
+             << *run.extractAudioWithFFmpegIn;
+    }
+    return args;
+}
+
+}  // namespace EngineArguments

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "engine/engine_version.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// How the engine is asked to reach YouTube; each mode adds its arguments to the analysis and,
+// once it has worked, to every later download of that link.
+enum class VideoAccessMode { Standard, YouTubeEmbedded, YouTubeMobile };
+
+// The one place that builds the engine's command lines. The program runs the engine in exactly
+// two ways: an analysis that prints one JSON document, and downloads that print progress lines
+// in the program's own template.
+namespace EngineArguments {
+
+QStringList accessModeArguments(VideoAccessMode mode);
+
+// "--dump-single-json" "--no-playlist" "--no-warnings", the mode's arguments, the link last.
+QStringList analysis(const QString &link, VideoAccessMode mode);
+
+// "download:" + the progress marker + downloaded|total|estimated bytes.
+QString progressTemplate();
+
+// Output template for a single-step download; the id is bounded because the generic
+// extractor uses a whole file name as the id.
+inline constexpr QLatin1StringView kOutputTemplate{"%(title)s [%(id).64B].%(ext)s"};
+
+struct DownloadRun {
+    enum class Kind {
+        SingleStep,  // one run for the whole file: "--no-overwrites"
+        Track,       // one track of a separate video and sound download: "--no-warnings"
+    };
+    Kind kind = Kind::SingleStep;
+    QString format;                 // "--format" selector
+    QString output;                 // "--output" path or template
+    QStringList extraArguments;     // publication item and access mode, before the link
+    QString link;
+    // A single-step sound download converts to m4a only when FFmpeg was found: its folder.
+    std::optional<QString> extractAudioWithFFmpegIn;
+};
+
+// The download command line. Options the engine build does not know are left out (an older
+// packaged engine has no "--progress-delta"; the runner then throttles progress itself).
+QStringList download(const DownloadRun &run, const EngineCapabilities &engine);
+
+}  // namespace EngineArguments

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "app/platform/clock.h"
+#include "app/platform/preferences.h"
+#include "engine/engine_locator.h"
+#include "engine/tool_installer.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QThread;
+
+// Makes sure an engine is usable before the first analysis of each run of the program: installs
+// or refreshes it when due, at most one install at a time (every caller that arrives meanwhile
+// waits for the same one), and publishes readiness and install progress on the UI thread. Owned
+// by the video side's model; lives and is used on the UI thread.
+class EnginePreparation : public QObject {
+    Q_OBJECT
+public:
+    // `systemCandidates`: package-manager engines tried after the installed and legacy ones.
+    EnginePreparation(ToolInstaller installer, Preferences &prefs, const Clock &clock,
+                      QStringList systemCandidates = systemEngineCandidates(),
+                      QObject *parent = nullptr);
+    // A running install is cancelled and waited for (a cancelled install stops promptly).
+    ~EnginePreparation() override;
+
+    const ToolInstaller &installer() const { return m_installer; }
+    // The first usable engine executable: installed, legacy, then the package-manager ones.
+    std::optional<QString> existingExecutable() const;
+    bool requiresFastEngineInstall() const { return m_installer.requiresInstall(); }
+    bool needsRefresh() const;
+
+    bool engineReady() const { return m_ready; }
+    // 0…1 while an install runs, none otherwise.
+    std::optional<double> installProgress() const { return m_progress; }
+    bool refreshCompleted() const { return m_refreshCompleted; }
+    bool isPreparing() const { return m_thread != nullptr; }
+    // Engine runs hold a lease from here so that a refresh never swaps a folder in use.
+    ToolFolderUsage &folderUsage() { return m_usage; }
+
+    // The status line to show while a preparation starts.
+    QString startingStatus() const;
+
+    // Prepares the engine when due (always, when forced, unless one is running) and calls
+    // `done` with whether an engine is usable, on this object's thread and never before this
+    // call returns. Never fails: a failed install leaves an older or package-manager engine in
+    // use and is tried again by the next call. `done` is dropped if `context` is gone.
+    void prepare(bool forceRefresh, QObject *context, std::function<void(bool ready)> done);
+
+signals:
+    void engineReadyChanged(bool ready);
+    void installProgressChanged();
+    // After each install attempt (not after the quick "nothing is due" answers).
+    void preparationFinished(bool ready, bool refreshed);
+
+private:
+    struct Waiter {
+        QPointer<QObject> context;
+        std::function<void(bool)> done;
+    };
+    void startInstall();
+    void installEnded(const Result<InstallResult> &result);
+    void setReady(bool ready);
+    void setProgress(std::optional<double> progress);
+    void answerLater(QObject *context, std::function<void(bool)> done, bool ready);
+
+    ToolInstaller m_installer;
+    Preferences &m_prefs;
+    const Clock &m_clock;
+    QStringList m_systemCandidates;
+    ToolFolderUsage m_usage;
+    CancelToken m_cancel;
+    QThread *m_thread = nullptr;
+    std::vector<Waiter> m_waiters;
+    bool m_ready = false;
+    bool m_refreshCompleted = false;
+    std::optional<double> m_progress;
+};

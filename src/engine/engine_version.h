@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDate>
+#include <QHash>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+
+// What the program knows about one engine build: the date its version names. Builds are
+// dated ("2023.03.04", nightly "2025.11.12.232853"); options arrive with dated releases.
+struct EngineCapabilities {
+    std::optional<QDate> version;  // none: unknown, treated as old
+
+    // "--progress-delta" first shipped in the 2024.04.09 release.
+    bool knowsProgressDelta() const { return version && *version >= QDate(2024, 4, 9); }
+    // Seconds between progress lines that the program itself enforces (0: the engine does).
+    double ownProgressIntervalSeconds() const { return knowsProgressDelta() ? 0.0 : 0.5; }
+};
+
+// Reads the date from the engine's "--version" answer; nothing when it is not dated.
+std::optional<QDate> parseEngineVersion(const QString &output);
+
+// Asks each engine executable for its version once and remembers the answer in memory. The
+// file's size and modification time are part of the key, so a refreshed build at the same
+// path is asked again. Thread-safe; capabilities() blocks, so call it off the UI thread.
+// Owned by the video side's model and shared with its jobs.
+class EngineVersionProbe {
+public:
+    EngineCapabilities capabilities(const QString &executable);
+
+    static constexpr double kProbeTimeoutSeconds = 30;
+
+private:
+    std::mutex m_mutex;
+    QHash<QString, std::optional<QDate>> m_known;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// One entry of a zip archive made for a test: a file, a folder or a link, with any name at all
+// (absolute and ".." names included, which no well-behaved tool would write).
+struct ZipEntry {
+    enum class Type { File, Folder, Symlink, Hardlink };
+    QString name;
+    QByteArray data;   // file contents
+    int mode = 0644;
+    Type type = Type::File;
+    QString linkTarget;
+
+    static ZipEntry file(const QString &name, const QByteArray &data, int mode = 0644)
+    {
+        return {name, data, mode, Type::File, {}};
+    }
+    static ZipEntry folder(const QString &name) { return {name, {}, 0755, Type::Folder, {}}; }
+    static ZipEntry symlink(const QString &name, const QString &target)
+    {
+        return {name, {}, 0777, Type::Symlink, target};
+    }
+    static ZipEntry hardlink(const QString &name, const QString &target)
+    {
+        return {name, {}, 0644, Type::Hardlink, target};
+    }
+};
+
+// Writes the entries as a zip archive (stored, not compressed, unless `compress`).
+QByteArray buildZip(const QList<ZipEntry> &entries, bool compress = false);
+
+// A release of a stand-in engine: a zip with the executable script at its top level and a
+// helper folder beside it, the way the real build is laid out.
+QByteArray engineZip(const QString &executableName, const QByteArray &marker);
