@@ -1,0 +1,43 @@
+#include "video/video_progress.h"
+
+#include "engine/process_runner.h"
+
+#include <QStringList>
+
+namespace {
+
+// A field the engine does not know comes out as a placeholder ("NA"); fractions and negative
+// counts are not byte counts either.
+std::optional<qint64> readCount(const QString &piece)
+{
+    const QString text = piece.trimmed();
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<VideoProgressSnapshot> parseProgressLine(const QString &line)
+{
+    const qsizetype marker = line.indexOf(kProgressMarker);
+    if (marker < 0)
+        return std::nullopt;
+    const QStringList pieces = line.mid(marker + kProgressMarker.size()).split(u'|');
+    if (pieces.size() != 3)
+        return std::nullopt;
+    const std::optional<qint64> downloaded = readCount(pieces.at(0));
+    if (!downloaded)
+        return std::nullopt;
+    VideoProgressSnapshot snapshot;
+    snapshot.downloadedBytes = *downloaded;
+    const std::optional<qint64> total = readCount(pieces.at(1));
+    const std::optional<qint64> estimate = readCount(pieces.at(2));
+    if (total && *total > 0)
+        snapshot.totalBytes = total;
+    else if (estimate && *estimate > 0)
+        snapshot.totalBytes = estimate;
+    return snapshot;
+}

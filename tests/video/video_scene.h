@@ -1,0 +1,187 @@
+#pragma once
+
+#include "app/platform/curl_http_client.h"
+#include "app/platform/locations.h"
+#include "engine/engine_preparation.h"
+#include "engine/release_tool.h"
+#include "engine/tool_installer.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/fake_preferences.h"
+#include "support/fixture_server.h"
+#include "video/download_model.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <signal.h>
+
+// Separate downloads and temporary folders, so a test can tell what a job left where.
+class SceneLocations final : public Locations {
+public:
+    QString downloadsFolder;
+    QString tempFolder;
+    QString supportFolder;
+    QString downloads() const override { return downloadsFolder; }
+    QString home() const override { return downloadsFolder; }
+    QString temp() const override { return tempFolder; }
+    QString applicationSupport() const override { return supportFolder; }
+};
+
+// A DownloadModel over a stand-in engine installed where the program installs its own, marked
+// as refreshed today (so no test touches a network unless it asks for a refresh, which then
+// meets a loopback feed that answers 404). Each test writes the engine's behaviour as shell.
+struct VideoScene {
+    QTemporaryDir dir;
+    FixtureServer feed;
+    CurlHttpClient http;
+    FakePreferences prefs;
+    FakeClock clock;
+    FakeDesktopServices desktop;
+    SceneLocations locations;
+    std::unique_ptr<EnginePreparation> engine;
+    std::unique_ptr<DownloadModel> model;
+    QString engineLog;
+
+    explicit VideoScene(QStringList ffmpegCandidates = {QStringLiteral("/usr/bin/ffmpeg")})
+    {
+        locations.downloadsFolder = dir.filePath("downloads");
+        locations.tempFolder = dir.filePath("tmp");
+        locations.supportFolder = dir.filePath("support");
+        QDir().mkpath(locations.downloadsFolder);
+        QDir().mkpath(locations.tempFolder);
+        engineLog = dir.filePath("engine-calls.log");
+        clock.wall = QDateTime::currentDateTimeUtc();
+
+        InstallerSetup setup;
+        setup.feedBaseUrl = QUrl(feed.baseUrl());
+        setup.supportFolder = locations.supportFolder;
+        setup.tempFolder = locations.tempFolder;
+        setup.http = &http;
+        ToolInstaller installer(engineReleaseTool(), setup);
+        QDir().mkpath(installer.toolDirectory());
+        prefs.setValue(installer.tool().digestKey, QString(64, u'a'));
+        prefs.setValue(installer.tool().lastRefreshKey, clock.wall);
+        engine = std::make_unique<EnginePreparation>(installer, prefs, clock, QStringList{});
+        setEngine(QStringLiteral("exit 0"));
+
+        DownloadModelOptions options;
+        options.ffmpegCandidates = std::move(ffmpegCandidates);
+        options.refreshIntervalMs = 100;
+        model = std::make_unique<DownloadModel>(
+            DownloadModel::Services{prefs, clock, locations, desktop, *engine}, options);
+    }
+
+    ~VideoScene()
+    {
+        model.reset();
+        engine.reset();
+    }
+
+    QString enginePath() const { return engine->installer().installedExecutable(); }
+
+    // The engine answers "--version" with a current build date, logs every other call's
+    // arguments (one line per call), knows its "--output" and "--format" values as $out and
+    // $fmt, then runs `body`.
+    void setEngine(const QString &body) const { writeScript(enginePath(), engineScript(body)); }
+
+    QString engineScript(const QString &body) const
+    {
+        return QStringLiteral("#!/bin/sh\n"
+                              "if [ \"$1\" = \"--version\" ]; then echo 2025.11.12; exit 0; fi\n"
+                              "echo \"$*\" >> '%1'\n"
+                              "out=''; fmt=''; prev=''\n"
+                              "for a in \"$@\"; do\n"
+                              "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; esac\n"
+                              "  prev=\"$a\"\n"
+                              "done\n")
+                   .arg(engineLog)
+            + body + u'\n';
+    }
+
+    static void writeScript(const QString &path, const QString &text)
+    {
+        QFile file(path + QStringLiteral(".new"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        QFile::setPermissions(file.fileName(), QFile::ReadOwner | QFile::WriteOwner
+                                                   | QFile::ExeOwner);
+        // Replaced by rename: a running copy of the old script keeps its own file.
+        QVERIFY(::rename(QFile::encodeName(file.fileName()).constData(),
+                         QFile::encodeName(path).constData())
+                == 0);
+    }
+
+    QStringList engineCalls() const
+    {
+        QFile file(engineLog);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    QStringList downloadsEntries() const
+    {
+        return QDir(locations.downloadsFolder)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QStringList tempEntries() const
+    {
+        return QDir(locations.tempFolder)
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    static bool isZombie(int pid)
+    {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close > 0 && text.mid(close + 2, 1) == "Z";
+    }
+
+    // Whether a process whose id the script wrote into `pidFile` still runs.
+    static bool processAlive(const QString &pidFile)
+    {
+        QFile file(pidFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray pid = file.readAll().trimmed();
+        bool ok = false;
+        const int id = pid.toInt(&ok);
+        // A zombie is not running: the stand-in's parent reaps it, the group is gone.
+        return ok && id > 0 && ::kill(id, 0) == 0 && !isZombie(id);
+    }
+};
+
+// One engine document with a single video: `formats` is the JSON array text.
+inline QByteArray videoDocument(const QString &id, const QString &title, const QString &formats)
+{
+    return QStringLiteral("{\"id\":\"%1\",\"title\":\"%2\",\"formats\":%3}")
+        .arg(id, title, formats)
+        .toUtf8();
+}
+
+// A video-only H.264 MP4 format and an m4a sound format: the picker offers a merged option.
+inline QString mergeableFormats()
+{
+    return QStringLiteral(
+        "[{\"format_id\":\"v1\",\"ext\":\"mp4\",\"height\":720,\"vcodec\":\"avc1.64001f\","
+        "\"acodec\":\"none\",\"tbr\":1000},"
+        "{\"format_id\":\"a1\",\"ext\":\"m4a\",\"vcodec\":\"none\",\"acodec\":\"mp4a.40.2\","
+        "\"abr\":128}]");
+}
+
+// One MP4 format with both tracks: the picker offers a direct option.
+inline QString combinedFormats()
+{
+    return QStringLiteral("[{\"format_id\":\"18\",\"ext\":\"mp4\",\"height\":360,"
+                          "\"vcodec\":\"avc1\",\"acodec\":\"mp4a.40.2\"}]");
+}
