@@ -6,7 +6,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 CMAKE_QUIET := -DCMAKE_MESSAGE_LOG_LEVEL=WARNING -Wno-dev
 
-.PHONY: run test bench build install package format deps-run deps-test deps-bench clean
+.PHONY: run test bench build install package screenshots format deps-run deps-test deps-bench clean
 
 deps-run:
 	@sh scripts/install-deps.sh run
@@ -36,6 +36,10 @@ test: deps-test $(TEST_DIR)/CMakeCache.txt
 bench: deps-bench $(RELEASE_DIR)/CMakeCache.txt
 	@cmake --build $(RELEASE_DIR) -j$(JOBS) > $(RELEASE_DIR)/build.log 2>&1 || (cat $(RELEASE_DIR)/build.log; exit 1)
 	@sh bench/run.sh $(RELEASE_DIR)
+
+screenshots: deps-test $(TEST_DIR)/CMakeCache.txt
+	@cmake --build $(TEST_DIR) --target tovrin_screenshots -j$(JOBS) > $(TEST_DIR)/build.log 2>&1 || (cat $(TEST_DIR)/build.log; exit 1)
+	@QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 $(TEST_DIR)/tests/ui/tovrin_screenshots build/screenshots
 
 PREFIX ?= /usr/local
 

@@ -1,13 +1,27 @@
+#include "app/platform/curl_http_client.h"
 #include "app/platform/preference_keys.h"
+#include "app/platform/settings_preferences.h"
+#include "app/platform/system_clock.h"
+#include "app/platform/system_locations.h"
+#include "engine/engine_preparation.h"
+#include "engine/process_group_registry.h"
+#include "engine/release_tool.h"
+#include "engine/tool_installer.h"
 #include "ui/icons.h"
 #include "ui/main_window.h"
+#include "ui/quit_signals.h"
 #include "ui/single_instance.h"
+#include "ui/system_desktop_services.h"
+#include "ui/video_download_view.h"
+#include "ui/yandex_download_view.h"
+#include "video/download_model.h"
+#include "yandex/download_manager.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QLibraryInfo>
 #include <QTranslator>
 
+// The only place that creates the real services and hands them to the models.
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -27,11 +41,38 @@ int main(int argc, char *argv[])
                             QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
 
-    MainWindow window(new QLabel(QStringLiteral("Яндекс Диск")), new QLabel(QStringLiteral("Видео")));
+    SettingsPreferences preferences;
+    SystemClock clock;
+    SystemLocations locations;
+    SystemDesktopServices desktop;
+    CurlHttpClient http;
+    ProcessGroupRegistry processGroups;
+    QuitSignals quitSignals;
+
+    DownloadManager yandexManager({http, preferences, clock, locations, desktop});
+
+    InstallerSetup installerSetup;
+    installerSetup.feedBaseUrl = QUrl(QString(kReleaseFeedBaseUrl));
+    installerSetup.supportFolder = locations.applicationSupport();
+    installerSetup.tempFolder = locations.temp();
+    installerSetup.http = &http;
+    EnginePreparation engine(ToolInstaller(engineReleaseTool(), installerSetup), preferences,
+                             clock);
+    DownloadModelOptions videoOptions;
+    videoOptions.processGroups = &processGroups;
+    DownloadModel videoModel({preferences, clock, locations, desktop, engine}, videoOptions);
+
+    MainWindow window(new YandexDownloadView(yandexManager), new VideoDownloadView(videoModel));
+    desktop.setWindow(&window);
     window.setWindowIcon(Icons::appIcon());
+    window.setBusyCheck([&] { return !yandexManager.canStart() || videoModel.isBusy(); });
     QObject::connect(&window, &MainWindow::quitRequested, &app, &QApplication::quit);
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &MainWindow::bringToFront);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // Nothing the program started may outlive it.
+    processGroups.endAll();
+    return status;
 }

@@ -52,7 +52,8 @@ private slots:
         QCOMPARE(result.response->finalUrl, QUrl(server.url("/end")));
         // The headers are those of the last answer of the chain, not of a redirect.
         QVERIFY(!result.response->header("Location"));
-        QCOMPARE(server.requests("/end").value(0).header("User-Agent"), QByteArray("Tovrin-Test/1"));
+        QCOMPARE(server.requests("/end").value(0).header("User-Agent"),
+                 QByteArray("Tovrin-Test/1"));
     }
 
     void redirectLimitAndForeignSchemesAreRefused()
@@ -119,14 +120,18 @@ private slots:
             body[i] = char(i * 7);
         server.serveBytes("/file.bin", body);
         server.serveBytes("/missing-page", "<html>gone</html>");
-        server.script("/missing-page", {FixtureServer::Fault{.status = 404, .body = "<html>gone</html>"}});
+        server.script("/missing-page",
+                      {FixtureServer::Fault{.status = 404, .body = "<html>gone</html>"}});
         CurlHttpClient client;
 
         const QString path = dir.filePath("file.bin");
         QList<QPair<qint64, qint64>> reports;
         const HttpResult result = client.download(
             requestFor(server.url("/file.bin")), path,
-            [&](qint64 written, qint64 total) { reports.append({written, total}); }, CancelToken());
+            [&](qint64 written, qint64 total) {
+                reports.append({written, total});
+            },
+            CancelToken());
         QVERIFY(result.ok());
         QCOMPARE(result.response->status, 200);
         QVERIFY(result.response->body.isEmpty());
@@ -140,8 +145,8 @@ private slots:
 
         // An error page is never written into the file; the caller still gets its text.
         const QString errorPath = dir.filePath("error.bin");
-        const HttpResult missing = client.download(requestFor(server.url("/missing-page")),
-                                                   errorPath, {}, CancelToken());
+        const HttpResult missing =
+            client.download(requestFor(server.url("/missing-page")), errorPath, {}, CancelToken());
         QVERIFY(missing.ok());
         QCOMPARE(missing.response->status, 404);
         QCOMPARE(missing.response->body, QByteArray("<html>gone</html>"));
@@ -160,7 +165,8 @@ private slots:
         server.serveBytes("/secure", "secret");
 
         CurlHttpClient systemTrust;
-        const HttpResult refused = systemTrust.get(requestFor(server.url("/secure")), CancelToken());
+        const HttpResult refused =
+            systemTrust.get(requestFor(server.url("/secure")), CancelToken());
         QVERIFY(!refused.ok());
         QCOMPARE(refused.error.kind, NetworkErrorKind::Tls);
         QCOMPARE(server.requestCount("/secure"), 0);
@@ -177,17 +183,28 @@ private slots:
         QTest::addColumn<long>("osErrno");
         QTest::addColumn<NetworkErrorKind>("kind");
         QTest::addColumn<bool>("transient");
-        QTest::newRow("time-out") << int(CURLE_OPERATION_TIMEDOUT) << 0L << NetworkErrorKind::TimedOut << true;
-        QTest::newRow("unknown host") << int(CURLE_COULDNT_RESOLVE_HOST) << 0L << NetworkErrorKind::CannotFindHost << true;
-        QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << long(ECONNREFUSED) << NetworkErrorKind::CannotConnect << true;
-        QTest::newRow("network down") << int(CURLE_COULDNT_CONNECT) << long(ENETUNREACH) << NetworkErrorKind::NotConnected << true;
-        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << 0L << NetworkErrorKind::ConnectionLost << true;
-        QTest::newRow("short body") << int(CURLE_PARTIAL_FILE) << 0L << NetworkErrorKind::ConnectionLost << true;
-        QTest::newRow("empty answer") << int(CURLE_GOT_NOTHING) << 0L << NetworkErrorKind::ConnectionLost << true;
-        QTest::newRow("certificate") << int(CURLE_PEER_FAILED_VERIFICATION) << 0L << NetworkErrorKind::Tls << false;
-        QTest::newRow("scheme") << int(CURLE_UNSUPPORTED_PROTOCOL) << 0L << NetworkErrorKind::BadUrl << false;
-        QTest::newRow("aborted") << int(CURLE_ABORTED_BY_CALLBACK) << 0L << NetworkErrorKind::Cancelled << false;
-        QTest::newRow("other") << int(CURLE_BAD_CONTENT_ENCODING) << 0L << NetworkErrorKind::Other << false;
+        QTest::newRow("time-out") << int(CURLE_OPERATION_TIMEDOUT) << 0L
+                                  << NetworkErrorKind::TimedOut << true;
+        QTest::newRow("unknown host")
+            << int(CURLE_COULDNT_RESOLVE_HOST) << 0L << NetworkErrorKind::CannotFindHost << true;
+        QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << long(ECONNREFUSED)
+                                 << NetworkErrorKind::CannotConnect << true;
+        QTest::newRow("network down") << int(CURLE_COULDNT_CONNECT) << long(ENETUNREACH)
+                                      << NetworkErrorKind::NotConnected << true;
+        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << 0L << NetworkErrorKind::ConnectionLost
+                               << true;
+        QTest::newRow("short body")
+            << int(CURLE_PARTIAL_FILE) << 0L << NetworkErrorKind::ConnectionLost << true;
+        QTest::newRow("empty answer")
+            << int(CURLE_GOT_NOTHING) << 0L << NetworkErrorKind::ConnectionLost << true;
+        QTest::newRow("certificate")
+            << int(CURLE_PEER_FAILED_VERIFICATION) << 0L << NetworkErrorKind::Tls << false;
+        QTest::newRow("scheme") << int(CURLE_UNSUPPORTED_PROTOCOL) << 0L << NetworkErrorKind::BadUrl
+                                << false;
+        QTest::newRow("aborted") << int(CURLE_ABORTED_BY_CALLBACK) << 0L
+                                 << NetworkErrorKind::Cancelled << false;
+        QTest::newRow("other") << int(CURLE_BAD_CONTENT_ENCODING) << 0L << NetworkErrorKind::Other
+                               << false;
     }
 
     void curlCodesMapToErrorKinds()

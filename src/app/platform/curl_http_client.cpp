@@ -57,7 +57,8 @@ struct CurlHttpClient::Exchange {
         }
         const qsizetype colon = line.indexOf(':');
         if (colon > 0)
-            self->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            self->response.headers.append(
+                {line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
         return length;
     }
 
@@ -116,10 +117,9 @@ HttpResult CurlHttpClient::download(const HttpRequest &request, const QString &f
 {
     QFile file(filePath);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        return HttpResult{std::nullopt,
-                          NetworkError{NetworkErrorKind::WriteFailed,
-                                       QStringLiteral("Не удалось создать файл «%1»")
-                                           .arg(file.fileName().section('/', -1))}};
+        return HttpResult{std::nullopt, NetworkError{NetworkErrorKind::WriteFailed,
+                                                     QStringLiteral("Не удалось создать файл «%1»")
+                                                         .arg(file.fileName().section('/', -1))}};
     }
     Exchange exchange;
     exchange.file = &file;
@@ -275,8 +275,7 @@ NetworkError translate(CURLcode code, long osErrno)
                 QStringLiteral("Не удалось найти сервер с указанным именем")};
     case CURLE_COULDNT_CONNECT:
         if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH || osErrno == ENETDOWN)
-            return {NetworkErrorKind::NotConnected,
-                    QStringLiteral("Нет подключения к интернету")};
+            return {NetworkErrorKind::NotConnected, QStringLiteral("Нет подключения к интернету")};
         return {NetworkErrorKind::CannotConnect,
                 QStringLiteral("Не удалось подключиться к серверу")};
     case CURLE_RECV_ERROR:
@@ -288,8 +287,7 @@ NetworkError translate(CURLcode code, long osErrno)
         return {NetworkErrorKind::ConnectionLost,
                 QStringLiteral("Сетевое соединение было потеряно")};
     case CURLE_PEER_FAILED_VERIFICATION:
-        return {NetworkErrorKind::Tls,
-                QStringLiteral("Сертификат сервера не прошёл проверку")};
+        return {NetworkErrorKind::Tls, QStringLiteral("Сертификат сервера не прошёл проверку")};
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:

@@ -1,5 +1,7 @@
 #include "ui/components/elided_label.h"
 
+#include "ui/theme.h"
+
 #include <QEvent>
 #include <QTextLayout>
 
@@ -9,6 +11,16 @@ ElidedLabel::ElidedLabel(Qt::TextElideMode mode, int maxLines, QWidget *parent)
     setTextFormat(Qt::PlainText);
     setWordWrap(m_maxLines > 1);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+ElidedLabel *ElidedLabel::errorLine(QWidget *parent)
+{
+    auto *label = new ElidedLabel(Qt::ElideRight, 3, parent);
+    label->setFont(Theme::font(Theme::TextRole::Caption));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Theme::red());
+    label->setPalette(palette);
+    return label;
 }
 
 void ElidedLabel::setFullText(const QString &text)

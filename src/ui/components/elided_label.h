@@ -11,6 +11,9 @@ public:
     explicit ElidedLabel(Qt::TextElideMode mode = Qt::ElideRight, int maxLines = 1,
                          QWidget *parent = nullptr);
 
+    // An error text in red, caption size, at most three lines cut at the end.
+    static ElidedLabel *errorLine(QWidget *parent);
+
     void setFullText(const QString &text);
     QString fullText() const { return m_fullText; }
     // What is drawn now, for tests.

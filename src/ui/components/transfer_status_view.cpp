@@ -44,11 +44,7 @@ TransferStatusView::TransferStatusView(const QColor &tint, QWidget *parent) : QW
     Theme::style(m_detail, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
     m_detail->setFont(Theme::withTabularDigits(m_detail->font()));
 
-    m_error = new ElidedLabel(Qt::ElideRight, 3, this);
-    m_error->setFont(Theme::font(Theme::TextRole::Caption));
-    QPalette ep = m_error->palette();
-    ep.setColor(QPalette::WindowText, Theme::red());
-    m_error->setPalette(ep);
+    m_error = ElidedLabel::errorLine(this);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);

@@ -1,0 +1,138 @@
+#include "headless_run.h"
+
+#include "app/platform/curl_http_client.h"
+#include "app/platform/desktop_services.h"
+#include "app/platform/locations.h"
+#include "app/platform/preference_keys.h"
+#include "app/platform/preferences.h"
+#include "app/platform/system_clock.h"
+#include "yandex/download_manager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QTimer>
+
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+class MemoryPreferences final : public Preferences {
+public:
+    std::optional<QVariant> value(const QString &key) const override
+    {
+        const auto it = m_values.constFind(key);
+        return it == m_values.constEnd() ? std::nullopt : std::optional<QVariant>(*it);
+    }
+    void setValue(const QString &key, const QVariant &value) override
+    {
+        m_values.insert(key, value);
+    }
+    void remove(const QString &key) override { m_values.remove(key); }
+
+private:
+    QHash<QString, QVariant> m_values;
+};
+
+class FixedLocations final : public Locations {
+public:
+    explicit FixedLocations(QString folder) : m_folder(std::move(folder)) {}
+    QString downloads() const override { return m_folder; }
+    QString home() const override { return m_folder; }
+    QString temp() const override { return m_folder; }
+    QString applicationSupport() const override { return m_folder; }
+
+private:
+    QString m_folder;
+};
+
+class NoDesktop final : public DesktopServices {
+public:
+    void chooseFolder(const QString &, const QString &, const QString &,
+                      std::function<void(std::optional<QString>)> done) override
+    {
+        done(std::nullopt);
+    }
+    void openFolder(const QString &) override {}
+    void showFileSelected(const QString &) override {}
+};
+
+}  // namespace
+
+int runHeadless(const QString &apiBase, const QString &publicLink, const QString &destination,
+                int parallel)
+{
+    MemoryPreferences preferences;
+    preferences.setValue(QString(PreferenceKeys::kConcurrentDownloads), parallel);
+    SystemClock clock;
+    FixedLocations locations(destination);
+    NoDesktop desktop;
+    CurlHttpClient http;
+    DownloadManagerOptions options;
+    options.apiBaseUrl = apiBase;
+    DownloadManager manager(DownloadManager::Services{http, preferences, clock, locations, desktop},
+                            options);
+    manager.setPublicLink(publicLink);
+
+    QElapsedTimer wall;
+    double listingSeconds = 0;
+    qint64 longestStallMs = 0;
+    qint64 lastTick = 0;
+    constexpr int kTickMs = 5;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTickMs);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = wall.elapsed();
+        longestStallMs = std::max(longestStallMs, now - lastTick - kTickMs);
+        lastTick = now;
+    });
+    QObject::connect(&manager, &DownloadManager::statusChanged, [&] {
+        const QString status = manager.status();
+        if (listingSeconds == 0
+            && (status.startsWith(QStringLiteral("Начинается загрузка"))
+                || status == QStringLiteral("Папка пуста")))
+            listingSeconds = wall.nsecsElapsed() / 1e9;
+    });
+    QObject::connect(&manager, &DownloadManager::phaseChanged, [&] {
+        if (manager.canStart())
+            QCoreApplication::quit();
+    });
+
+    wall.start();
+    ticker.start();
+    manager.start();
+    if (!manager.canStart())
+        QCoreApplication::exec();
+    const double seconds = wall.nsecsElapsed() / 1e9;
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("wall=%.3f listing=%.3f rss_mb=%.1f stall_ms=%lld phase=%d status=%s\n", seconds,
+                listingSeconds, usage.ru_maxrss / 1024.0, static_cast<long long>(longestStallMs),
+                int(manager.phase()), manager.status().toUtf8().constData());
+    return manager.phase() == DownloadPhase::Done ? 0 : 1;
+}
+
+int measureIdleStall(double seconds)
+{
+    constexpr int kTickMs = 5;
+    QElapsedTimer wall;
+    qint64 lastTick = 0;
+    qint64 longestStallMs = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(kTickMs);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = wall.elapsed();
+        longestStallMs = std::max(longestStallMs, now - lastTick - kTickMs);
+        lastTick = now;
+    });
+    QTimer::singleShot(int(seconds * 1000), [] { QCoreApplication::quit(); });
+    wall.start();
+    ticker.start();
+    QCoreApplication::exec();
+    std::printf("stall_ms=%lld\n", static_cast<long long>(longestStallMs));
+    return 0;
+}

@@ -1,0 +1,173 @@
+#!/bin/sh
+# Yandex Disk benchmarks, side by side with the reference tools on loopback:
+#   yandex-single-2gib        one 2 GiB file: ours / curl -o
+#   yandex-folder-5000        5,000 files (4 KiB–1 MiB, 4 levels), 8 parallel: ours / aria2c -j8
+#   yandex-folder-5000-curl   the same files: ours / curl -Z --parallel-max 8
+#   yandex-folder-5000-listing, yandex-rss-single, yandex-rss-folder, yandex-loop-stall
+#   (and yandex-loop-stall-machine-reference: an idle event loop's stall during our run)
+# File bodies come from nginx (with byte ranges); listing pages and download links from our
+# API stand-in. Ours includes the listing and the download-link requests; the references get
+# ready URL lists. Each comparison runs ROUNDS times alternating ours and the reference and
+# prints the median. Never fails on a figure.
+# Usage: run.sh BUILD_DIR
+build=$(cd "$1" && pwd)
+tool="$build/bench/yandex/bench_yandex"
+rounds=${ROUNDS:-3}
+only=${ONLY:-all}  # "single" or "folder" to run one part while investigating
+if [ ! -x "$tool" ]; then
+    echo "bench yandex: не собран $tool"
+    exit 0
+fi
+for program in nginx curl aria2c awk truncate; do
+    if ! command -v "$program" >/dev/null 2>&1 && [ ! -x "/usr/sbin/$program" ]; then
+        echo "bench yandex: нет программы $program"
+        exit 0
+    fi
+done
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d /tmp/tovrin-bench-yandex.XXXXXX)
+chmod 755 "$work"
+api_pid=""
+cleanup() {
+    [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
+    [ -n "$api_pid" ] && kill "$api_pid" 2>/dev/null
+    sleep 0.2
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f\n", a / b; else print "—" }'; }
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
+fresh() { rm -rf "$1"; mkdir -p "$1"; sync; }
+
+# Data: sparse files, generated in a moment.
+data="$work/data"
+mkdir -p "$data/single" "$work/out"
+truncate -s 2G "$data/single/big.bin"
+"$tool" make-tree "$data/tree" 5000 >/dev/null || { echo "bench yandex: нет данных"; exit 0; }
+
+# nginx on a free loopback port, its own configuration and temporary folders.
+port=$("$tool" free-port)
+mkdir -p "$work/nginx"
+user_line=""
+[ "$(id -u)" -eq 0 ] && user_line="user root;"
+cat > "$work/nginx/nginx.conf" <<CONF
+$user_line
+worker_processes 2;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_requests 1000000;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    types { application/octet-stream bin; }
+    server {
+        listen 127.0.0.1:$port;
+        root $data;
+    }
+}
+CONF
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/start.log"
+files="http://127.0.0.1:$port"
+i=0
+until curl -s -o /dev/null "$files/single/big.bin" -r 0-0; do
+    i=$((i + 1))
+    if [ $i -gt 50 ]; then echo "bench yandex: nginx не запустился"; exit 0; fi
+    sleep 0.1
+done
+
+"$tool" serve-api "$data" "$files" single=single/big.bin tree=tree >"$work/api.port" &
+api_pid=$!
+i=0
+until [ -s "$work/api.port" ]; do
+    i=$((i + 1))
+    if [ $i -gt 100 ]; then echo "bench yandex: нет API"; exit 0; fi
+    sleep 0.1
+done
+api="http://127.0.0.1:$(head -n1 "$work/api.port")"
+
+# Reference URL lists for the folder.
+(cd "$data" && find tree -type f | sort) >"$work/tree.list"
+awk -v base="$files" '{ print base "/" $0; print "  out=" $0 }' "$work/tree.list" >"$work/aria2.list"
+awk -v base="$files" -v out="$work/out/curl" \
+    '{ print "url = \"" base "/" $0 "\""; print "output = \"" out "/" $0 "\"" }' \
+    "$work/tree.list" >"$work/curl.config"
+
+run_ours() {  # LINK DEST; prints the headless run's line, wall time measured here
+    fresh "$2"
+    start=$(now)
+    line=$("$tool" run "$api" "$1" "$2" 8)
+    end=$(now)
+    echo "shell_wall=$(elapsed "$start" "$end") $line"
+}
+
+timed() {  # COMMAND...; prints the wall time
+    start=$(now)
+    "$@" >/dev/null 2>&1
+    end=$(now)
+    elapsed "$start" "$end"
+}
+
+: >"$work/single.ours"; : >"$work/single.ref"; : >"$work/single.ratio"; : >"$work/single.rss"
+[ "$only" = folder ] && rounds_single=0 || rounds_single=$rounds
+for r in $(seq "$rounds_single"); do
+    line=$(run_ours "https://disk.yandex.ru/d/single" "$work/out/ours")
+    ours=$(echo "$line" | field shell_wall)
+    echo "$line" | field rss_mb >>"$work/single.rss"
+    fresh "$work/out/curl"
+    ref=$(timed curl -s -o "$work/out/curl/big.bin" "$files/single/big.bin")
+    echo "$ours" >>"$work/single.ours"; echo "$ref" >>"$work/single.ref"
+    ratio "$ours" "$ref" >>"$work/single.ratio"
+    echo "$line" | grep -q "phase=4" || echo "bench yandex: наш прогон не завершился: $line"
+done
+rm -rf "$work/out/ours" "$work/out/curl"
+echo "yandex-single-2gib: $(median <"$work/single.ours") s / $(median <"$work/single.ref") s = $(median <"$work/single.ratio")"
+
+for f in oursa oursc aria ariaratio curl curlratio rss stall busystall listing; do : >"$work/folder.$f"; done
+[ "$only" = single ] && rounds_folder=0 || rounds_folder=$rounds
+for r in $(seq "$rounds_folder"); do
+    # An event loop that does nothing, in a process of its own, during our run: the stalls
+    # that the loaded machine itself (scheduler, virtual CPU) inflicts on any event loop.
+    "$tool" idle-stall 5 | field stall_ms >>"$work/folder.busystall" &
+    stall_pid=$!
+    line=$(run_ours "https://disk.yandex.ru/d/tree" "$work/out/ours")
+    wait "$stall_pid"
+    ours=$(echo "$line" | field shell_wall)
+    echo "$line" | grep -q "phase=4" || echo "bench yandex: наш прогон не завершился: $line"
+    echo "$ours" >>"$work/folder.oursa"
+    echo "$line" | field rss_mb >>"$work/folder.rss"
+    echo "$line" | field stall_ms >>"$work/folder.stall"
+    echo "$line" | field listing >>"$work/folder.listing"
+    fresh "$work/out/aria"
+    aria=$(timed aria2c -q -j8 -i "$work/aria2.list" -d "$work/out/aria")
+    echo "$aria" >>"$work/folder.aria"; ratio "$ours" "$aria" >>"$work/folder.ariaratio"
+    rm -rf "$work/out/aria"
+    line=$(run_ours "https://disk.yandex.ru/d/tree" "$work/out/ours")
+    ours=$(echo "$line" | field shell_wall)
+    echo "$ours" >>"$work/folder.oursc"
+    echo "$line" | field stall_ms >>"$work/folder.stall"
+    fresh "$work/out/curl"
+    ref=$(timed curl -s -Z --parallel-max 8 --create-dirs -K "$work/curl.config")
+    echo "$ref" >>"$work/folder.curl"; ratio "$ours" "$ref" >>"$work/folder.curlratio"
+    rm -rf "$work/out/curl"
+done
+echo "yandex-folder-5000: $(median <"$work/folder.oursa") s / $(median <"$work/folder.aria") s = $(median <"$work/folder.ariaratio")"
+echo "yandex-folder-5000-curl: $(median <"$work/folder.oursc") s / $(median <"$work/folder.curl") s = $(median <"$work/folder.curlratio")"
+echo "yandex-folder-5000-listing: $(median <"$work/folder.listing") s"
+echo "yandex-rss-single: $(sort -n "$work/single.rss" | tail -n1) MB"
+echo "yandex-rss-folder: $(sort -n "$work/folder.rss" | tail -n1) MB"
+echo "yandex-loop-stall: $(sort -n "$work/folder.stall" | tail -n1) ms"
+echo "yandex-loop-stall-machine-reference: $(sort -n "$work/folder.busystall" | tail -n1) ms"
+exit 0

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ui/quality_picker.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class DestinationRow;
+class DownloadModel;
+class HistorySection;
+class LinkRow;
+class QLabel;
+class QPushButton;
+class QToolButton;
+class QVBoxLayout;
+class SurfaceCard;
+class TransferStatusView;
+class VideoJobRow;
+
+// The video tab: a view over one DownloadModel and its jobs. It shows the model's state,
+// calls its operations and presents the quality picker while the model asks for it.
+class VideoDownloadView : public QWidget {
+    Q_OBJECT
+public:
+    explicit VideoDownloadView(DownloadModel &model, QWidget *parent = nullptr);
+
+    // For tests and the screenshots.
+    LinkRow *linkRow() const { return m_linkRow; }
+    QToolButton *clearButton() const { return m_clear; }
+    QPushButton *chooseFormatButton() const { return m_chooseFormat; }
+    DestinationRow *destinationRow() const { return m_destination; }
+    SurfaceCard *statusCard() const { return m_statusCard; }
+    TransferStatusView *statusView() const { return m_statusView; }
+    QPushButton *cancelButton() const { return m_cancel; }
+    SurfaceCard *jobsCard() const { return m_jobsCard; }
+    QLabel *jobsSummary() const { return m_jobsSummary; }
+    QList<VideoJobRow *> jobRows() const { return m_rows; }
+    HistorySection *historySection() const { return m_history; }
+    QualityPicker *picker() const { return m_picker; }
+
+private:
+    QWidget *buildDownloadCard();
+    QWidget *buildStatusCard();
+    QWidget *buildJobsCard();
+    void submitFromField();
+    void refreshControls();
+    void refreshStatus();
+    void rebuildJobs();
+    void refreshJobsSummary();
+    void syncPicker();
+    QualityPickerContent pickerContent() const;
+
+    DownloadModel &m_model;
+    LinkRow *m_linkRow = nullptr;
+    QToolButton *m_clear = nullptr;
+    QPushButton *m_chooseFormat = nullptr;
+    DestinationRow *m_destination = nullptr;
+    SurfaceCard *m_statusCard = nullptr;
+    TransferStatusView *m_statusView = nullptr;
+    QWidget *m_cancelRow = nullptr;
+    QPushButton *m_cancel = nullptr;
+    SurfaceCard *m_jobsCard = nullptr;
+    QLabel *m_jobsSummary = nullptr;
+    QVBoxLayout *m_jobsLayout = nullptr;
+    QList<VideoJobRow *> m_rows;
+    HistorySection *m_history = nullptr;
+    QPointer<QualityPicker> m_picker;
+};

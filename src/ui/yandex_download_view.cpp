@@ -1,0 +1,213 @@
+#include "ui/yandex_download_view.h"
+
+#include "ui/components/destination_row.h"
+#include "ui/components/disclosure_header.h"
+#include "ui/components/history_section.h"
+#include "ui/components/link_row.h"
+#include "ui/components/screen_column.h"
+#include "ui/components/screen_header.h"
+#include "ui/components/surface_card.h"
+#include "ui/components/transfer_status_view.h"
+#include "ui/icons.h"
+#include "ui/theme.h"
+#include "yandex/download_manager.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHistoryLimit = 5;
+
+QPushButton *controlButton(const QString &text, const QString &icon, const QColor &color,
+                           QWidget *parent)
+{
+    auto *button = new QPushButton(Icons::icon(icon, color), text, parent);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent)
+    : QWidget(parent), m_manager(manager)
+{
+    auto *page = new ScreenColumn(this);
+    QVBoxLayout *column = page->column();
+    column->addWidget(new ScreenHeader(QStringLiteral("Яндекс Диск"),
+                                       QStringLiteral("Файлы и публичные папки"),
+                                       QStringLiteral("arrow.down.to.line.compact"),
+                                       Theme::blue(), this));
+    column->addWidget(buildDownloadCard());
+    column->addWidget(buildSettingsCard());
+    column->addWidget(buildStatusCard());
+
+    m_history = new HistorySection(kHistoryLimit, this);
+    column->addWidget(m_history);
+    column->addStretch(1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(page);
+
+    connect(m_history, &HistorySection::revealRequested, &m_manager,
+            &DownloadManager::revealInFinder);
+    connect(m_history, &HistorySection::removeRequested, &m_manager,
+            &DownloadManager::removeHistoryItem);
+    connect(m_history, &HistorySection::clearRequested, &m_manager,
+            &DownloadManager::clearHistory);
+    connect(&m_manager, &DownloadManager::historyChanged, this,
+            [this] { m_history->setItems(m_manager.history()); });
+
+    for (auto signal : {&DownloadManager::phaseChanged, &DownloadManager::publicLinkChanged,
+                        &DownloadManager::destinationURLChanged,
+                        &DownloadManager::concurrentDownloadsChanged})
+        connect(&m_manager, signal, this, &YandexDownloadView::refreshControls);
+    for (auto signal : {&DownloadManager::phaseChanged, &DownloadManager::statusChanged,
+                        &DownloadManager::detailChanged, &DownloadManager::progressValueChanged,
+                        &DownloadManager::hasDeterminateProgressChanged})
+        connect(&m_manager, signal, this, &YandexDownloadView::refreshStatus);
+
+    m_history->setItems(m_manager.history());
+    refreshControls();
+    refreshStatus();
+}
+
+QWidget *YandexDownloadView::buildDownloadCard()
+{
+    auto *card = new SurfaceCard(this);
+    card->contentLayout()->setSpacing(14);
+
+    m_linkRow = new LinkRow(QStringLiteral("Публичная ссылка Яндекс Диска"), card);
+    m_download = new QPushButton(QStringLiteral("Скачать"), m_linkRow);
+    Theme::makeProminent(m_download, Theme::blue());
+    m_linkRow->addTrailing(m_download);
+    card->contentLayout()->addWidget(m_linkRow);
+
+    m_destination = new DestinationRow(card);
+    card->contentLayout()->addWidget(m_destination);
+
+    connect(m_linkRow->field(), &QLineEdit::textEdited, &m_manager,
+            &DownloadManager::setPublicLink);
+    connect(m_linkRow->field(), &QLineEdit::returnPressed, this,
+            &YandexDownloadView::submitFromField);
+    connect(m_download, &QPushButton::clicked, &m_manager, &DownloadManager::start);
+    connect(m_destination, &DestinationRow::openRequested, &m_manager,
+            &DownloadManager::openDestination);
+    connect(m_destination, &DestinationRow::chooseRequested, &m_manager,
+            &DownloadManager::chooseDestination);
+    return card;
+}
+
+QWidget *YandexDownloadView::buildSettingsCard()
+{
+    auto *card = new SurfaceCard(this);
+    m_settingsHeader = new DisclosureHeader(QStringLiteral("Настройки"),
+                                            QStringLiteral("slider.horizontal.3"), card);
+    card->contentLayout()->addWidget(m_settingsHeader);
+
+    m_settingsContent = new QWidget(card);
+    auto *content = new QVBoxLayout(m_settingsContent);
+    content->setContentsMargins(0, 12, 0, 0);
+    content->setSpacing(13);
+    auto *row = new QHBoxLayout;
+    auto *label = new QLabel(QStringLiteral("Параллельные загрузки"), m_settingsContent);
+    m_parallel = new QComboBox(m_settingsContent);
+    for (int n = 1; n <= 8; ++n)
+        m_parallel->addItem(QString::number(n), n);
+    m_parallel->setAccessibleName(QStringLiteral("Параллельные загрузки"));
+    label->setBuddy(m_parallel);
+    row->addWidget(label);
+    row->addStretch(1);
+    row->addWidget(m_parallel);
+    content->addLayout(row);
+    card->contentLayout()->addWidget(m_settingsContent);
+    m_settingsContent->setVisible(false);
+
+    connect(m_settingsHeader, &DisclosureHeader::toggled, m_settingsContent,
+            &QWidget::setVisible);
+    connect(m_parallel, &QComboBox::activated, this,
+            [this](int index) { m_manager.setConcurrentDownloads(index + 1); });
+    return card;
+}
+
+QWidget *YandexDownloadView::buildStatusCard()
+{
+    m_statusCard = new SurfaceCard(this);
+    m_statusCard->contentLayout()->setSpacing(12);
+    m_statusView = new TransferStatusView(Theme::blue(), m_statusCard);
+    m_statusCard->contentLayout()->addWidget(m_statusView);
+
+    m_controlRow = new QWidget(m_statusCard);
+    auto *row = new QHBoxLayout(m_controlRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addStretch(1);
+    m_pause = controlButton(QStringLiteral("Пауза"), QStringLiteral("pause.fill"), QColor(),
+                            m_controlRow);
+    m_resume = controlButton(QStringLiteral("Продолжить"), QStringLiteral("play.fill"), QColor(),
+                             m_controlRow);
+    m_stop = controlButton(QStringLiteral("Остановить"), QStringLiteral("stop.fill"),
+                           Theme::red(), m_controlRow);
+    Theme::makeDestructive(m_stop);
+    m_stopping = new QLabel(QStringLiteral("Останавливается…"), m_controlRow);
+    Theme::style(m_stopping, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
+    row->addWidget(m_pause);
+    row->addWidget(m_resume);
+    row->addWidget(m_stop);
+    row->addWidget(m_stopping);
+    m_statusCard->contentLayout()->addWidget(m_controlRow);
+
+    connect(m_pause, &QPushButton::clicked, &m_manager, &DownloadManager::pause);
+    connect(m_resume, &QPushButton::clicked, &m_manager, &DownloadManager::resume);
+    connect(m_stop, &QPushButton::clicked, &m_manager, &DownloadManager::stop);
+    return m_statusCard;
+}
+
+bool YandexDownloadView::canDownload() const
+{
+    return m_manager.canStart() && !m_manager.publicLink().trimmed().isEmpty();
+}
+
+void YandexDownloadView::submitFromField()
+{
+    if (canDownload())
+        m_manager.start();
+}
+
+void YandexDownloadView::refreshControls()
+{
+    QLineEdit *field = m_linkRow->field();
+    if (field->text() != m_manager.publicLink())
+        field->setText(m_manager.publicLink());
+    const bool canStart = m_manager.canStart();
+    field->setEnabled(canStart);
+    m_download->setEnabled(canDownload());
+    m_destination->setPath(m_manager.destinationURL());
+    m_destination->setChangeDisabled(!canStart);
+    m_parallel->setCurrentIndex(qBound(1, m_manager.concurrentDownloads(), 8) - 1);
+    m_parallel->setEnabled(canStart);
+}
+
+void YandexDownloadView::refreshStatus()
+{
+    const DownloadPhase phase = m_manager.phase();
+    m_statusCard->setVisible(phase != DownloadPhase::Idle);
+    const bool underWay = phase == DownloadPhase::Running || phase == DownloadPhase::Paused
+                          || phase == DownloadPhase::Stopping;
+    const std::optional<double> progress =
+        m_manager.hasDeterminateProgress() ? std::optional<double>(m_manager.progressValue())
+                                           : std::nullopt;
+    m_statusView->setState(progress, underWay, m_manager.status(), m_manager.detail());
+
+    const bool stopping = phase == DownloadPhase::Stopping;
+    m_controlRow->setVisible(m_manager.isControllable() || stopping);
+    m_pause->setVisible(phase == DownloadPhase::Running);
+    m_resume->setVisible(phase == DownloadPhase::Paused);
+    m_stop->setVisible(!stopping);
+    m_stopping->setVisible(stopping);
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "app/cancel_token.h"
+#include "app/platform/http_client.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+// One request for a file body: fetch `url` into `filePath`, appending from `offset` when
+// the server honours a byte range (a 206 whose Content-Range starts at `offset`), else
+// writing the whole body from the start.
+struct TransferAttempt {
+    QUrl url;
+    QString filePath;
+    qint64 offset = 0;
+    double requestTimeoutSeconds = 300;
+    double resourceTimeoutSeconds = 604800;
+};
+
+// How one attempt ended. The file is only ever written from a 2xx answer.
+struct TransferAttemptResult {
+    enum class End {
+        Completed,      // the whole body is in the file
+        NetworkFailed,  // see `error`; the file keeps what arrived
+        HttpStatus,     // a non-2xx answer; the file is untouched
+        WriteFailed,    // the local file could not be written; see `writeErrno`
+        RangeMismatch,  // a 206 for another range than asked: start over without one
+        Suspended,      // paused: the connection is closed, the file keeps what arrived
+        Cancelled,
+    };
+    End end = End::Cancelled;
+    NetworkError error;
+    int status = 0;                        // of the last answer, 0 when none arrived
+    std::optional<QByteArray> retryAfter;  // of the last answer
+    std::optional<QByteArray> contentRange;
+    qint64 fileSize = 0;        // bytes in the file when the attempt ended
+    qint64 expectedTotal = -1;  // full size by the server's headers, -1 when not told
+    int writeErrno = 0;
+};
+
+// libcurl's multi interface on one transfer thread that owns every easy handle and file
+// descriptor of the file transfers. Other threads only post commands to it (woken with
+// curl_multi_wakeup), so pause, resume and stop never touch a handle from outside.
+// Owned by TransferCoordinator.
+class CurlTransferLoop {
+public:
+    using Progress = std::function<void(qint64 fileBytes, qint64 expectedTotal)>;
+    using Done = std::function<void(const TransferAttemptResult &)>;
+
+    CurlTransferLoop(QByteArray caBundlePath, int maxConnectionsPerHost);
+    ~CurlTransferLoop();
+
+    CurlTransferLoop(const CurlTransferLoop &) = delete;
+    CurlTransferLoop &operator=(const CurlTransferLoop &) = delete;
+
+    // `progress` and `done` run on the transfer thread and must not block; `done` runs
+    // exactly once. An attempt posted while the loop is suspended ends as Suspended at once;
+    // one whose token fires ends as Cancelled.
+    void start(TransferAttempt attempt, Progress progress, Done done, CancelToken cancel);
+    // Closes every running attempt (Suspended) and bounces new ones until resumeAll().
+    void suspendAll();
+    void resumeAll();
+    // Ends every running attempt as Cancelled.
+    void cancelAll();
+
+    // Attempts on the wire right now.
+    int runningCount() const { return m_running.load(); }
+
+private:
+    struct Running;
+    void post(std::function<void()> command);
+    void run();
+    void begin(std::unique_ptr<Running> running);
+    void finish(Running *running, TransferAttemptResult::End end);
+    void finishAll(TransferAttemptResult::End end);
+    void collectFinished();
+
+    QByteArray m_caBundlePath;
+    CURLM *m_multi = nullptr;  // touched only on the transfer thread, apart from the wake-up
+    std::mutex m_commandsMutex;
+    std::deque<std::function<void()>> m_commands;
+    bool m_quit = false;
+    // Transfer-thread state.
+    bool m_suspended = false;
+    std::deque<std::unique_ptr<Running>> m_active;
+    std::atomic<int> m_running{0};
+    std::thread m_thread;
+};

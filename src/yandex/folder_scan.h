@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/app_error.h"
+#include "yandex/control_gate.h"
+#include "yandex/yandex_api.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// One file of a run: what to ask a download link for and where it goes.
+struct FilePlan {
+    QString id;  // its remote path: the file's identity within the run
+    QString remotePath;
+    QString destination;  // final local path, already unique
+    qint64 size = 0;      // from the listing; 0 when it gave none
+
+    bool operator==(const FilePlan &other) const = default;
+};
+
+// Walks a shared folder depth first through the listing API (200 items a page), creating
+// the local folders under `root` as it goes and planning a safe, free local name for every
+// file. Passes the gate before every folder, page and item. `setStatus` gets the progress
+// texts ("Сканируется папка: найдено N файлов…" every 100 files, then the closing text).
+// Blocking; runs on the run's thread.
+Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &publicURL,
+                                     const std::optional<QString> &initialPath, const QString &root,
+                                     ControlGate &gate,
+                                     const std::function<void(const QString &)> &setStatus);

@@ -1,0 +1,217 @@
+#include "yandex/transfer_coordinator.h"
+
+#include "app/platform/curl_http_client.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <chrono>
+#include <future>
+
+namespace {
+
+// While the network is down an attempt waits quietly this long between tries, up to the
+// resource time-out, as a client that waits for connectivity would.
+constexpr double kConnectivityPollSeconds = 2.0;
+constexpr auto kCancelCheckInterval = std::chrono::milliseconds(100);
+
+bool isSuccessStatus(int status)
+{
+    return status >= 200 && status <= 299;
+}
+
+QString statusMessage(const QString &name, int status)
+{
+    return QStringLiteral("Файл «%1» не скачан: сервер ответил HTTP %2").arg(name).arg(status);
+}
+
+QString writeMessage(const QString &name, int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return QStringLiteral("Не удалось записать файл «%1»: на диске закончилось место")
+            .arg(name);
+    return QStringLiteral("Не удалось записать файл «%1»").arg(name);
+}
+
+// "bytes */1234": the full size the server states when refusing a range.
+qint64 unsatisfiedRangeTotal(const std::optional<QByteArray> &contentRange)
+{
+    if (!contentRange)
+        return -1;
+    const QByteArray text = contentRange->trimmed();
+    if (!text.startsWith("bytes */"))
+        return -1;
+    bool ok = false;
+    const qint64 total = text.mid(8).toLongLong(&ok);
+    return ok ? total : -1;
+}
+
+}  // namespace
+
+TransferCoordinator::TransferCoordinator(Options options)
+    : m_options(std::move(options)),
+      m_loop(std::make_unique<CurlTransferLoop>(QFile::encodeName(m_options.caBundlePath),
+                                                m_options.maxConnectionsPerHost))
+{
+    if (!m_options.sleep)
+        m_options.sleep = realSleep();
+}
+
+TransferCoordinator::~TransferCoordinator() = default;
+
+void TransferCoordinator::suspendAll()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_suspended = true;
+    }
+    m_loop->suspendAll();
+}
+
+void TransferCoordinator::resumeAll()
+{
+    // The loop takes the resume before any attempt that the waking workers post.
+    m_loop->resumeAll();
+    {
+        std::lock_guard lock(m_mutex);
+        m_suspended = false;
+    }
+    m_resumed.notify_all();
+}
+
+void TransferCoordinator::cancelAll()
+{
+    m_loop->cancelAll();
+    {
+        std::lock_guard lock(m_mutex);
+        m_suspended = false;
+    }
+    m_resumed.notify_all();
+}
+
+bool TransferCoordinator::waitWhileSuspended(const CancelToken &cancel)
+{
+    std::unique_lock lock(m_mutex);
+    // The token has no way to wake this wait, so it is looked at now and then.
+    while (m_suspended && !cancel.isCancelled())
+        m_resumed.wait_for(lock, kCancelCheckInterval);
+    return !cancel.isCancelled();
+}
+
+TransferAttemptResult TransferCoordinator::runAttempt(const TransferAttempt &attempt,
+                                                      const Progress &progress,
+                                                      const CancelToken &cancel)
+{
+    std::promise<TransferAttemptResult> promise;
+    std::future<TransferAttemptResult> future = promise.get_future();
+    m_loop->start(
+        attempt,
+        [&progress](qint64 written, qint64 expected) {
+            if (progress)
+                progress(written, expected);
+        },
+        [&promise](const TransferAttemptResult &result) { promise.set_value(result); }, cancel);
+    return future.get();
+}
+
+Status TransferCoordinator::download(const FileTransfer &transfer, const Progress &progress,
+                                     const CancelToken &cancel)
+{
+    using End = TransferAttemptResult::End;
+    TransferAttempt attempt;
+    attempt.url = transfer.url;
+    attempt.filePath = transfer.partPath;
+    attempt.requestTimeoutSeconds = m_options.requestTimeoutSeconds;
+    attempt.resourceTimeoutSeconds = m_options.resourceTimeoutSeconds;
+
+    int attemptNumber = 1;
+    bool linkRenewed = false;
+    bool bodyStarted = false;   // the current link has already served this file's bytes
+    bool rangeRefused = false;  // the host mishandled a range once: start over, never again
+    double waitedForNetwork = 0;
+
+    // Waits before a retry; false when the wait was cut short by a stop.
+    auto backOff = [&](double seconds) { return m_options.sleep(seconds, cancel); };
+
+    for (;;) {
+        if (cancel.isCancelled() || !waitWhileSuspended(cancel))
+            return AppError::cancelled();
+        TransferAttemptResult result = runAttempt(attempt, progress, cancel);
+        if (isSuccessStatus(result.status))
+            bodyStarted = true;
+        if (result.end == End::Completed && result.expectedTotal < 0 && transfer.listedSize > 0
+            && result.fileSize < transfer.listedSize) {
+            // No length was announced and the body ended short of the listed size: the
+            // connection was cut, the file is not finished.
+            result.end = End::NetworkFailed;
+            result.error = CurlSupport::translate(CURLE_PARTIAL_FILE, 0);
+        }
+
+        switch (result.end) {
+        case End::Completed:
+            return Done{};
+        case End::Cancelled:
+            return AppError::cancelled();
+        case End::Suspended:
+            attempt.offset = result.fileSize;
+            continue;
+        case End::RangeMismatch:
+            if (rangeRefused)
+                return AppError(statusMessage(transfer.displayName, result.status),
+                                ErrorKind::HttpStatus);
+            rangeRefused = true;
+            attempt.offset = 0;
+            continue;
+        case End::WriteFailed:
+            return AppError(writeMessage(transfer.displayName, result.writeErrno),
+                            ErrorKind::FileSystem);
+        case End::HttpStatus: {
+            const int status = result.status;
+            if (status == 416 && attempt.offset > 0) {
+                if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset)
+                    return Done{};  // the file was already whole when the connection closed
+                if (!rangeRefused) {
+                    rangeRefused = true;
+                    attempt.offset = 0;
+                    continue;
+                }
+            }
+            if ((status == 403 || status == 410) && (bodyStarted || attempt.offset > 0)
+                && !linkRenewed && transfer.renewLink) {
+                linkRenewed = true;
+                Result<QUrl> fresh = transfer.renewLink();
+                if (!fresh)
+                    return fresh.error();
+                attempt.url = fresh.value();
+                bodyStarted = false;
+                continue;
+            }
+            if (isRetryableStatus(status) && attemptNumber < kMaxAttempts) {
+                if (!backOff(retryDelaySeconds(result.retryAfter, attemptNumber)))
+                    return AppError::cancelled();
+                ++attemptNumber;
+                attempt.offset = result.fileSize;
+                continue;
+            }
+            return AppError(statusMessage(transfer.displayName, status), ErrorKind::HttpStatus);
+        }
+        case End::NetworkFailed:
+            if (result.error.kind == NetworkErrorKind::NotConnected
+                && waitedForNetwork + kConnectivityPollSeconds < m_options.resourceTimeoutSeconds) {
+                if (!backOff(kConnectivityPollSeconds))
+                    return AppError::cancelled();
+                waitedForNetwork += kConnectivityPollSeconds;
+                attempt.offset = result.fileSize;
+                continue;
+            }
+            if (result.error.isTransient() && attemptNumber < kMaxAttempts) {
+                if (!backOff(retryDelaySeconds(std::nullopt, attemptNumber)))
+                    return AppError::cancelled();
+                ++attemptNumber;
+                attempt.offset = result.fileSize;
+                continue;
+            }
+            return AppError(result.error.message, ErrorKind::Network);
+        }
+    }
+}

@@ -1,1 +1,0 @@
-// Filled in as this subsystem grows.

@@ -1,0 +1,167 @@
+#include "app/platform/curl_http_client.h"
+#include "support/fake_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/fake_locations.h"
+#include "support/fake_preferences.h"
+#include "support/test_main.h"
+#include "ui/components/destination_row.h"
+#include "ui/components/disclosure_header.h"
+#include "ui/components/history_section.h"
+#include "ui/components/link_row.h"
+#include "ui/components/surface_card.h"
+#include "ui/components/transfer_status_view.h"
+#include "ui/yandex_download_view.h"
+#include "yandex/download_manager.h"
+#include "yandex/fake_yandex_disk.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// The real manager against a stand-in Yandex Disk on loopback, shown in the real screen.
+struct Screen {
+    QTemporaryDir dir;
+    FixtureServer api;
+    FixtureServer files;
+    FakeYandexDisk disk{api, files};
+    CurlHttpClient http;
+    FakePreferences prefs;
+    FakeClock clock;
+    FakeLocations locations{dir.path()};
+    FakeDesktopServices desktop;
+    std::unique_ptr<DownloadManager> manager;
+    std::unique_ptr<YandexDownloadView> view;
+
+    Screen()
+    {
+        DownloadManagerOptions options;
+        options.apiBaseUrl = api.baseUrl();
+        options.sleep = [](double, const CancelToken &cancel) { return cancel.sleepFor(0.001); };
+        manager = std::make_unique<DownloadManager>(
+            DownloadManager::Services{http, prefs, clock, locations, desktop}, options);
+        view = std::make_unique<YandexDownloadView>(*manager);
+        view->resize(760, 900);
+        view->show();
+    }
+    ~Screen()
+    {
+        view.reset();
+        manager.reset();
+    }
+
+    QLineEdit *field() const { return view->linkRow()->field(); }
+};
+
+}  // namespace
+
+class TestYandexView : public QObject {
+    Q_OBJECT
+
+private slots:
+    void idleScreenFollowsTheLink()
+    {
+        Screen s;
+        QVERIFY(!s.view->statusCard()->isVisible());
+        QVERIFY(!s.view->downloadButton()->isEnabled());
+
+        QTest::keyClicks(s.field(), QStringLiteral("   "));
+        QCOMPARE(s.manager->publicLink(), QStringLiteral("   "));
+        QVERIFY(!s.view->downloadButton()->isEnabled());
+        QTest::keyClick(s.field(), Qt::Key_Return);
+        QCOMPARE(s.manager->phase(), DownloadPhase::Idle);  // a blank link starts nothing
+
+        s.field()->clear();
+        QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
+        QVERIFY(s.view->downloadButton()->isEnabled());
+        QTest::keyClick(s.field(), Qt::Key_Return);
+        QCOMPARE(s.manager->phase(), DownloadPhase::Failed);
+        QVERIFY(s.view->statusCard()->isVisible());
+        QCOMPARE(s.view->statusView()->statusLabel()->text(), s.manager->status());
+        QVERIFY(!s.view->stopButton()->isVisible());
+        QVERIFY(s.field()->isEnabled());
+
+        // The picker offers 1 to 8 and writes through the manager.
+        QComboBox *picker = s.view->parallelPicker();
+        QCOMPARE(picker->count(), 8);
+        QCOMPARE(picker->itemText(0), QStringLiteral("1"));
+        QCOMPARE(picker->itemText(7), QStringLiteral("8"));
+        QCOMPARE(picker->currentText(), QStringLiteral("4"));
+        QVERIFY(!picker->isVisible());  // the settings card starts closed
+        QTest::mouseClick(s.view->settingsHeader(), Qt::LeftButton);
+        QVERIFY(picker->isVisible());
+        picker->setCurrentIndex(5);
+        emit picker->activated(5);
+        QCOMPARE(s.manager->concurrentDownloads(), 6);
+    }
+
+    void controlsFollowThePhases()
+    {
+        Screen s;
+        s.disk.setRootFolder("Папка");
+        for (int i = 0; i < 3; ++i)
+            s.disk.addFile(QStringLiteral("/f%1.bin").arg(i), QByteArray(400'000, char('a' + i)));
+        s.files.setBytesPerSecond(100'000);  // slow enough to look at every phase
+
+        QTest::keyClicks(s.field(), FakeYandexDisk::kPublicLink);
+        s.view->downloadButton()->click();
+        QCOMPARE(s.manager->phase(), DownloadPhase::Running);
+        QVERIFY(s.view->statusCard()->isVisible());
+        QVERIFY(!s.field()->isEnabled());
+        QVERIFY(!s.view->downloadButton()->isEnabled());
+        QVERIFY(!s.view->parallelPicker()->isEnabled());
+        QVERIFY(!s.view->destinationRow()->chooseAction()->isEnabled());
+        QVERIFY(s.view->destinationRow()->openAction()->isEnabled());
+        QVERIFY(s.view->pauseButton()->isVisible());
+        QVERIFY(!s.view->resumeButton()->isVisible());
+        QVERIFY(s.view->stopButton()->isVisible());
+
+        QTRY_VERIFY_WITH_TIMEOUT(s.view->statusView()->bar()->isVisible(), 10000);
+        s.view->pauseButton()->click();
+        QCOMPARE(s.manager->phase(), DownloadPhase::Paused);
+        QVERIFY(!s.view->pauseButton()->isVisible());
+        QVERIFY(s.view->resumeButton()->isVisible());
+        QCOMPARE(s.view->statusView()->statusLabel()->text(), QStringLiteral("На паузе"));
+
+        s.view->resumeButton()->click();
+        QCOMPARE(s.manager->phase(), DownloadPhase::Running);
+        s.view->stopButton()->click();
+        if (s.manager->phase() == DownloadPhase::Stopping) {
+            QVERIFY(s.view->stoppingLabel()->isVisible());
+            QVERIFY(!s.view->stopButton()->isVisible());
+            QVERIFY(!s.view->pauseButton()->isVisible());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(s.manager->phase(), DownloadPhase::Canceled, 10000);
+        QVERIFY(s.view->statusCard()->isVisible());
+        QVERIFY(!s.view->stopButton()->isVisible());
+        QVERIFY(!s.view->stoppingLabel()->isVisible());
+        QVERIFY(s.field()->isEnabled());
+        QCOMPARE(s.view->statusView()->statusLabel()->text(),
+                 QStringLiteral("Остановлено · готовые файлы сохранены"));
+
+        // The run entered the history, and the screen's rows act on it through the manager.
+        QCOMPARE(s.view->historySection()->header()->trailingText(), QStringLiteral("1"));
+        s.view->historySection()->setExpanded(true);
+        QCOMPARE(s.view->historySection()->rows().size(), 1);
+        const auto actions = s.view->historySection()->rows().first()->findChildren<QAction *>();
+        for (QAction *a : actions)
+            if (a->text() == QStringLiteral("Показать в папке"))
+                a->trigger();
+        QCOMPARE(s.desktop.opened.size() + s.desktop.selected.size(), 1);
+        s.view->historySection()->clearButton()->click();
+        QVERIFY(s.manager->history().isEmpty());
+        QVERIFY(s.view->historySection()->placeholder()->isVisible());
+
+        s.view->destinationRow()->openAction()->trigger();
+        QCOMPARE(s.desktop.opened.last(), s.manager->destinationURL());
+    }
+};
+
+TOVRIN_TEST(TestYandexView);
+#include "test_yandex_view.moc"
