@@ -20,7 +20,7 @@ int main()
     for (int i = 0; i < kReports; ++i) {
         const int s = i % kStreams;
         bytes[s] += 16384;
-        const double t = i * 0.0001;  // 10,000 reports per simulated second
+        const double t = i * 0.0001; // 10,000 reports per simulated second
         meter.record(names[s], bytes[s], t);
         if (i % 5000 == 0)
             sink += meter.bytesPerSecond(t).value_or(0);

@@ -38,7 +38,8 @@ int main(int argc, char *argv[])
     // Qt's own dialogs (the folder chooser) speak the interface's language.
     QTranslator qtTranslations;
     if (qtTranslations.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                            QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+                            QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslations);
 
     SettingsPreferences preferences;

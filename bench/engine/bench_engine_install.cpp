@@ -66,7 +66,7 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -122,11 +122,12 @@ int main(int argc, char *argv[])
 
         const QString work = dir.filePath(QStringLiteral("ref%1").arg(round));
         QDir().mkpath(work + "/out");
-        const QString script = QStringLiteral(
-            "curl -sf -H 'Accept: application/vnd.github+json' -o '%1/feed.json' '%2' && "
-            "curl -sfL -o '%1/a.zip' '%3' && sha256sum '%1/a.zip' >/dev/null && "
-            "bsdtar -xf '%1/a.zip' -C '%1/out' && rm '%1/a.zip'")
-            .arg(work, server.url(feedPath), server.url("/download/yt-dlp_linux.zip"));
+        const QString script =
+            QStringLiteral(
+                "curl -sf -H 'Accept: application/vnd.github+json' -o '%1/feed.json' '%2' && "
+                "curl -sfL -o '%1/a.zip' '%3' && sha256sum '%1/a.zip' >/dev/null && "
+                "bsdtar -xf '%1/a.zip' -C '%1/out' && rm '%1/a.zip'")
+                .arg(work, server.url(feedPath), server.url("/download/yt-dlp_linux.zip"));
         timer.restart();
         const int status = QProcess::execute("/bin/sh", {"-c", script});
         reference.push_back(timer.nsecsElapsed() / 1e9);

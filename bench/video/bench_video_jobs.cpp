@@ -51,7 +51,7 @@ bool run(const QString &program, const QStringList &arguments)
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments);
     return process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
+           && process.exitCode() == 0;
 }
 
 bool writeScript(const QString &path, const QString &text)
@@ -127,7 +127,7 @@ struct Side {
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -137,13 +137,16 @@ int main(int argc, char *argv[])
     const QString ffmpeg = QStringLiteral("/usr/bin/ffmpeg");
     const QStringList quiet{"-hide_banner", "-loglevel", "error", "-y"};
     QDir().mkpath(media.filePath("dash"));
-    if (!run(ffmpeg, quiet + QStringList{"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=20",
-                                         "-f", "lavfi", "-i", "sine=frequency=440:duration=20",
-                                         "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
-                                         "yuv420p", "-c:a", "aac", "-shortest", clip})
-        || !run(ffmpeg, quiet + QStringList{"-i", clip, "-map", "0:v", "-map", "0:a", "-c", "copy",
-                                            "-f", "dash", "-seg_duration", "4",
-                                            media.filePath("dash/manifest.mpd")})) {
+    if (!run(ffmpeg,
+             quiet
+                 + QStringList{"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=20",
+                               "-f", "lavfi", "-i", "sine=frequency=440:duration=20", "-c:v",
+                               "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a",
+                               "aac", "-shortest", clip})
+        || !run(ffmpeg, quiet
+                            + QStringList{"-i", clip, "-map", "0:v", "-map", "0:a", "-c", "copy",
+                                          "-f", "dash", "-seg_duration", "4",
+                                          media.filePath("dash/manifest.mpd")})) {
         std::puts("video: не удалось подготовить ролик");
         return 0;
     }
@@ -172,7 +175,8 @@ int main(int argc, char *argv[])
     for (int round = 0; round < kRounds; ++round) {
         QElapsedTimer timer;
         timer.start();
-        if (!run("/usr/bin/yt-dlp", {"--dump-single-json", "--no-playlist", "--no-warnings", manifest}))
+        if (!run("/usr/bin/yt-dlp",
+                 {"--dump-single-json", "--no-playlist", "--no-warnings", manifest}))
             return std::puts("video-analysis: движок не смог разобрать ролик"), 0;
         reference.push_back(timer.elapsed() / 1000.0);
 
@@ -204,9 +208,10 @@ int main(int argc, char *argv[])
                                     option.video.formatID, "-o", work + "/video.mp4", manifest})
             && run("/usr/bin/yt-dlp", {"--newline", "--no-playlist", "--no-warnings", "-f",
                                        *option.audioFormatID, "-o", work + "/audio.m4a", manifest})
-            && run(ffmpeg, quiet + QStringList{"-i", work + "/video.mp4", "-i", work + "/audio.m4a",
-                                               "-map", "0:v:0", "-map", "1:a:0", "-c", "copy",
-                                               "-movflags", "+faststart", work + "/out.mp4"});
+            && run(ffmpeg, quiet
+                               + QStringList{"-i", work + "/video.mp4", "-i", work + "/audio.m4a",
+                                             "-map", "0:v:0", "-map", "1:a:0", "-c", "copy",
+                                             "-movflags", "+faststart", work + "/out.mp4"});
         if (!handOk)
             return std::puts("video-merged-job: ручной прогон не удался"), 0;
         reference.push_back(timer.elapsed() / 1000.0);
@@ -244,9 +249,8 @@ int main(int argc, char *argv[])
         qint64 longest = 0;
         QTimer tick;
         tick.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, gap.restart());
-        });
+        QObject::connect(&tick, &QTimer::timeout,
+                         [&] { longest = std::max(longest, gap.restart()); });
         tick.start(2);
         gap.restart();
         waitFor([&] { return busy.model->jobs().isEmpty(); });

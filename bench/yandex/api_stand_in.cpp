@@ -17,14 +17,14 @@ namespace {
 struct Node {
     bool isDir = false;
     QString name;
-    QString path;  // inside the share, "/..." ("/" for the share itself)
+    QString path; // inside the share, "/..." ("/" for the share itself)
     qint64 size = 0;
     QStringList children;
 };
 
 struct Share {
-    QString relative;            // below the data root
-    QHash<QString, Node> nodes;  // by path
+    QString relative;           // below the data root
+    QHash<QString, Node> nodes; // by path
 };
 
 void index(Share &share, const QString &absolute, const QString &path)
@@ -59,7 +59,7 @@ void reply(httplib::Response &response, int status, const QJsonObject &object)
                          "application/json");
 }
 
-}  // namespace
+} // namespace
 
 int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QStringList &shares)
 {

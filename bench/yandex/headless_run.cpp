@@ -6,6 +6,9 @@
 #include "app/platform/preference_keys.h"
 #include "app/platform/preferences.h"
 #include "app/platform/system_clock.h"
+#include "support/fake_desktop_services.h"
+#include "support/fake_locations.h"
+#include "support/fake_preferences.h"
 #include "yandex/download_manager.h"
 
 #include <QCoreApplication>
@@ -16,58 +19,14 @@
 #include <cstdio>
 #include <sys/resource.h>
 
-namespace {
-
-class MemoryPreferences final : public Preferences {
-public:
-    std::optional<QVariant> value(const QString &key) const override
-    {
-        const auto it = m_values.constFind(key);
-        return it == m_values.constEnd() ? std::nullopt : std::optional<QVariant>(*it);
-    }
-    void setValue(const QString &key, const QVariant &value) override
-    {
-        m_values.insert(key, value);
-    }
-    void remove(const QString &key) override { m_values.remove(key); }
-
-private:
-    QHash<QString, QVariant> m_values;
-};
-
-class FixedLocations final : public Locations {
-public:
-    explicit FixedLocations(QString folder) : m_folder(std::move(folder)) {}
-    QString downloads() const override { return m_folder; }
-    QString home() const override { return m_folder; }
-    QString temp() const override { return m_folder; }
-    QString applicationSupport() const override { return m_folder; }
-
-private:
-    QString m_folder;
-};
-
-class NoDesktop final : public DesktopServices {
-public:
-    void chooseFolder(const QString &, const QString &, const QString &,
-                      std::function<void(std::optional<QString>)> done) override
-    {
-        done(std::nullopt);
-    }
-    void openFolder(const QString &) override {}
-    void showFileSelected(const QString &) override {}
-};
-
-}  // namespace
-
 int runHeadless(const QString &apiBase, const QString &publicLink, const QString &destination,
                 int parallel)
 {
-    MemoryPreferences preferences;
+    FakePreferences preferences;
     preferences.setValue(QString(PreferenceKeys::kConcurrentDownloads), parallel);
     SystemClock clock;
-    FixedLocations locations(destination);
-    NoDesktop desktop;
+    FakeLocations locations(destination);
+    FakeDesktopServices desktop;
     CurlHttpClient http;
     DownloadManagerOptions options;
     options.apiBaseUrl = apiBase;

@@ -34,7 +34,7 @@ int freePort()
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -7,7 +7,7 @@
 
 qint64 makeTree(const QString &root, int files)
 {
-    constexpr int kFanOut = 5;  // 5^4 = 625 leaf folders
+    constexpr int kFanOut = 5; // 5^4 = 625 leaf folders
     constexpr qint64 kMinSize = 4 * 1024;
     constexpr qint64 kMaxSize = 1024 * 1024;
     std::mt19937_64 random(20240601);

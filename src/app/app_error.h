@@ -14,11 +14,11 @@ enum class ErrorKind {
     None,
     Cancelled,
     InvalidInput,
-    Network,      // transient: time-out, lost connection, host not found
-    HttpStatus,   // the server answered with an error status
-    Decoding,     // an answer that could not be understood
-    FileSystem,   // a local file or folder could not be read or written
-    Process,      // an outside program failed
+    Network,    // transient: time-out, lost connection, host not found
+    HttpStatus, // the server answered with an error status
+    Decoding,   // an answer that could not be understood
+    FileSystem, // a local file or folder could not be read or written
+    Process,    // an outside program failed
     Internal,
 };
 
@@ -29,7 +29,9 @@ struct AppError {
 
     AppError() = default;
     explicit AppError(QString text, ErrorKind errorKind = ErrorKind::Internal)
-        : message(std::move(text)), kind(errorKind) {}
+        : message(std::move(text)), kind(errorKind)
+    {
+    }
 
     static AppError cancelled() { return AppError(QString(), ErrorKind::Cancelled); }
     bool isCancelled() const { return kind == ErrorKind::Cancelled; }
@@ -38,8 +40,7 @@ struct AppError {
 };
 
 // A value or an AppError; the core's way to return from something that can fail.
-template <typename T>
-class Result {
+template <typename T> class Result {
 public:
     Result(T value) : m_data(std::move(value)) {}
     Result(AppError error) : m_data(std::move(error)) {}

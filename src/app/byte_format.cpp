@@ -44,7 +44,7 @@ double roundTo(double value, int digits)
     return std::round(value * scale) / scale;
 }
 
-}  // namespace
+} // namespace
 
 QString formatByteCount(qint64 bytes, ByteUnit minUnit, ByteUnit maxUnit, const QLocale &locale)
 {

@@ -61,11 +61,11 @@ std::optional<DownloadHistoryItem> decodeItem(const QJsonValue &value)
     const QDateTime when = dateFromReferenceSeconds(date.toDouble());
     if (!uuid || !res || !when.isValid())
         return std::nullopt;
-    return DownloadHistoryItem{*uuid, name.toString(), path.toString(), when, *res,
-                               message.toString()};
+    return DownloadHistoryItem{*uuid, name.toString(),   path.toString(), when,
+                               *res,  message.toString()};
 }
 
-}  // namespace
+} // namespace
 
 double secondsSinceReferenceDate(const QDateTime &date)
 {

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QString>
 #include <QMetaType>
+#include <QString>
 #include <QUuid>
 
 #include <optional>

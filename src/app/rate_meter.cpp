@@ -32,7 +32,7 @@ void DownloadRateMeter::record(const QString &stream, qint64 bytes, double at)
     const qint64 previousBytes = known ? previous->bytes : 0;
     m_counters.insert(stream, Counter{bytes, at});
     if (!known)
-        return;  // a stream's first report only sets its baseline
+        return; // a stream's first report only sets its baseline
 
     const qint64 increment = bytes >= previousBytes ? bytes - previousBytes : bytes;
     if (increment >= 1)

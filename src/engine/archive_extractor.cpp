@@ -28,7 +28,7 @@ bool safeEntryName(const QString &name)
     return !name.isEmpty() && !name.startsWith(u'/') && staysInside(QString(), name);
 }
 
-}  // namespace
+} // namespace
 
 bool staysInside(const QString &base, const QString &name)
 {
@@ -87,8 +87,7 @@ Status extractZipArchive(const QString &archivePath, const QString &targetFolder
             const QString target = QFile::decodeName(hardlink);
             if (!safeEntryName(target))
                 return InstallErrors::badRelease();
-            archive_entry_copy_hardlink(
-                entry, QFile::encodeName(root + u'/' + target).constData());
+            archive_entry_copy_hardlink(entry, QFile::encodeName(root + u'/' + target).constData());
         } else if (type == AE_IFLNK) {
             const char *rawTarget = archive_entry_symlink(entry);
             const QString target = rawTarget ? QFile::decodeName(rawTarget) : QString();

@@ -16,7 +16,7 @@ public:
     void bytesWritten(qint64 written, qint64 expected)
     {
         if (expected < 1)
-            return;  // no length from the server: nothing meaningful to show
+            return; // no length from the server: nothing meaningful to show
         double fraction = double(written) / double(expected);
         fraction = fraction < 0 ? 0 : (fraction > 1 ? 1 : fraction);
         std::lock_guard lock(m_mutex);

@@ -29,8 +29,8 @@ QStringList analysis(const QString &link, VideoAccessMode mode)
 QString progressTemplate()
 {
     return QStringLiteral("download:") + kProgressMarker
-        + QStringLiteral("%(progress.downloaded_bytes)s|%(progress.total_bytes)s|"
-                         "%(progress.total_bytes_estimate)s");
+           + QStringLiteral("%(progress.downloaded_bytes)s|%(progress.total_bytes)s|"
+                            "%(progress.total_bytes_estimate)s");
 }
 
 QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
@@ -52,4 +52,4 @@ QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
     return args;
 }
 
-}  // namespace EngineArguments
+} // namespace EngineArguments

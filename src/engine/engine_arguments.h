@@ -30,13 +30,13 @@ inline constexpr QLatin1StringView kOutputTemplate{"%(title)s [%(id).64B].%(ext)
 
 struct DownloadRun {
     enum class Kind {
-        SingleStep,  // one run for the whole file: "--no-overwrites"
-        Track,       // one track of a separate video and sound download: "--no-warnings"
+        SingleStep, // one run for the whole file: "--no-overwrites"
+        Track,      // one track of a separate video and sound download: "--no-warnings"
     };
     Kind kind = Kind::SingleStep;
-    QString format;                 // "--format" selector
-    QString output;                 // "--output" path or template
-    QStringList extraArguments;     // publication item and access mode, before the link
+    QString format;             // "--format" selector
+    QString output;             // "--output" path or template
+    QStringList extraArguments; // publication item and access mode, before the link
     QString link;
     // A single-step sound download converts to m4a only when FFmpeg was found: its folder.
     std::optional<QString> extractAudioWithFFmpegIn;
@@ -46,4 +46,4 @@ struct DownloadRun {
 // packaged engine has no "--progress-delta"; the runner then throttles progress itself).
 QStringList download(const DownloadRun &run, const EngineCapabilities &engine);
 
-}  // namespace EngineArguments
+} // namespace EngineArguments

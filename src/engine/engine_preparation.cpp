@@ -5,10 +5,7 @@
 EnginePreparation::EnginePreparation(ToolInstaller installer, Preferences &prefs,
                                      const Clock &clock, QStringList systemCandidates,
                                      QObject *parent)
-    : QObject(parent),
-      m_installer(std::move(installer)),
-      m_prefs(prefs),
-      m_clock(clock),
+    : QObject(parent), m_installer(std::move(installer)), m_prefs(prefs), m_clock(clock),
       m_systemCandidates(std::move(systemCandidates))
 {
     m_ready = existingExecutable().has_value();
@@ -42,8 +39,7 @@ QString EnginePreparation::startingStatus() const
     return QStringLiteral("Проверяю поддержку платформы…");
 }
 
-void EnginePreparation::prepare(bool forceRefresh, QObject *context,
-                                std::function<void(bool)> done)
+void EnginePreparation::prepare(bool forceRefresh, QObject *context, std::function<void(bool)> done)
 {
     if (!forceRefresh && !m_thread) {
         if (m_refreshCompleted) {

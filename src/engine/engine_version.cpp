@@ -23,7 +23,7 @@ EngineCapabilities EngineVersionProbe::capabilities(const QString &executable)
 {
     const QFileInfo info(executable);
     const QString key = info.absoluteFilePath() + u'|' + QString::number(info.size()) + u'|'
-        + QString::number(info.lastModified().toMSecsSinceEpoch());
+                        + QString::number(info.lastModified().toMSecsSinceEpoch());
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_known.constFind(key);

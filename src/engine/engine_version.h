@@ -10,7 +10,7 @@
 // What the program knows about one engine build: the date its version names. Builds are
 // dated ("2023.03.04", nightly "2025.11.12.232853"); options arrive with dated releases.
 struct EngineCapabilities {
-    std::optional<QDate> version;  // none: unknown, treated as old
+    std::optional<QDate> version; // none: unknown, treated as old
 
     // "--progress-delta" first shipped in the 2024.04.09 release.
     bool knowsProgressDelta() const { return version && *version >= QDate(2024, 4, 9); }

@@ -31,7 +31,7 @@ QString launchErrorText(const QString &program)
     return QStringLiteral("Не удалось запустить программу «%1».").arg(info.fileName());
 }
 
-}  // namespace
+} // namespace
 
 void ProcessControl::cancel()
 {
@@ -100,14 +100,12 @@ void ProcessRunner::start(const ProcessRequest &request)
         if (error == QProcess::FailedToStart)
             onFailedToStart();
     });
-    connect(m_process, &QProcess::finished, this,
-            [this](int code, QProcess::ExitStatus status) {
-                onFinished(code, status == QProcess::CrashExit);
-            });
+    connect(m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
+        onFinished(code, status == QProcess::CrashExit);
+    });
     connect(m_process, &QProcess::readyReadStandardOutput, this,
             &ProcessRunner::readStandardOutput);
-    connect(m_process, &QProcess::readyReadStandardError, this,
-            &ProcessRunner::readStandardError);
+    connect(m_process, &QProcess::readyReadStandardError, this, &ProcessRunner::readStandardError);
 
     m_killTimer = new QTimer(this);
     m_killTimer->setSingleShot(true);
@@ -221,8 +219,7 @@ void ProcessRunner::handleStandardOutputLine(const QByteArray &line, double read
         offerProgress(QString::fromUtf8(line), readAt);
 }
 
-void ProcessRunner::handleStandardErrorLine(const QByteArray &line, double readAt,
-                                            bool terminated)
+void ProcessRunner::handleStandardErrorLine(const QByteArray &line, double readAt, bool terminated)
 {
     if (line.contains(QByteArrayView(kProgressMarker.data(), kProgressMarker.size()))) {
         offerProgress(QString::fromUtf8(line), readAt);
@@ -306,10 +303,10 @@ void ProcessRunner::complete()
     emit finished(m_result);
 }
 
-ProcessResult runProcessToEnd(
-    const ProcessRequest &request,
-    const std::function<void(const std::shared_ptr<ProcessControl> &)> &started,
-    const std::function<void(const QString &, double)> &progress)
+ProcessResult
+runProcessToEnd(const ProcessRequest &request,
+                const std::function<void(const std::shared_ptr<ProcessControl> &)> &started,
+                const std::function<void(const QString &, double)> &progress)
 {
     Q_ASSERT(!QCoreApplication::instance()
              || QThread::currentThread() != QCoreApplication::instance()->thread());
@@ -317,12 +314,11 @@ ProcessResult runProcessToEnd(
     ProcessRunner runner;
     ProcessResult result;
     bool done = false;
-    QObject::connect(&runner, &ProcessRunner::finished, &loop,
-                     [&](const ProcessResult &r) {
-                         result = r;
-                         done = true;
-                         loop.quit();
-                     });
+    QObject::connect(&runner, &ProcessRunner::finished, &loop, [&](const ProcessResult &r) {
+        result = r;
+        done = true;
+        loop.quit();
+    });
     if (progress)
         QObject::connect(&runner, &ProcessRunner::progressLine, &loop, progress);
     if (started)

@@ -40,10 +40,10 @@ struct ProcessRequest {
 // How one run ended.
 struct ProcessResult {
     bool launched = false;
-    QString launchError;       // ready to show, when !launched
+    QString launchError; // ready to show, when !launched
     int exitCode = -1;
     bool endedBySignal = false;
-    bool cancelled = false;    // the owner asked for the stop; then any end counts as cancelled
+    bool cancelled = false; // the owner asked for the stop; then any end counts as cancelled
     bool outputLimitExceeded = false;
     bool timedOut = false;
     QByteArray standardOutput; // only with keepStandardOutput
@@ -52,7 +52,7 @@ struct ProcessResult {
     bool succeeded() const
     {
         return launched && !cancelled && !endedBySignal && exitCode == 0 && !outputLimitExceeded
-            && !timedOut;
+               && !timedOut;
     }
 };
 
@@ -133,10 +133,10 @@ private:
 // Runs a request to its end on the calling worker thread (never the UI thread), with an event
 // loop of its own. `started` receives the control before the launch, for a canceller; lines
 // are handed to `progress` on this thread.
-ProcessResult runProcessToEnd(
-    const ProcessRequest &request,
-    const std::function<void(const std::shared_ptr<ProcessControl> &)> &started = {},
-    const std::function<void(const QString &line, double readAt)> &progress = {});
+ProcessResult
+runProcessToEnd(const ProcessRequest &request,
+                const std::function<void(const std::shared_ptr<ProcessControl> &)> &started = {},
+                const std::function<void(const QString &line, double readAt)> &progress = {});
 
 // The marker that tells the program's progress lines from the engine's own output.
 inline constexpr QLatin1StringView kProgressMarker{"tovrin:"};

@@ -26,7 +26,7 @@ bool isFeedUnavailable(const AppError &error)
     return error.kind == ErrorKind::HttpStatus && error.message == feedUnavailable().message;
 }
 
-}  // namespace InstallErrors
+} // namespace InstallErrors
 
 std::optional<QString> verifiedDigest(const QString &digest)
 {

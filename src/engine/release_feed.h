@@ -13,7 +13,7 @@
 // The archive to download and the digest it must have.
 struct VerifiedAsset {
     QUrl downloadURL;
-    QString sha256;  // 64 lower-case hexadecimal characters
+    QString sha256; // 64 lower-case hexadecimal characters
 };
 
 // The installer's own two failures; neither is shown to the user as such.
@@ -25,7 +25,7 @@ AppError feedUnavailable();
 AppError badRelease();
 bool isBadRelease(const AppError &error);
 bool isFeedUnavailable(const AppError &error);
-}  // namespace InstallErrors
+} // namespace InstallErrors
 
 // "sha256:" (exactly, case-sensitive) followed by 64 hexadecimal digits of any case gives the
 // lower-cased digits; anything else gives nothing.

@@ -6,14 +6,14 @@
 // which asset holds it on this platform, what the unpacked executable is called, which folder
 // of the program folder it lives in and which two preference values remember it.
 struct ReleaseTool {
-    QString feedPath;        // e.g. "/repos/OWNER/NAME/releases/latest" on the API host
-    QString assetName;       // the zip archive for this platform
-    QString executableName;  // at the top level of the archive
-    QString folderName;      // in the program folder; staging and backup folders derive from it
-    QString legacyFileName;  // a single-file build of earlier installs, removed after an
-                             // install (empty: none)
-    QString digestKey;       // preference: lower-case SHA-256 of the installed archive
-    QString lastRefreshKey;  // preference: date of the last install or confirmed-current check
+    QString feedPath;       // e.g. "/repos/OWNER/NAME/releases/latest" on the API host
+    QString assetName;      // the zip archive for this platform
+    QString executableName; // at the top level of the archive
+    QString folderName;     // in the program folder; staging and backup folders derive from it
+    QString legacyFileName; // a single-file build of earlier installs, removed after an
+                            // install (empty: none)
+    QString digestKey;      // preference: lower-case SHA-256 of the installed archive
+    QString lastRefreshKey; // preference: date of the last install or confirmed-current check
 };
 
 // The engine (yt-dlp nightly builds) for the platform this program was built for.

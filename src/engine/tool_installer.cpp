@@ -25,8 +25,7 @@ QString newUuid()
 
 bool renameFolder(const QString &from, const QString &to)
 {
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData())
-        == 0;
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 AppError moveFailed()
@@ -34,7 +33,7 @@ AppError moveFailed()
     return AppError(QStringLiteral("Не удалось переместить папку движка."), ErrorKind::FileSystem);
 }
 
-}  // namespace
+} // namespace
 
 bool isExecutableFile(const QString &path)
 {
@@ -183,9 +182,9 @@ Result<InstallResult> ToolInstaller::install(const std::optional<QString> &insta
         return AppError::cancelled();
 
     QDir().mkpath(m_setup.tempFolder);
-    const QString archivePath = QDir(m_setup.tempFolder)
-                                    .filePath(m_tool.folderName + u'-' + newUuid()
-                                              + QStringLiteral(".zip"));
+    const QString archivePath =
+        QDir(m_setup.tempFolder)
+            .filePath(m_tool.folderName + u'-' + newUuid() + QStringLiteral(".zip"));
     // The archive is only a means to the unpacked folder; it never outlives the install.
     const auto removeArchive = qScopeGuard([&] { QFile::remove(archivePath); });
 

@@ -28,8 +28,8 @@ struct InstallerSetup {
 
 // What a successful install did.
 struct InstallResult {
-    QString sha256;           // digest of the archive the installed build came from
-    bool downloaded = false;  // false: the installed build was already current
+    QString sha256;          // digest of the archive the installed build came from
+    bool downloaded = false; // false: the installed build was already current
 };
 
 // Installs a ReleaseTool from its release feed and keeps it current: finds the asset, checks
@@ -46,7 +46,7 @@ public:
     QString programFolder() const;
     QString toolDirectory() const;
     QString installedExecutable() const;
-    QString legacyExecutable() const;  // empty when the tool has no legacy location
+    QString legacyExecutable() const; // empty when the tool has no legacy location
     QUrl feedUrl() const;
 
     // The installed executable is missing or not executable.
@@ -60,9 +60,9 @@ public:
     // the install stops before downloading (or before swapping) and fails as busy.
     Result<InstallResult> install(const std::optional<QString> &installedDigest,
                                   const std::function<void(double)> &progress,
-                                  const CancelToken &cancel, ToolFolderUsage *usage = nullptr) const;
-    void recordSuccess(Preferences &prefs, const InstallResult &result,
-                       const QDateTime &now) const;
+                                  const CancelToken &cancel,
+                                  ToolFolderUsage *usage = nullptr) const;
+    void recordSuccess(Preferences &prefs, const InstallResult &result, const QDateTime &now) const;
     std::optional<QString> installedDigest(const Preferences &prefs) const;
 
     // Removes staging folders a dead install left behind, and backup folders when the

@@ -27,7 +27,7 @@ QString resourcePath(const QString &name)
     return QStringLiteral(":/icons/%1.svg").arg(name);
 }
 
-}  // namespace
+} // namespace
 
 bool exists(const QString &name)
 {
@@ -80,4 +80,4 @@ QIcon icon(const QString &name, const QColor &color)
     return result;
 }
 
-}  // namespace Icons
+} // namespace Icons

@@ -16,4 +16,4 @@ bool exists(const QString &name);
 // The program's own icon, in its colours.
 QIcon appIcon();
 
-}  // namespace Icons
+} // namespace Icons

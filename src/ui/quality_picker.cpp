@@ -130,7 +130,7 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     column->addWidget(m_scroll, 1);
 
     m_tab = content.startOnVideoOnly ? QualityTab::VideoOnly : QualityTab::WithAudio;
-    m_content.selectedPublicationVideo = -1;  // so the first content counts as a change
+    m_content.selectedPublicationVideo = -1; // so the first content counts as a change
     setContent(content);
     m_tab = content.startOnVideoOnly ? QualityTab::VideoOnly : QualityTab::WithAudio;
     setTab(m_tab);
@@ -150,7 +150,8 @@ void QualityPicker::setTab(QualityTab tab)
 
 void QualityPicker::setContent(const QualityPickerContent &content)
 {
-    const bool videoChanged = content.selectedPublicationVideo != m_content.selectedPublicationVideo;
+    const bool videoChanged =
+        content.selectedPublicationVideo != m_content.selectedPublicationVideo;
     m_content = content;
     m_title->setText(content.title);
     m_title->setToolTip(content.title);
@@ -214,7 +215,8 @@ void QualityPicker::rebuildOffers()
         break;
     case QualityTab::AudioOnly:
         if (m_content.audioOnlyQualities.isEmpty()) {
-            addRow(QStringLiteral("waveform"), Theme::red(), QStringLiteral("Лучшее доступное аудио"),
+            addRow(QStringLiteral("waveform"), Theme::red(),
+                   QStringLiteral("Лучшее доступное аудио"),
                    QStringLiteral("Платформа не отдала отдельные варианты качества"),
                    [this] { emit selectBestAudio(); });
             break;
@@ -240,14 +242,14 @@ void QualityPicker::rebuildOffers()
             addText(QStringLiteral("Отдельных видеодорожек для этого видео нет."), true);
             break;
         }
-        addText(QStringLiteral(
-                    "Файл будет скачан без звука, в исходном качестве выбранной дорожки."),
-                false);
+        addText(
+            QStringLiteral("Файл будет скачан без звука, в исходном качестве выбранной дорожки."),
+            false);
         for (const VideoQuality &quality : m_content.videoOnlyQualities)
             addRow(QStringLiteral("video.fill"), Theme::orange(), quality.title(),
                    quality.videoOnlyDetail(), [this, quality] { emit selectVideoOnly(quality); });
         break;
     }
     m_offers->addStretch(1);
-    m_scroll->setWidget(page);  // deletes the previous page
+    m_scroll->setWidget(page); // deletes the previous page
 }

@@ -17,7 +17,7 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(g_wakeFds[0], &byte, 1);
 }
 
-}  // namespace
+} // namespace
 
 QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
 {

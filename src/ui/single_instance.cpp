@@ -10,7 +10,7 @@ const QString kObjectPath = QStringLiteral("/local/tovrin/mac");
 const QString kInterface = QStringLiteral("local.tovrin.mac.Application");
 constexpr int kActivateTimeoutMs = 3000;
 
-}  // namespace
+} // namespace
 
 SingleInstance::SingleInstance(const QString &serviceName, QObject *parent)
     : QObject(parent), m_service(serviceName)
@@ -36,8 +36,8 @@ bool SingleInstance::claim()
         m_owns = true;
         return true;
     }
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(m_service, kObjectPath, kInterface, QStringLiteral("Activate"));
+    QDBusMessage call = QDBusMessage::createMethodCall(m_service, kObjectPath, kInterface,
+                                                       QStringLiteral("Activate"));
     // A desktop that starts us with an activation token hands it on, so the running window
     // may take the focus.
     call << qEnvironmentVariable("XDG_ACTIVATION_TOKEN");

@@ -14,7 +14,7 @@ namespace {
 // Starting the file manager can take a moment; past this the parent folder is opened instead.
 constexpr int kShowItemsTimeoutMs = 3000;
 
-}  // namespace
+} // namespace
 
 void SystemDesktopServices::chooseFolder(const QString &title, const QString &confirmText,
                                          const QString &startFolder,
@@ -55,7 +55,8 @@ void SystemDesktopServices::showFileSelected(const QString &path)
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kShowItemsTimeoutMs));

@@ -18,7 +18,7 @@ int basePixelSize()
     return qMax(12, qRound(f.pointSizeF() * 4.0 / 3.0));
 }
 
-}  // namespace
+} // namespace
 
 QFont font(TextRole role)
 {
@@ -83,12 +83,30 @@ QColor textColor(Emphasis emphasis)
     return c;
 }
 
-QColor blue() { return QColor(0x0A, 0x84, 0xFF); }
-QColor red() { return QColor(0xE0, 0x1B, 0x24); }
-QColor green() { return QColor(0x2E, 0xA0, 0x43); }
-QColor orange() { return QColor(0xF5, 0x8A, 0x07); }
-QColor yellow() { return QColor(0xF0, 0xB4, 0x00); }
-QColor white() { return QColor(Qt::white); }
+QColor blue()
+{
+    return QColor(0x0A, 0x84, 0xFF);
+}
+QColor red()
+{
+    return QColor(0xE0, 0x1B, 0x24);
+}
+QColor green()
+{
+    return QColor(0x2E, 0xA0, 0x43);
+}
+QColor orange()
+{
+    return QColor(0xF5, 0x8A, 0x07);
+}
+QColor yellow()
+{
+    return QColor(0xF0, 0xB4, 0x00);
+}
+QColor white()
+{
+    return QColor(Qt::white);
+}
 
 QColor windowBackground()
 {
@@ -103,13 +121,14 @@ void makeProminent(QPushButton *button, const QColor &color)
     const QColor pressed = color.darker(115);
     QColor disabled = color;
     disabled.setAlphaF(0.4);
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
-        " padding: 6px 14px; font-weight: 600; }"
-        "QPushButton:pressed { background: %2; }"
-        "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
-        "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
-                              .arg(color.name(), pressed.name(), disabled.name(QColor::HexArgb)));
+    button->setStyleSheet(
+        QStringLiteral(
+            "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
+            " padding: 6px 14px; font-weight: 600; }"
+            "QPushButton:pressed { background: %2; }"
+            "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
+            "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
+            .arg(color.name(), pressed.name(), disabled.name(QColor::HexArgb)));
 }
 
 void makeDestructive(QAbstractButton *button)
@@ -128,4 +147,4 @@ void style(QWidget *widget, TextRole role, Emphasis emphasis)
     widget->setPalette(p);
 }
 
-}  // namespace Theme
+} // namespace Theme

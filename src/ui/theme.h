@@ -39,4 +39,4 @@ void makeDestructive(QAbstractButton *button);
 // Applies role font and emphasis colour to a label-like widget.
 void style(QWidget *widget, TextRole role, Emphasis emphasis = Emphasis::Primary);
 
-}  // namespace Theme
+} // namespace Theme

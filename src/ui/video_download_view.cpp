@@ -25,17 +25,16 @@ namespace {
 
 constexpr int kHistoryLimit = 5;
 
-}  // namespace
+} // namespace
 
 VideoDownloadView::VideoDownloadView(DownloadModel &model, QWidget *parent)
     : QWidget(parent), m_model(model)
 {
     auto *page = new ScreenColumn(this);
     QVBoxLayout *column = page->column();
-    column->addWidget(new ScreenHeader(QStringLiteral("Видео"),
-                                       QStringLiteral("YouTube, соцсети и видеоплатформы"),
-                                       QStringLiteral("arrow.down.to.line.compact"), Theme::red(),
-                                       this));
+    column->addWidget(new ScreenHeader(
+        QStringLiteral("Видео"), QStringLiteral("YouTube, соцсети и видеоплатформы"),
+        QStringLiteral("arrow.down.to.line.compact"), Theme::red(), this));
     column->addWidget(buildDownloadCard());
     column->addWidget(buildStatusCard());
     column->addWidget(buildJobsCard());
@@ -67,10 +66,10 @@ VideoDownloadView::VideoDownloadView(DownloadModel &model, QWidget *parent)
     for (auto signal : {&DownloadModel::urlChanged, &DownloadModel::isWorkingChanged,
                         &DownloadModel::folderChanged})
         connect(&m_model, signal, this, &VideoDownloadView::refreshControls);
-    for (auto signal : {&DownloadModel::isWorkingChanged, &DownloadModel::statusChanged,
-                        &DownloadModel::errorMessageChanged,
-                        &DownloadModel::engineInstallProgressChanged,
-                        &DownloadModel::canCancelChanged})
+    for (auto signal :
+         {&DownloadModel::isWorkingChanged, &DownloadModel::statusChanged,
+          &DownloadModel::errorMessageChanged, &DownloadModel::engineInstallProgressChanged,
+          &DownloadModel::canCancelChanged})
         connect(&m_model, signal, this, &VideoDownloadView::refreshStatus);
     connect(&m_model, &DownloadModel::jobsChanged, this, &VideoDownloadView::rebuildJobs);
     for (auto signal :
@@ -111,8 +110,7 @@ QWidget *VideoDownloadView::buildDownloadCard()
             &VideoDownloadView::submitFromField);
     connect(m_clear, &QToolButton::clicked, this, [this] { m_model.setUrl(QString()); });
     connect(m_chooseFormat, &QPushButton::clicked, &m_model, &DownloadModel::primaryAction);
-    connect(m_destination, &DestinationRow::openRequested, &m_model,
-            &DownloadModel::revealFolder);
+    connect(m_destination, &DestinationRow::openRequested, &m_model, &DownloadModel::revealFolder);
     connect(m_destination, &DestinationRow::chooseRequested, &m_model,
             &DownloadModel::chooseFolder);
     return card;
@@ -144,8 +142,8 @@ QWidget *VideoDownloadView::buildJobsCard()
     m_jobsCard->contentLayout()->setSpacing(10);
     auto *header = new QHBoxLayout;
     auto *icon = new QLabel(m_jobsCard);
-    icon->setPixmap(Icons::pixmap(QStringLiteral("arrow.down.circle"), Theme::red(), 18,
-                                  devicePixelRatioF()));
+    icon->setPixmap(
+        Icons::pixmap(QStringLiteral("arrow.down.circle"), Theme::red(), 18, devicePixelRatioF()));
     auto *label = new QLabel(QStringLiteral("Загрузки"), m_jobsCard);
     label->setFont(Theme::font(Theme::TextRole::Headline));
     m_jobsSummary = new QLabel(m_jobsCard);
@@ -231,7 +229,8 @@ void VideoDownloadView::refreshJobsSummary()
     const int running = m_model.runningJobCount();
     const int queued = m_model.queuedJobCount();
     if (queued >= 1)
-        m_jobsSummary->setText(QStringLiteral("%1 активных · %2 в очереди").arg(running).arg(queued));
+        m_jobsSummary->setText(
+            QStringLiteral("%1 активных · %2 в очереди").arg(running).arg(queued));
     else if (running >= 1)
         m_jobsSummary->setText(QStringLiteral("%1 из 3 активных").arg(running));
     else

@@ -38,7 +38,7 @@ PhaseLook lookOf(VideoJobPhase phase)
     return {"clock", Theme::textColor(Theme::Emphasis::Secondary), "В очереди"};
 }
 
-}  // namespace
+} // namespace
 
 VideoJobRow::VideoJobRow(VideoDownloadJob *job, QWidget *parent) : QWidget(parent), m_job(job)
 {
@@ -111,7 +111,8 @@ void VideoJobRow::refresh()
     const bool active = !isTerminal(phase);
     m_button->setIcon(Icons::icon(active ? QStringLiteral("xmark.circle") : QStringLiteral("xmark"),
                                   Theme::textColor(Theme::Emphasis::Secondary)));
-    const QString tip = active ? QStringLiteral("Отменить загрузку") : QStringLiteral("Убрать из списка");
+    const QString tip =
+        active ? QStringLiteral("Отменить загрузку") : QStringLiteral("Убрать из списка");
     m_button->setToolTip(tip);
     m_button->setAccessibleName(tip);
 

@@ -32,17 +32,16 @@ QPushButton *controlButton(const QString &text, const QString &icon, const QColo
     return button;
 }
 
-}  // namespace
+} // namespace
 
 YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent)
     : QWidget(parent), m_manager(manager)
 {
     auto *page = new ScreenColumn(this);
     QVBoxLayout *column = page->column();
-    column->addWidget(new ScreenHeader(QStringLiteral("Яндекс Диск"),
-                                       QStringLiteral("Файлы и публичные папки"),
-                                       QStringLiteral("arrow.down.to.line.compact"),
-                                       Theme::blue(), this));
+    column->addWidget(
+        new ScreenHeader(QStringLiteral("Яндекс Диск"), QStringLiteral("Файлы и публичные папки"),
+                         QStringLiteral("arrow.down.to.line.compact"), Theme::blue(), this));
     column->addWidget(buildDownloadCard());
     column->addWidget(buildSettingsCard());
     column->addWidget(buildStatusCard());
@@ -59,14 +58,13 @@ YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent
             &DownloadManager::revealInFinder);
     connect(m_history, &HistorySection::removeRequested, &m_manager,
             &DownloadManager::removeHistoryItem);
-    connect(m_history, &HistorySection::clearRequested, &m_manager,
-            &DownloadManager::clearHistory);
+    connect(m_history, &HistorySection::clearRequested, &m_manager, &DownloadManager::clearHistory);
     connect(&m_manager, &DownloadManager::historyChanged, this,
             [this] { m_history->setItems(m_manager.history()); });
 
-    for (auto signal : {&DownloadManager::phaseChanged, &DownloadManager::publicLinkChanged,
-                        &DownloadManager::destinationURLChanged,
-                        &DownloadManager::concurrentDownloadsChanged})
+    for (auto signal :
+         {&DownloadManager::phaseChanged, &DownloadManager::publicLinkChanged,
+          &DownloadManager::destinationURLChanged, &DownloadManager::concurrentDownloadsChanged})
         connect(&m_manager, signal, this, &YandexDownloadView::refreshControls);
     for (auto signal : {&DownloadManager::phaseChanged, &DownloadManager::statusChanged,
                         &DownloadManager::detailChanged, &DownloadManager::progressValueChanged,
@@ -129,8 +127,7 @@ QWidget *YandexDownloadView::buildSettingsCard()
     card->contentLayout()->addWidget(m_settingsContent);
     m_settingsContent->setVisible(false);
 
-    connect(m_settingsHeader, &DisclosureHeader::toggled, m_settingsContent,
-            &QWidget::setVisible);
+    connect(m_settingsHeader, &DisclosureHeader::toggled, m_settingsContent, &QWidget::setVisible);
     connect(m_parallel, &QComboBox::activated, this,
             [this](int index) { m_manager.setConcurrentDownloads(index + 1); });
     return card;
@@ -151,8 +148,8 @@ QWidget *YandexDownloadView::buildStatusCard()
                             m_controlRow);
     m_resume = controlButton(QStringLiteral("Продолжить"), QStringLiteral("play.fill"), QColor(),
                              m_controlRow);
-    m_stop = controlButton(QStringLiteral("Остановить"), QStringLiteral("stop.fill"),
-                           Theme::red(), m_controlRow);
+    m_stop = controlButton(QStringLiteral("Остановить"), QStringLiteral("stop.fill"), Theme::red(),
+                           m_controlRow);
     Theme::makeDestructive(m_stop);
     m_stopping = new QLabel(QStringLiteral("Останавливается…"), m_controlRow);
     Theme::style(m_stopping, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
@@ -199,9 +196,9 @@ void YandexDownloadView::refreshStatus()
     m_statusCard->setVisible(phase != DownloadPhase::Idle);
     const bool underWay = phase == DownloadPhase::Running || phase == DownloadPhase::Paused
                           || phase == DownloadPhase::Stopping;
-    const std::optional<double> progress =
-        m_manager.hasDeterminateProgress() ? std::optional<double>(m_manager.progressValue())
-                                           : std::nullopt;
+    const std::optional<double> progress = m_manager.hasDeterminateProgress()
+                                               ? std::optional<double>(m_manager.progressValue())
+                                               : std::nullopt;
     m_statusView->setState(progress, underWay, m_manager.status(), m_manager.detail());
 
     const bool stopping = phase == DownloadPhase::Stopping;

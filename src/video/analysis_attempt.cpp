@@ -29,8 +29,8 @@ AnalysisOutcome runAnalysis(const AnalysisRequest &request, AnalysisAttempt &att
     process.arguments = EngineArguments::analysis(request.link, request.mode);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
-    const ProcessResult result = runProcessToEnd(
-        process, [&attempt](const std::shared_ptr<ProcessControl> &control) {
+    const ProcessResult result =
+        runProcessToEnd(process, [&attempt](const std::shared_ptr<ProcessControl> &control) {
             attempt.attach(control);
         });
     return decideAnalysis(request, result);

@@ -19,12 +19,12 @@ class ToolFolderUsage;
 struct AnalysisOutcome {
     enum class Kind { Success, Cancelled, Fallback, Repair, EngineFailure, GenericFailure };
     Kind kind = Kind::GenericFailure;
-    VideoAccessMode mode = VideoAccessMode::Standard;      // the mode that ran
-    VideoAccessMode nextMode = VideoAccessMode::Standard;  // Fallback: the mode to try next
-    std::optional<VideoMetadata> metadata;                 // Success
-    QString diagnostic;                                    // the engine's standard error
-    QString errorText;                                     // GenericFailure: ready to show
-    bool allowAutomaticRepair = false;                     // carried on by a fallback
+    VideoAccessMode mode = VideoAccessMode::Standard;     // the mode that ran
+    VideoAccessMode nextMode = VideoAccessMode::Standard; // Fallback: the mode to try next
+    std::optional<VideoMetadata> metadata;                // Success
+    QString diagnostic;                                   // the engine's standard error
+    QString errorText;                                    // GenericFailure: ready to show
+    bool allowAutomaticRepair = false;                    // carried on by a fallback
 };
 
 // What an attempt needs, copied to its thread.

@@ -102,7 +102,7 @@ void sortAudio(QList<VideoQuality> &tracks)
     for (const VideoQuality &q : tracks)
         keyed.push_back({q, q.isOriginalAudioTrack(), q.languagePreference.value_or(0),
                          q.audioTrackTitle(), q.ext.toLower(), q.audioQualityPreference()});
-    QCollator collator;  // the user's locale
+    QCollator collator; // the user's locale
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     // Titles that differ only in letter case fall through to the later keys, which keeps this
     // a strict weak ordering (formats equal on every key have no defined order anyway).
@@ -128,7 +128,7 @@ void sortAudio(QList<VideoQuality> &tracks)
         tracks.append(std::move(k.quality));
 }
 
-}  // namespace
+} // namespace
 
 bool videoIsPreferred(const VideoQuality &a, const VideoQuality &b)
 {

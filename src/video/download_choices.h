@@ -11,7 +11,10 @@ struct DownloadChoices {
     QList<VideoQuality> audioOnly;
     QList<VideoQuality> videoOnly;
 
-    bool isEmpty() const { return withAudio.isEmpty() && audioOnly.isEmpty() && videoOnly.isEmpty(); }
+    bool isEmpty() const
+    {
+        return withAudio.isEmpty() && audioOnly.isEmpty() && videoOnly.isEmpty();
+    }
 };
 
 // Turns one video's formats into the picker's lists: choices with sound (video-only formats get

@@ -39,13 +39,14 @@ bool fallbackFragments(const QString &lowered)
 
 bool refreshFragments(const QString &lowered)
 {
-    return containsAny(lowered, {u"unable to extract", u"signature", u"challenge solving", u"nsig"});
+    return containsAny(lowered,
+                       {u"unable to extract", u"signature", u"challenge solving", u"nsig"});
 }
 
 const QString kUnavailable = QStringLiteral(
     "Публикация недоступна: она могла быть удалена, скрыта автором или ограничена для региона.");
 
-}  // namespace
+} // namespace
 
 namespace DownloadFailure {
 
@@ -93,4 +94,4 @@ QString explanation(const QString &diagnostic)
                           "публикация доступна без ограничений.");
 }
 
-}  // namespace DownloadFailure
+} // namespace DownloadFailure

@@ -11,4 +11,4 @@ bool requiresYouTubeFallback(const QString &diagnostic);
 bool requiresEngineRefresh(const QString &diagnostic);
 QString explanation(const QString &diagnostic);
 
-}  // namespace DownloadFailure
+} // namespace DownloadFailure

@@ -13,16 +13,10 @@
 #include <QUrl>
 
 DownloadModel::DownloadModel(Services services, Options options, QObject *parent)
-    : QObject(parent),
-      m_preferences(services.preferences),
-      m_clock(services.clock),
-      m_locations(services.locations),
-      m_desktop(services.desktop),
-      m_engine(services.engine),
-      m_options(std::move(options)),
-      m_versions(std::make_unique<EngineVersionProbe>()),
-      m_folder(services.locations.downloads()),
-      m_status(QStringLiteral("Готово к загрузке")),
+    : QObject(parent), m_preferences(services.preferences), m_clock(services.clock),
+      m_locations(services.locations), m_desktop(services.desktop), m_engine(services.engine),
+      m_options(std::move(options)), m_versions(std::make_unique<EngineVersionProbe>()),
+      m_folder(services.locations.downloads()), m_status(QStringLiteral("Готово к загрузке")),
       m_history(services.preferences, QString(PreferenceKeys::kVideoHistory), kHistoryLimit)
 {
     if (m_options.ffmpegCandidates.isEmpty())

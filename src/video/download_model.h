@@ -56,10 +56,10 @@ class DownloadModel : public QObject {
     Q_PROPERTY(bool engineReady READ engineReady NOTIFY engineReadyChanged)
     Q_PROPERTY(QString videoTitle READ videoTitle NOTIFY videoTitleChanged)
     Q_PROPERTY(QString videoID READ videoID NOTIFY videoIDChanged)
-    Q_PROPERTY(int selectedPublicationVideo READ selectedPublicationVideo
-                   NOTIFY selectedPublicationVideoChanged)
-    Q_PROPERTY(bool showQualityPicker READ showQualityPicker WRITE setShowQualityPicker
-                   NOTIFY showQualityPickerChanged)
+    Q_PROPERTY(int selectedPublicationVideo READ selectedPublicationVideo NOTIFY
+                   selectedPublicationVideoChanged)
+    Q_PROPERTY(bool showQualityPicker READ showQualityPicker WRITE setShowQualityPicker NOTIFY
+                   showQualityPickerChanged)
     Q_PROPERTY(bool startOnVideoOnlyTab READ startOnVideoOnlyTab NOTIFY startOnVideoOnlyTabChanged)
     Q_PROPERTY(bool validURL READ validURL NOTIFY urlChanged)
     Q_PROPERTY(bool canCancel READ canCancel NOTIFY canCancelChanged)
@@ -70,7 +70,7 @@ class DownloadModel : public QObject {
 public:
     struct Services {
         Preferences &preferences;
-        Clock &clock;  // history dates
+        Clock &clock; // history dates
         Locations &locations;
         DesktopServices &desktop;
         // Finds, installs and refreshes the engine; shared with nobody else on the video side.
@@ -90,7 +90,7 @@ public:
     void setUrl(const QString &url);
     DownloadKind kind() const { return m_kind; }
     void setKind(DownloadKind kind);
-    QString folder() const { return m_folder; }  // a local folder path
+    QString folder() const { return m_folder; } // a local folder path
     bool isWorking() const { return m_isWorking; }
     QString status() const { return m_status; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }

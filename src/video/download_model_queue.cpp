@@ -228,8 +228,8 @@ void DownloadModel::downloadAllPublicationVideos()
         if (!choices.withAudio.isEmpty()) {
             const DownloadOption &option = choices.withAudio.first();
             if (option.audioFormatID) {
-                const QString destination = mergedOutputURL(
-                    option.video.mergeOutputExtension(), video.title, video.metadata.videoID);
+                const QString destination = mergedOutputURL(option.video.mergeOutputExtension(),
+                                                            video.title, video.metadata.videoID);
                 plan = VideoJobPlan::merged(option.video, *option.audioFormatID, destination);
                 outputPath = destination;
             } else {

@@ -25,4 +25,4 @@ std::optional<QString> executablePath(const QStringList &candidates)
     return firstExecutable(candidates);
 }
 
-}  // namespace FFmpeg
+} // namespace FFmpeg

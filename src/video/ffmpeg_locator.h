@@ -14,4 +14,4 @@ QStringList defaultCandidates();
 // The first candidate that is an existing file the user may execute; looked up anew each call.
 std::optional<QString> executablePath(const QStringList &candidates);
 
-}  // namespace FFmpeg
+} // namespace FFmpeg

@@ -47,7 +47,7 @@ AppError fileError(const QString &path)
                     ErrorKind::FileSystem);
 }
 
-}  // namespace
+} // namespace
 
 QString numberedPath(const QString &path, int n)
 {
@@ -112,4 +112,4 @@ Result<QString> moveWithoutReplacing(const QString &source, const QString &desti
     return fileError(destination);
 }
 
-}  // namespace FilePlacement
+} // namespace FilePlacement

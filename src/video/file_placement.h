@@ -25,4 +25,4 @@ QString firstFreePath(const QString &path, const QSet<QString> &taken);
 // The form in which paths are compared for "taken": absolute and clean.
 QString key(const QString &path);
 
-}  // namespace FilePlacement
+} // namespace FilePlacement

@@ -13,7 +13,7 @@ bool wrongType(const char *key, QString *error)
     return false;
 }
 
-}  // namespace
+} // namespace
 
 namespace JsonFields {
 
@@ -60,4 +60,4 @@ bool readDouble(const QJsonObject &object, const char *key, std::optional<double
     return true;
 }
 
-}  // namespace JsonFields
+} // namespace JsonFields

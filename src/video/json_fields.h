@@ -17,4 +17,4 @@ bool readInteger(const QJsonObject &object, const char *key, std::optional<qint6
 bool readDouble(const QJsonObject &object, const char *key, std::optional<double> &out,
                 QString *error);
 
-}  // namespace JsonFields
+} // namespace JsonFields

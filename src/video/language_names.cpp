@@ -13,7 +13,7 @@ QString fromIcu(const icu::UnicodeString &text)
     return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
 }
 
-}  // namespace
+} // namespace
 
 std::optional<QString> russianLanguageName(const QString &tag)
 {

@@ -23,8 +23,7 @@ QStringList arguments(const QString &video, const QString &audio, const QString 
     return args;
 }
 
-Status merge(const QString &video, const QString &audio, const QString &output,
-             const Setup &setup)
+Status merge(const QString &video, const QString &audio, const QString &output, const Setup &setup)
 {
     const std::optional<QString> ffmpeg = FFmpeg::executablePath(setup.ffmpegCandidates);
     if (!ffmpeg)
@@ -58,4 +57,4 @@ QString availableMKVURL(const QString &path)
     return candidate;
 }
 
-}  // namespace MediaMerger
+} // namespace MediaMerger

@@ -29,11 +29,10 @@ struct Setup {
 // Fails with "Не найден встроенный FFmpeg" when there is no FFmpeg, the launch error when it
 // cannot start, FFmpeg's own error output when it fails (or "FFmpeg не смог объединить
 // дорожки" when it printed nothing), and as cancelled when the owner stopped it.
-Status merge(const QString &video, const QString &audio, const QString &output,
-             const Setup &setup);
+Status merge(const QString &video, const QString &audio, const QString &output, const Setup &setup);
 
 // The first free "NAME.mkv", "NAME (2).mkv", "NAME (3).mkv", … beside `path`, where NAME is
 // `path`'s file name without its extension.
 QString availableMKVURL(const QString &path);
 
-}  // namespace MediaMerger
+} // namespace MediaMerger

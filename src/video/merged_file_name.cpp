@@ -17,8 +17,16 @@ constexpr qsizetype kCounterRoom = 8;
 bool isForbidden(char32_t c)
 {
     switch (c) {
-    case U'/': case U':': case U'\\': case U'?': case U'%':
-    case U'*': case U'|': case U'"': case U'<': case U'>':
+    case U'/':
+    case U':':
+    case U'\\':
+    case U'?':
+    case U'%':
+    case U'*':
+    case U'|':
+    case U'"':
+    case U'<':
+    case U'>':
         return true;
     default:
         return false;
@@ -62,7 +70,7 @@ QString cutToFit(const QString &text, int maxCharacters, qsizetype maxBytes)
     return text.left(keep);
 }
 
-}  // namespace
+} // namespace
 
 QString mergedBaseName(const QString &title, const QString &mediaID, int extensionLength)
 {
@@ -79,8 +87,8 @@ QString mergedBaseName(const QString &title, const QString &mediaID, int extensi
             c = u'_';
     }
     // A title made only of forbidden characters and spaces says nothing.
-    const bool onlyJoins = std::all_of(name.cbegin(), name.cend(),
-                                       [](QChar c) { return c == u'-' || c.isSpace(); });
+    const bool onlyJoins =
+        std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c == u'-' || c.isSpace(); });
     if (onlyJoins)
         name = QStringLiteral("video");
     const qsizetype budget = std::min(kMaxTitleBytes, kMaxNameBytes - suffix.toUtf8().size()

@@ -11,7 +11,7 @@ struct PublicationVideo {
     VideoMetadata metadata;
     // The video's number for the engine's "--playlist-items"; none for a single video.
     std::optional<qint64> playlistIndex;
-    QString title;  // shown in the picker's list of videos
+    QString title; // shown in the picker's list of videos
 
     bool operator==(const PublicationVideo &) const = default;
 };

@@ -10,11 +10,8 @@
 
 VideoDownloadJob::VideoDownloadJob(Description description, VideoJobEnvironment environment,
                                    QObject *parent)
-    : QObject(parent),
-      m_description(std::move(description)),
-      m_environment(std::move(environment)),
-      m_outputPath(m_description.outputPath),
-      m_status(QStringLiteral("В очереди"))
+    : QObject(parent), m_description(std::move(description)), m_environment(std::move(environment)),
+      m_outputPath(m_description.outputPath), m_status(QStringLiteral("В очереди"))
 {
 }
 
@@ -119,8 +116,7 @@ void VideoDownloadJob::refreshDownloadProgress()
     if (m_phase != VideoJobPhase::Running || m_cancellationRequested || m_downloadedBytes < 1)
         return;
     if (m_expectedBytes && *m_expectedBytes >= 1) {
-        const double fraction =
-            std::min(1.0, double(m_downloadedBytes) / double(*m_expectedBytes));
+        const double fraction = std::min(1.0, double(m_downloadedBytes) / double(*m_expectedBytes));
         setProgress(fraction);
         setStatus(QStringLiteral("Загружаю… %1%").arg(int(fraction * 100)));
     } else {
@@ -130,7 +126,7 @@ void VideoDownloadJob::refreshDownloadProgress()
     if (m_expectedBytes)
         detail += QStringLiteral(" из ") + formatByteCount(*m_expectedBytes);
     detail += QStringLiteral(" · ")
-        + DownloadRateMeter::speedText(m_rateMeter.bytesPerSecond(monotonicNow()));
+              + DownloadRateMeter::speedText(m_rateMeter.bytesPerSecond(monotonicNow()));
     setDetail(detail);
 }
 

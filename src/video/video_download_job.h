@@ -25,15 +25,15 @@ enum class VideoJobPhase { Queued, Running, Completed, Failed, Canceled };
 inline bool isTerminal(VideoJobPhase phase)
 {
     return phase == VideoJobPhase::Completed || phase == VideoJobPhase::Failed
-        || phase == VideoJobPhase::Canceled;
+           || phase == VideoJobPhase::Canceled;
 }
 
 // What a job needs from the program besides its own description. Owned by the queue
 // (DownloadModel), which outlives its jobs; every pointer may be null in tests.
 struct VideoJobEnvironment {
-    QString tempFolder;                      // work folders are made here, one per job
-    QStringList ffmpegCandidates;            // see FFmpeg::defaultCandidates()
-    EngineVersionProbe *versions = nullptr;  // engine options follow the engine's build date
+    QString tempFolder;                            // work folders are made here, one per job
+    QStringList ffmpegCandidates;                  // see FFmpeg::defaultCandidates()
+    EngineVersionProbe *versions = nullptr;        // engine options follow the engine's build date
     ToolFolderUsage *engineFolderUsage = nullptr;  // a refresh never swaps a folder in use
     ProcessGroupRegistry *processGroups = nullptr; // ended when the program quits
     int refreshIntervalMs = 500;
@@ -64,11 +64,11 @@ public:
     struct Description {
         QString title;
         DownloadKind kind = DownloadKind::Video;
-        QString folder;      // the folder the user chose
-        QString outputPath;  // the folder (direct) or the planned file (merged)
-        QString input;       // the link handed to the engine
+        QString folder;     // the folder the user chose
+        QString outputPath; // the folder (direct) or the planned file (merged)
+        QString input;      // the link handed to the engine
         VideoJobPlan plan;
-        QStringList extractorArguments;  // before the link: publication item, access mode
+        QStringList extractorArguments; // before the link: publication item, access mode
     };
 
     VideoDownloadJob(Description description, VideoJobEnvironment environment,
@@ -140,7 +140,7 @@ private:
     QString m_detail;
     std::optional<QString> m_errorMessage;
 
-    std::shared_ptr<VideoJobRun> m_run;  // shared with the worker thread
+    std::shared_ptr<VideoJobRun> m_run; // shared with the worker thread
     QThread *m_worker = nullptr;
     QTimer *m_refreshTimer = nullptr;
     DownloadRateMeter m_rateMeter;

@@ -20,7 +20,7 @@ const QString kDirectTemplate = QStringLiteral("%(title).150B [%(id).64B].%(ext)
 bool isLeftover(const QString &name)
 {
     return name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".ytdl"))
-        || name.contains(QLatin1String(".part-Frag")) || name.endsWith(QLatin1String(".temp"));
+           || name.contains(QLatin1String(".part-Frag")) || name.endsWith(QLatin1String(".temp"));
 }
 
 // What the engine produced in an otherwise empty work folder: the largest finished file
@@ -41,13 +41,11 @@ std::optional<QString> producedFile(const QString &workDir)
     return best->absoluteFilePath();
 }
 
-}  // namespace
+} // namespace
 
 VideoJobRun::VideoJobRun(VideoDownloadJob *job, VideoDownloadJob::Description description,
                          VideoJobEnvironment environment, QString executable)
-    : m_job(job),
-      m_description(std::move(description)),
-      m_environment(std::move(environment)),
+    : m_job(job), m_description(std::move(description)), m_environment(std::move(environment)),
       m_executable(std::move(executable)),
       m_jobId(job->id().toString(QUuid::WithoutBraces).toUpper())
 {
@@ -109,8 +107,8 @@ void VideoJobRun::execute()
     } else if (!QDir().mkpath(workDir)) {
         ending.phase = VideoJobPhase::Failed;
         ending.status = m_description.plan.kind == VideoJobPlan::Kind::Merged
-            ? QStringLiteral("Не удалось объединить видео и звук")
-            : QStringLiteral("Ошибка запуска");
+                            ? QStringLiteral("Не удалось объединить видео и звук")
+                            : QStringLiteral("Ошибка запуска");
         ending.error = QStringLiteral("Не удалось создать рабочую папку во временной папке.");
     } else if (m_description.plan.kind == VideoJobPlan::Kind::Merged) {
         ending = runMerged(workDir);
@@ -251,7 +249,7 @@ VideoJobRun::Ending VideoJobRun::runMerged(const QString &workDir)
     const QString extension = QFileInfo(plan.destination).suffix();
     {
         const QString detail = extension.toUpper() + QStringLiteral(" · ") + codec
-            + QStringLiteral(" · без перекодирования");
+                               + QStringLiteral(" · без перекодирования");
         VideoDownloadJob *job = m_job;
         QMetaObject::invokeMethod(
             job, [job, detail] { job->beginMergeStage(detail); }, Qt::QueuedConnection);
@@ -283,9 +281,10 @@ VideoJobRun::Ending VideoJobRun::runMerged(const QString &workDir)
     if (!placed.ok())
         return {VideoJobPhase::Failed, mergeFailed, placed.error().message, std::nullopt};
     const QString finalPath = placed.value();
-    const QString text = fellBackToMKV
-        ? QStringLiteral("Готово — MKV · ") + codec + QStringLiteral(" (MP4 не поддерживается)")
-        : QStringLiteral("Готово — ") + QFileInfo(finalPath).suffix().toUpper()
-            + QStringLiteral(" · ") + codec;
+    const QString text =
+        fellBackToMKV
+            ? QStringLiteral("Готово — MKV · ") + codec + QStringLiteral(" (MP4 не поддерживается)")
+            : QStringLiteral("Готово — ") + QFileInfo(finalPath).suffix().toUpper()
+                  + QStringLiteral(" · ") + codec;
     return {VideoJobPhase::Completed, text, std::nullopt, finalPath};
 }

@@ -45,7 +45,7 @@ QStringList pathPieces(const QUrl &url)
     return url.path(QUrl::FullyDecoded).split(u'/', Qt::SkipEmptyParts);
 }
 
-}  // namespace
+} // namespace
 
 bool isYouTubeHost(const QString &host)
 {
@@ -77,7 +77,8 @@ std::optional<QString> normalizeVideoLink(const QString &text)
     if (isYouTubeHost(host)) {
         const QStringList pieces = pathPieces(url);
         if (pieces.size() >= 2
-            && (pieces.first() == QLatin1String("shorts") || pieces.first() == QLatin1String("live")))
+            && (pieces.first() == QLatin1String("shorts")
+                || pieces.first() == QLatin1String("live")))
             return watchPage(pieces.at(1));
         return url.toString(QUrl::FullyEncoded);
     }

@@ -75,7 +75,7 @@ std::optional<VideoMetadata> decodeObject(const QJsonObject &object, int depth, 
     return meta;
 }
 
-}  // namespace
+} // namespace
 
 Result<VideoMetadata> decodeVideoMetadata(const QByteArray &json)
 {

@@ -18,7 +18,7 @@ std::optional<qint64> readCount(const QString &piece)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<VideoProgressSnapshot> parseProgressLine(const QString &line)
 {

@@ -48,7 +48,7 @@ QString trimmedOf(QString text)
     return text.trimmed();
 }
 
-}  // namespace
+} // namespace
 
 bool VideoQuality::hasOpaqueCombinedTracks() const
 {
@@ -278,19 +278,20 @@ std::optional<VideoQuality> decodeVideoQuality(const QJsonObject &object, QStrin
     q.formatID = *formatID;
     q.ext = *ext;
     const bool ok = readInteger(object, "width", q.width, error)
-        && readInteger(object, "height", q.height, error) && readDouble(object, "fps", q.fps, error)
-        && readInteger(object, "filesize", q.fileSize, error)
-        && readInteger(object, "filesize_approx", q.approximateFileSize, error)
-        && readString(object, "vcodec", q.videoCodec, error)
-        && readString(object, "acodec", q.audioCodec, error)
-        && readString(object, "video_ext", q.videoExtension, error)
-        && readString(object, "audio_ext", q.audioExtension, error)
-        && readDouble(object, "abr", q.audioBitrate, error)
-        && readDouble(object, "vbr", q.videoBitrate, error)
-        && readDouble(object, "tbr", q.totalBitrate, error)
-        && readString(object, "language", q.language, error)
-        && readDouble(object, "language_preference", q.languagePreference, error)
-        && readString(object, "format_note", q.formatNote, error);
+                    && readInteger(object, "height", q.height, error)
+                    && readDouble(object, "fps", q.fps, error)
+                    && readInteger(object, "filesize", q.fileSize, error)
+                    && readInteger(object, "filesize_approx", q.approximateFileSize, error)
+                    && readString(object, "vcodec", q.videoCodec, error)
+                    && readString(object, "acodec", q.audioCodec, error)
+                    && readString(object, "video_ext", q.videoExtension, error)
+                    && readString(object, "audio_ext", q.audioExtension, error)
+                    && readDouble(object, "abr", q.audioBitrate, error)
+                    && readDouble(object, "vbr", q.videoBitrate, error)
+                    && readDouble(object, "tbr", q.totalBitrate, error)
+                    && readString(object, "language", q.language, error)
+                    && readDouble(object, "language_preference", q.languagePreference, error)
+                    && readString(object, "format_note", q.formatNote, error);
     if (!ok)
         return std::nullopt;
     return q;

@@ -20,9 +20,9 @@ struct VideoQuality {
     std::optional<QString> audioCodec;
     std::optional<QString> videoExtension;
     std::optional<QString> audioExtension;
-    std::optional<double> audioBitrate;  // kbit/s
-    std::optional<double> videoBitrate;  // kbit/s
-    std::optional<double> totalBitrate;  // kbit/s
+    std::optional<double> audioBitrate; // kbit/s
+    std::optional<double> videoBitrate; // kbit/s
+    std::optional<double> totalBitrate; // kbit/s
     std::optional<QString> language;
     std::optional<double> languagePreference;
     std::optional<QString> formatNote;

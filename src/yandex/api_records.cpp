@@ -98,7 +98,7 @@ std::optional<EmbeddedResource> decodeEmbedded(const QJsonValue &value)
     return embedded;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<QString> YandexErrorResponse::firstText() const
 {

@@ -25,7 +25,7 @@ struct EmbeddedResource {
 
 // A public file or folder, or one listing page of a folder.
 struct PublicResource {
-    QString type;  // "dir" or "file"; anything else is reported by the caller
+    QString type; // "dir" or "file"; anything else is reported by the caller
     QString name;
     std::optional<qint64> size;
     std::optional<EmbeddedResource> embedded;

@@ -21,7 +21,7 @@ bool isSuccess(long status)
 
 struct ContentRange {
     qint64 first = -1;
-    qint64 total = -1;  // -1 for "*"
+    qint64 total = -1; // -1 for "*"
 };
 
 // "bytes 100-199/1000" or "bytes 100-199/*".
@@ -49,7 +49,7 @@ std::optional<ContentRange> parseContentRange(const QByteArray &value)
     return range;
 }
 
-}  // namespace
+} // namespace
 
 struct CurlTransferLoop::Running {
     TransferAttempt attempt;
@@ -60,7 +60,7 @@ struct CurlTransferLoop::Running {
     QByteArray range;
     CURL *easy = nullptr;
     int fd = -1;
-    bool decided = false;  // the answer's status has been looked at
+    bool decided = false; // the answer's status has been looked at
     qint64 fileSize = 0;
     qint64 expectedTotal = -1;
     int status = 0;

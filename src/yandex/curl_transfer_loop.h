@@ -31,21 +31,21 @@ struct TransferAttempt {
 // How one attempt ended. The file is only ever written from a 2xx answer.
 struct TransferAttemptResult {
     enum class End {
-        Completed,      // the whole body is in the file
-        NetworkFailed,  // see `error`; the file keeps what arrived
-        HttpStatus,     // a non-2xx answer; the file is untouched
-        WriteFailed,    // the local file could not be written; see `writeErrno`
-        RangeMismatch,  // a 206 for another range than asked: start over without one
-        Suspended,      // paused: the connection is closed, the file keeps what arrived
+        Completed,     // the whole body is in the file
+        NetworkFailed, // see `error`; the file keeps what arrived
+        HttpStatus,    // a non-2xx answer; the file is untouched
+        WriteFailed,   // the local file could not be written; see `writeErrno`
+        RangeMismatch, // a 206 for another range than asked: start over without one
+        Suspended,     // paused: the connection is closed, the file keeps what arrived
         Cancelled,
     };
     End end = End::Cancelled;
     NetworkError error;
-    int status = 0;                        // of the last answer, 0 when none arrived
-    std::optional<QByteArray> retryAfter;  // of the last answer
+    int status = 0;                       // of the last answer, 0 when none arrived
+    std::optional<QByteArray> retryAfter; // of the last answer
     std::optional<QByteArray> contentRange;
-    qint64 fileSize = 0;        // bytes in the file when the attempt ended
-    qint64 expectedTotal = -1;  // full size by the server's headers, -1 when not told
+    qint64 fileSize = 0;       // bytes in the file when the attempt ended
+    qint64 expectedTotal = -1; // full size by the server's headers, -1 when not told
     int writeErrno = 0;
 };
 
@@ -87,7 +87,7 @@ private:
     void collectFinished();
 
     QByteArray m_caBundlePath;
-    CURLM *m_multi = nullptr;  // touched only on the transfer thread, apart from the wake-up
+    CURLM *m_multi = nullptr; // touched only on the transfer thread, apart from the wake-up
     std::mutex m_commandsMutex;
     std::deque<std::function<void()>> m_commands;
     bool m_quit = false;

@@ -30,7 +30,7 @@ int storedConcurrency(const Preferences &prefs)
     return kDefaultConcurrent;
 }
 
-}  // namespace
+} // namespace
 
 DownloadManager::DownloadManager(Services services, Options options, QObject *parent)
     : QObject(parent), m_http(services.http), m_preferences(services.preferences),

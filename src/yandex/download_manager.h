@@ -34,8 +34,8 @@ enum class DownloadPhase { Idle, Running, Paused, Stopping, Done, Failed, Cancel
 // Seams of DownloadManager for tests; the defaults are the real service.
 struct DownloadManagerOptions {
     QString apiBaseUrl = QStringLiteral("https://cloud-api.yandex.net");
-    QString caBundlePath;         // file transfers; empty: the system's trusted CAs
-    SleepFn sleep = realSleep();  // retry waits of the API and of file transfers
+    QString caBundlePath;        // file transfers; empty: the system's trusted CAs
+    SleepFn sleep = realSleep(); // retry waits of the API and of file transfers
     int refreshIntervalMs = 500;
 };
 
@@ -61,7 +61,7 @@ class DownloadManager : public QObject {
 
 public:
     struct Services {
-        HttpClient &http;  // for the REST API
+        HttpClient &http; // for the REST API
         Preferences &preferences;
         Clock &clock;
         Locations &locations;

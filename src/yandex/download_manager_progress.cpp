@@ -14,7 +14,7 @@ QString sizeText(qint64 bytes)
     return formatByteCount(std::max<qint64>(bytes, 0), ByteUnit::Kilobyte, ByteUnit::Terabyte);
 }
 
-}  // namespace
+} // namespace
 
 void DownloadManager::collectProgress()
 {

@@ -38,7 +38,7 @@ bool moveWithoutReplacing(const QString &from, const QString &to)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 DownloadRun::DownloadRun(const YandexAPI &api, TransferCoordinator &coordinator, ControlGate &gate,
                          ProgressBoard &board, Hooks hooks)

@@ -29,7 +29,7 @@ class DownloadRun {
 public:
     struct Hooks {
         std::function<void(const QString &)> status;
-        std::function<void(const QString &)> output;  // the path the run produces, so far
+        std::function<void(const QString &)> output; // the path the run produces, so far
         std::function<void(int files, qint64 bytes)> totals;
     };
     static inline const QString kSingleFileId = QStringLiteral("root-file");

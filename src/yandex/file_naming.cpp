@@ -150,7 +150,7 @@ QString partOf(const QString &path)
     return path + QStringLiteral(".part");
 }
 
-}  // namespace
+} // namespace
 
 QString safeName(const QString &text)
 {

@@ -16,7 +16,7 @@ struct PendingFolder {
     QString local;
 };
 
-}  // namespace
+} // namespace
 
 Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &publicURL,
                                      const std::optional<QString> &initialPath, const QString &root,

@@ -12,10 +12,10 @@
 
 // One file of a run: what to ask a download link for and where it goes.
 struct FilePlan {
-    QString id;  // its remote path: the file's identity within the run
+    QString id; // its remote path: the file's identity within the run
     QString remotePath;
-    QString destination;  // final local path, already unique
-    qint64 size = 0;      // from the listing; 0 when it gave none
+    QString destination; // final local path, already unique
+    qint64 size = 0;     // from the listing; 0 when it gave none
 
     bool operator==(const FilePlan &other) const = default;
 };

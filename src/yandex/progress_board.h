@@ -14,10 +14,10 @@
 class ProgressBoard {
 public:
     struct Snapshot {
-        QHash<QString, qint64> written;           // latest byte count of files in flight
-        QList<QPair<QString, qint64>> completed;  // finished files and their sizes
-        qint64 receivedBytes = 0;                 // every byte received in the run so far
-        bool anyActivity = false;                 // a transfer has reported at least once
+        QHash<QString, qint64> written;          // latest byte count of files in flight
+        QList<QPair<QString, qint64>> completed; // finished files and their sizes
+        qint64 receivedBytes = 0;                // every byte received in the run so far
+        bool anyActivity = false;                // a transfer has reported at least once
     };
 
     // A file's cumulative byte count (it falls back when a transfer starts over).
@@ -30,7 +30,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    QHash<QString, qint64> m_last;  // last count per file, for the received total
+    QHash<QString, qint64> m_last; // last count per file, for the received total
     QHash<QString, qint64> m_changed;
     QList<QPair<QString, qint64>> m_completed;
     qint64 m_received = 0;

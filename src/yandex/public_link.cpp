@@ -84,7 +84,7 @@ QString decodedSegment(const QString &segment)
     return *twice;
 }
 
-}  // namespace
+} // namespace
 
 const QStringList &acceptedYandexHosts()
 {

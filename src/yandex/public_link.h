@@ -13,7 +13,7 @@ struct YandexPublicLink {
     // The absolute link text, sent verbatim as `public_key`: exactly as pasted (trimmed) when
     // it names the resource itself, else rebuilt from scheme, host and its first two segments.
     QString publicURL;
-    std::optional<QString> path;  // "/a/b", each segment decoded; absent for the resource itself
+    std::optional<QString> path; // "/a/b", each segment decoded; absent for the resource itself
 
     bool operator==(const YandexPublicLink &other) const = default;
 };

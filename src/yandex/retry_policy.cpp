@@ -5,7 +5,7 @@
 namespace {
 constexpr double kMinimumDelay = 1.0;
 constexpr double kMaximumDelay = 15.0;
-}  // namespace
+} // namespace
 
 SleepFn realSleep()
 {

@@ -46,7 +46,7 @@ qint64 unsatisfiedRangeTotal(const std::optional<QByteArray> &contentRange)
     return ok ? total : -1;
 }
 
-}  // namespace
+} // namespace
 
 TransferCoordinator::TransferCoordinator(Options options)
     : m_options(std::move(options)),
@@ -126,8 +126,8 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
 
     int attemptNumber = 1;
     bool linkRenewed = false;
-    bool bodyStarted = false;   // the current link has already served this file's bytes
-    bool rangeRefused = false;  // the host mishandled a range once: start over, never again
+    bool bodyStarted = false;  // the current link has already served this file's bytes
+    bool rangeRefused = false; // the host mishandled a range once: start over, never again
     double waitedForNetwork = 0;
 
     // Waits before a retry; false when the wait was cut short by a stop.
@@ -169,7 +169,7 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
             const int status = result.status;
             if (status == 416 && attempt.offset > 0) {
                 if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset)
-                    return Done{};  // the file was already whole when the connection closed
+                    return Done{}; // the file was already whole when the connection closed
                 if (!rangeRefused) {
                     rangeRefused = true;
                     attempt.offset = 0;

@@ -17,8 +17,8 @@
 struct FileTransfer {
     QUrl url;
     QString partPath;
-    QString displayName;    // the final file name, for messages
-    qint64 listedSize = 0;  // the size the listing gave; 0 when unknown
+    QString displayName;   // the final file name, for messages
+    qint64 listedSize = 0; // the size the listing gave; 0 when unknown
     // Asks the API for a fresh direct link; used once when the file host refuses a link
     // that had already served bytes (links expire during long pauses). May be empty.
     std::function<Result<QUrl>()> renewLink;
@@ -26,7 +26,7 @@ struct FileTransfer {
 
 // Settings of TransferCoordinator; the defaults are those of the shipped program.
 struct TransferOptions {
-    QString caBundlePath;  // empty: the system's trusted CAs
+    QString caBundlePath; // empty: the system's trusted CAs
     SleepFn sleep = realSleep();
     double requestTimeoutSeconds = 300;
     double resourceTimeoutSeconds = 604800;

@@ -22,7 +22,7 @@ QByteArray encodedQuery(const QList<QPair<QString, QString>> &items)
     return query;
 }
 
-}  // namespace
+} // namespace
 
 QString YandexAPI::listingFields()
 {

@@ -29,7 +29,7 @@ FixtureServer::Reply redirectTo(const QString &location)
     return reply;
 }
 
-}  // namespace
+} // namespace
 
 class TestCurlHttpClient : public QObject {
     Q_OBJECT

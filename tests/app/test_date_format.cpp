@@ -17,7 +17,8 @@ private slots:
         QVERIFY(!ru.contains(QStringLiteral("2026")));
         QVERIFY(!ru.contains(QStringLiteral("59")));
 
-        const QString us = formatHistoryDate(when, QLocale(QLocale::English, QLocale::UnitedStates));
+        const QString us =
+            formatHistoryDate(when, QLocale(QLocale::English, QLocale::UnitedStates));
         QVERIFY2(us.contains(QStringLiteral("Mar")), qPrintable(us));
         QVERIFY2(us.contains(QStringLiteral("5:06")) && us.contains(QStringLiteral("PM")),
                  qPrintable(us));

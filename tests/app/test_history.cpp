@@ -18,11 +18,15 @@ namespace {
 
 const QString kKey = QString(PreferenceKeys::kYandexHistory);
 
-DownloadHistoryItem item(const QString &name,
-                         DownloadHistoryItem::Result result = DownloadHistoryItem::Result::Completed)
+DownloadHistoryItem
+item(const QString &name,
+     DownloadHistoryItem::Result result = DownloadHistoryItem::Result::Completed)
 {
-    return {QUuid::createUuid(), name, QStringLiteral("/tmp/") + name,
-            QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 891), Qt::UTC), result,
+    return {QUuid::createUuid(),
+            name,
+            QStringLiteral("/tmp/") + name,
+            QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 891), Qt::UTC),
+            result,
             QStringLiteral("Готово · 1 файл")};
 }
 
@@ -41,7 +45,7 @@ QByteArray arrayOf(const QJsonObject &record)
     return QJsonDocument(QJsonArray{record}).toJson();
 }
 
-}  // namespace
+} // namespace
 
 class TestHistory : public QObject {
     Q_OBJECT
@@ -111,7 +115,8 @@ private slots:
         };
         QTest::newRow("not json") << QVariant(QByteArray("{oops"));
         QTest::newRow("object, not array") << QVariant(QJsonDocument(validRecord()).toJson());
-        QTest::newRow("text instead of data") << QVariant(QString::fromUtf8(arrayOf(validRecord())));
+        QTest::newRow("text instead of data")
+            << QVariant(QString::fromUtf8(arrayOf(validRecord())));
         QTest::newRow("number instead of data") << QVariant(42);
         QTest::newRow("missing message") << without("message");
         QTest::newRow("missing id") << without("id");
@@ -193,7 +198,7 @@ private slots:
         store.add(c);
         store.add(b);
         store.add(a);
-        store.add(b);  // the same entry twice: removal takes every copy
+        store.add(b); // the same entry twice: removal takes every copy
 
         store.remove(b.id);
         QCOMPARE(store.items(), (QList<DownloadHistoryItem>{a, c}));

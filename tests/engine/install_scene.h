@@ -53,8 +53,8 @@ struct InstallScene {
                                                     {"assets", QJsonArray{decoy, asset}}})
                               .toJson(),
                           "application/json");
-        const QString target = QStringLiteral("http://localhost:%1").arg(server.port())
-            + objectPath();
+        const QString target =
+            QStringLiteral("http://localhost:%1").arg(server.port()) + objectPath();
         server.handle(assetPath(), [target](const FixtureServer::Request &) {
             FixtureServer::Reply reply;
             reply.status = 302;
@@ -83,7 +83,8 @@ struct InstallScene {
     }
 
     // Installs and records the result the way the preparation does.
-    Result<InstallResult> install(QList<double> *progress = nullptr, ToolFolderUsage *usage = nullptr)
+    Result<InstallResult> install(QList<double> *progress = nullptr,
+                                  ToolFolderUsage *usage = nullptr)
     {
         const ToolInstaller inst = installer();
         const auto result = inst.install(

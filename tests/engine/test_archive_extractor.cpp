@@ -32,8 +32,8 @@ private:
         // Everything in the temporary folder: nothing may appear beside the staging folder.
         QStringList outside() const
         {
-            return QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot
-                                              | QDir::Hidden | QDir::System);
+            return QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
         }
     };
 
@@ -89,12 +89,18 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("plain") << "" << "a/b" << true;
-        QTest::newRow("up and back in") << "x/y" << "../../z" << true;
-        QTest::newRow("one step too many") << "x/y" << "../../../z" << false;
-        QTest::newRow("dot steps") << "" << "./a/./b" << true;
-        QTest::newRow("absolute") << "x" << "/etc/passwd" << false;
-        QTest::newRow("up from the top") << "" << ".." << false;
+        QTest::newRow("plain") << ""
+                               << "a/b" << true;
+        QTest::newRow("up and back in") << "x/y"
+                                        << "../../z" << true;
+        QTest::newRow("one step too many") << "x/y"
+                                           << "../../../z" << false;
+        QTest::newRow("dot steps") << ""
+                                   << "./a/./b" << true;
+        QTest::newRow("absolute") << "x"
+                                  << "/etc/passwd" << false;
+        QTest::newRow("up from the top") << ""
+                                         << ".." << false;
     }
 
     void staysInside()

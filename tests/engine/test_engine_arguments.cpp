@@ -17,20 +17,22 @@ private slots:
         const QStringList head{"--dump-single-json", "--no-playlist", "--no-warnings"};
         const QString link = "https://www.youtube.com/watch?v=abc";
         QTest::newRow("standard") << int(VideoAccessMode::Standard) << head + QStringList{link};
-        QTest::newRow("embedded")
-            << int(VideoAccessMode::YouTubeEmbedded)
-            << head + QStringList{"--extractor-args", "youtube:player_client=web_embedded", link};
+        QTest::newRow("embedded") << int(VideoAccessMode::YouTubeEmbedded)
+                                  << head
+                                         + QStringList{"--extractor-args",
+                                                       "youtube:player_client=web_embedded", link};
         QTest::newRow("mobile") << int(VideoAccessMode::YouTubeMobile)
                                 << head
-                + QStringList{"--extractor-args", "youtube:player_client=mweb", link};
+                                       + QStringList{"--extractor-args",
+                                                     "youtube:player_client=mweb", link};
     }
 
     void analysis()
     {
         QFETCH(int, mode);
-        QTEST(EngineArguments::analysis("https://www.youtube.com/watch?v=abc",
-                                        VideoAccessMode(mode)),
-              "arguments");
+        QTEST(
+            EngineArguments::analysis("https://www.youtube.com/watch?v=abc", VideoAccessMode(mode)),
+            "arguments");
     }
 
     void download_data()
@@ -41,20 +43,20 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         const QString tpl = "download:tovrin:%(progress.downloaded_bytes)s|"
                             "%(progress.total_bytes)s|%(progress.total_bytes_estimate)s";
-        const QStringList tail{"--progress-template", tpl, "--format", "137", "--output",
-                               "/w/video.mp4", "--playlist-items", "2", "LINK"};
+        const QStringList tail{
+            "--progress-template", tpl, "--format", "137", "--output", "/w/video.mp4",
+            "--playlist-items",    "2", "LINK"};
         QTest::newRow("single step, new engine, sound conversion")
             << true << "2025.11.12" << true
             << QStringList{"--newline", "--no-playlist", "--no-overwrites", "--progress-delta",
                            "0.5"}
-                + tail
-                + QStringList{"--extract-audio", "--audio-format", "m4a", "--ffmpeg-location",
-                              "/usr/bin"};
+                   + tail
+                   + QStringList{"--extract-audio", "--audio-format", "m4a", "--ffmpeg-location",
+                                 "/usr/bin"};
         QTest::newRow("track, first build with progress-delta")
             << false << "2024.04.09" << true
-            << QStringList{"--newline", "--no-playlist", "--no-warnings", "--progress-delta",
-                           "0.5"}
-                + tail;
+            << QStringList{"--newline", "--no-playlist", "--no-warnings", "--progress-delta", "0.5"}
+                   + tail;
         QTest::newRow("single step, Debian's packaged engine")
             << true << "2023.03.04" << false
             << QStringList{"--newline", "--no-playlist", "--no-overwrites"} + tail;

@@ -29,12 +29,13 @@ private:
                                  if (const auto p = preparation->installProgress())
                                      progress << *p;
                                  else
-                                     progress << -1;  // cleared
+                                     progress << -1; // cleared
                              });
         }
         void prepare(bool force)
         {
-            preparation->prepare(force, preparation.get(), [this](bool ready) { answers << ready; });
+            preparation->prepare(force, preparation.get(),
+                                 [this](bool ready) { answers << ready; });
         }
     };
 
@@ -54,15 +55,14 @@ private slots:
     {
         Prepared p;
         p.scene.publishEngine("fresh");
-        p.scene.server.setBytesPerSecond(2'000'000);  // long enough for everyone to pile up
+        p.scene.server.setBytesPerSecond(2'000'000); // long enough for everyone to pile up
         QVERIFY(!p.preparation->engineReady());
-        QCOMPARE(p.preparation->startingStatus(),
-                 "Один раз устанавливаю быстрый движок (≈51 МБ)…");
+        QCOMPARE(p.preparation->startingStatus(), "Один раз устанавливаю быстрый движок (≈51 МБ)…");
         p.prepare(false);
         p.prepare(false);
         p.prepare(true);
         QVERIFY(p.preparation->isPreparing());
-        QVERIFY(p.answers.isEmpty());  // never answered from inside the call
+        QVERIFY(p.answers.isEmpty()); // never answered from inside the call
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 3, 60000);
         QCOMPARE(p.answers, (QList<bool>{true, true, true}));
         QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1);
@@ -70,8 +70,7 @@ private slots:
         QVERIFY(p.preparation->engineReady());
         QVERIFY(p.preparation->refreshCompleted());
         QCOMPARE(p.preparation->installProgress(), std::nullopt);
-        QCOMPARE(*p.preparation->existingExecutable(),
-                 p.scene.installer().installedExecutable());
+        QCOMPARE(*p.preparation->existingExecutable(), p.scene.installer().installedExecutable());
         QCOMPARE(p.preparation->startingStatus(), "Проверяю поддержку платформы…");
 
         // 0 for a first install, 0.05, the download span, 0.9, 1.0, then cleared.
@@ -100,7 +99,7 @@ private slots:
         p.scene.publishEngine("x");
         p.scene.server.script(p.scene.feedPath(), {{.status = 403}, {.status = 403}});
         QVERIFY(p.preparation->engineReady());
-        QVERIFY(p.preparation->needsRefresh());  // a packaged engine is still due
+        QVERIFY(p.preparation->needsRefresh()); // a packaged engine is still due
         QSignalSpy finished(p.preparation.get(), &EnginePreparation::preparationFinished);
         p.prepare(false);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 1, 30000);
@@ -142,7 +141,7 @@ private slots:
         preparation.prepare(false, this, [&](bool ready) { answered = ready; });
         QTRY_VERIFY(answered);
         QVERIFY(preparation.refreshCompleted());
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1);  // the install's own
+        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1); // the install's own
     }
 
     void destroyingDuringAnInstallCancelsIt()
@@ -153,7 +152,7 @@ private slots:
         p->prepare(false);
         QVERIFY(p->scene.server.waitForRequests(p->scene.objectPath(), 1, 20000));
         const QString program = p->scene.installer().programFolder();
-        p->preparation.reset();  // returns promptly: the download is cancelled
+        p->preparation.reset(); // returns promptly: the download is cancelled
         QVERIFY(p->answers.isEmpty());
         QVERIFY(!QFileInfo::exists(program + "/yt-dlp-engine"));
         QVERIFY(p->scene.tempEntries().isEmpty());

@@ -68,11 +68,11 @@ private slots:
         QTest::addColumn<QByteArray>("rest");
         using L = QList<QByteArray>;
         QTest::newRow("one line per chunk") << L{"a\n", "b\n"} << L{"a", "b"} << QByteArray();
-        QTest::newRow("line across chunks") << L{"tovrin:1", "0|2", "0|NA\nx"}
-                                            << L{"tovrin:10|20|NA"} << QByteArray("x");
+        QTest::newRow("line across chunks")
+            << L{"tovrin:1", "0|2", "0|NA\nx"} << L{"tovrin:10|20|NA"} << QByteArray("x");
         QTest::newRow("crlf and lone cr") << L{"a\r\nb\rc\n"} << L{"a", "b", "c"} << QByteArray();
-        QTest::newRow("crlf split across chunks") << L{"a\r", "\nb\n"} << L{"a", "b"}
-                                                  << QByteArray();
+        QTest::newRow("crlf split across chunks")
+            << L{"a\r", "\nb\n"} << L{"a", "b"} << QByteArray();
         QTest::newRow("empty lines stay") << L{"\n\n"} << L{"", ""} << QByteArray();
         QTest::newRow("character split across chunks")
             << L{"\xD0", "\x96\n"} << L{"\xD0\x96"} << QByteArray();
@@ -93,13 +93,13 @@ private slots:
     {
         // Progress split across writes, on both streams, a character split across writes, an
         // invalid byte, and a last line without a line break.
-        const QString path = script("mixed.sh",
-                                    "printf 'noise\\ntovrin:1'; sleep 0.2; printf '0|100|NA\\n'\n"
-                                    "printf 'tovrin:50|100|NA\\n' >&2\n"
-                                    "printf 'ERROR: \\320' >&2; sleep 0.2; printf '\\226 \\377\\n' >&2\n"
-                                    "printf 'tovrin:100|100|NA'\n"
-                                    "printf 'last words' >&2\n"
-                                    "exit 3\n");
+        const QString path =
+            script("mixed.sh", "printf 'noise\\ntovrin:1'; sleep 0.2; printf '0|100|NA\\n'\n"
+                               "printf 'tovrin:50|100|NA\\n' >&2\n"
+                               "printf 'ERROR: \\320' >&2; sleep 0.2; printf '\\226 \\377\\n' >&2\n"
+                               "printf 'tovrin:100|100|NA'\n"
+                               "printf 'last words' >&2\n"
+                               "exit 3\n");
         Run run;
         run.runner->start(request(path));
         QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
@@ -119,11 +119,11 @@ private slots:
     {
         // Several megabytes on both pipes at once: a reader that drained only one pipe would
         // leave the child blocked on the other.
-        const QString path = script("flood.sh",
-                                    "yes 'a long diagnostic line that fills the pipe' | head -n "
-                                    "100000 >&2 &\n"
-                                    "head -c 3000000 /dev/zero | tr '\\0' 'x'\n"
-                                    "wait\necho 'ERROR: final' >&2\n");
+        const QString path =
+            script("flood.sh", "yes 'a long diagnostic line that fills the pipe' | head -n "
+                               "100000 >&2 &\n"
+                               "head -c 3000000 /dev/zero | tr '\\0' 'x'\n"
+                               "wait\necho 'ERROR: final' >&2\n");
         Run run;
         ProcessRequest r = request(path);
         r.keepStandardOutput = true;
@@ -202,10 +202,12 @@ private slots:
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "/nonexistent/yt-dlp_linux"
-                                 << "Не удалось запустить программу «yt-dlp_linux»: файл не найден.";
+        QTest::newRow("missing")
+            << "/nonexistent/yt-dlp_linux"
+            << "Не удалось запустить программу «yt-dlp_linux»: файл не найден.";
         QTest::newRow("not executable")
-            << "plain.txt" << "Не удалось запустить программу «plain.txt»: файл не является программой.";
+            << "plain.txt"
+            << "Не удалось запустить программу «plain.txt»: файл не является программой.";
     }
 
     void launchErrors()
@@ -218,7 +220,7 @@ private slots:
             program = m_dir.filePath(program);
         Run run;
         run.runner->start(request(program));
-        QVERIFY(run.finished->isEmpty());  // never from inside start()
+        QVERIFY(run.finished->isEmpty()); // never from inside start()
         QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
         QVERIFY(!run.result().launched);
         QTEST(run.result().launchError, "message");
@@ -242,7 +244,7 @@ private slots:
         run.runner->start(r);
         QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
         QVERIFY(!run.lines.isEmpty());
-        QCOMPARE(run.lines.last(), "tovrin:20|20|NA");  // the newest line always arrives
+        QCOMPARE(run.lines.last(), "tovrin:20|20|NA"); // the newest line always arrives
         if (interval > 0)
             QVERIFY2(run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
         else
@@ -304,7 +306,7 @@ private slots:
                                  20000);
         {
             std::lock_guard lock(mutex);
-            control->cancel();  // from another thread than the runner's
+            control->cancel(); // from another thread than the runner's
         }
         QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
         delete worker;

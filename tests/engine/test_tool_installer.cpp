@@ -9,7 +9,7 @@ namespace {
 
 enum class Refusal { BadRelease, FeedUnavailable };
 
-}  // namespace
+} // namespace
 
 class TestToolInstaller : public QObject {
     Q_OBJECT
@@ -31,12 +31,12 @@ private slots:
         QVERIFY(result.value().downloaded);
 
         const ToolInstaller installer = scene.installer();
-        QVERIFY(isExecutableFile(installer.installedExecutable()));  // 0644 in the zip
+        QVERIFY(isExecutableFile(installer.installedExecutable())); // 0644 in the zip
         QVERIFY(scene.installedScript().contains("echo fresh"));
         QVERIFY(QFileInfo::exists(installer.toolDirectory() + "/_internal/base_library.txt"));
         QVERIFY(!QFileInfo::exists(installer.legacyExecutable()));
         QCOMPARE(scene.programFolderEntries(), QStringList{"yt-dlp-engine"});
-        QVERIFY(scene.tempEntries().isEmpty());  // the archive is gone
+        QVERIFY(scene.tempEntries().isEmpty()); // the archive is gone
         QCOMPARE(readDigest(scene), result.value().sha256);
         QVERIFY(scene.prefs.value(scene.tool.lastRefreshKey)->typeId() == QMetaType::QDateTime);
 
@@ -71,7 +71,7 @@ private slots:
         QVERIFY(!again.value().downloaded);
         QCOMPARE(progress, (QList<double>{0.05, 1.0}));
         QCOMPARE(scene.server.requestCount(scene.objectPath()), 1);
-        QCOMPARE(scene.prefs.writes, writes + 1);  // the date only
+        QCOMPARE(scene.prefs.writes, writes + 1); // the date only
 
         // The same digest with the executable gone: a full install runs.
         QFile::remove(scene.installer().installedExecutable());
@@ -134,11 +134,11 @@ private slots:
         if (fault == "dotdot")
             zip = buildZip({ZipEntry::file(exe, "x"), ZipEntry::file("../../escaped", "x")});
         else if (fault == "absolute")
-            zip = buildZip({ZipEntry::file(exe, "x"),
-                            ZipEntry::file(elsewhere.filePath("escaped"), "x")});
+            zip = buildZip(
+                {ZipEntry::file(exe, "x"), ZipEntry::file(elsewhere.filePath("escaped"), "x")});
         else if (fault == "link")
-            zip = buildZip({ZipEntry::file(exe, "x"),
-                            ZipEntry::symlink("_internal", elsewhere.path())});
+            zip = buildZip(
+                {ZipEntry::file(exe, "x"), ZipEntry::symlink("_internal", elsewhere.path())});
         else if (fault == "uplink")
             zip = buildZip({ZipEntry::file(exe, "x"), ZipEntry::symlink("_internal/up", "../..")});
         else if (fault == "noexe")
@@ -172,7 +172,8 @@ private slots:
         const auto result = scene.install();
         QVERIFY(!result.ok());
         if (Refusal(refusal) == Refusal::BadRelease)
-            QVERIFY2(InstallErrors::isBadRelease(result.error()), qPrintable(result.error().message));
+            QVERIFY2(InstallErrors::isBadRelease(result.error()),
+                     qPrintable(result.error().message));
         else
             QVERIFY2(InstallErrors::isFeedUnavailable(result.error()),
                      qPrintable(result.error().message));
@@ -242,7 +243,7 @@ private slots:
             const auto result = scene.install(nullptr, &usage);
             QVERIFY(!result.ok());
             QCOMPARE(result.error().message, ToolInstaller::busy().message);
-            QCOMPARE(scene.server.requestCount(scene.objectPath()), 1);  // nothing downloaded
+            QCOMPARE(scene.server.requestCount(scene.objectPath()), 1); // nothing downloaded
         }
         QVERIFY(scene.installedScript().contains("echo previous"));
         QVERIFY(scene.install(nullptr, &usage).ok());
@@ -252,8 +253,12 @@ private slots:
     void anotherToolIsAParameterChange()
     {
         InstallScene scene;
-        scene.tool = ReleaseTool{"/repos/example/runtime/releases/latest", "runtime-x86_64.zip",
-                                 "runtime", "runtime-folder", {}, "runtimeDigest.v1",
+        scene.tool = ReleaseTool{"/repos/example/runtime/releases/latest",
+                                 "runtime-x86_64.zip",
+                                 "runtime",
+                                 "runtime-folder",
+                                 {},
+                                 "runtimeDigest.v1",
                                  "runtimeRefresh.v1"};
         scene.publishEngine("runtime");
         QVERIFY(scene.install().ok());
@@ -269,7 +274,8 @@ private slots:
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<bool>("due");
         const QDateTime now(QDate(2026, 1, 15), QTime(12, 0), Qt::UTC);
-        QTest::newRow("one second short of a day") << true << QVariant(now.addSecs(-86399)) << false;
+        QTest::newRow("one second short of a day")
+            << true << QVariant(now.addSecs(-86399)) << false;
         QTest::newRow("exactly a day") << true << QVariant(now.addSecs(-86400)) << true;
         QTest::newRow("in the future") << true << QVariant(now.addSecs(3600)) << false;
         QTest::newRow("never") << true << QVariant() << true;
@@ -307,9 +313,11 @@ private slots:
         QTest::newRow("upper prefix") << "SHA256:" + hex << "";
         QTest::newRow("other algorithm") << "sha512:" + hex << "";
         QTest::newRow("63") << "sha256:" + hex.left(63) << "";
-        QTest::newRow("65") << "sha256:" + hex + "a" << "";
+        QTest::newRow("65") << "sha256:" + hex + "a"
+                            << "";
         QTest::newRow("space") << "sha256: " + hex.left(63) << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void digests()

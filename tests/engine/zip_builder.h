@@ -9,7 +9,7 @@
 struct ZipEntry {
     enum class Type { File, Folder, Symlink, Hardlink };
     QString name;
-    QByteArray data;   // file contents
+    QByteArray data; // file contents
     int mode = 0644;
     Type type = Type::File;
     QString linkTarget;

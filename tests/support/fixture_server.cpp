@@ -109,8 +109,7 @@ quint16 portOf(const sockaddr_storage &address)
 
 // Calls visit(fd, peerPort) for every connected socket of this process whose
 // local port is `serverPort` (the server's side of its connections).
-template <typename Visit>
-void forEachServerConnection(int serverPort, Visit visit)
+template <typename Visit> void forEachServerConnection(int serverPort, Visit visit)
 {
     DIR *dir = opendir("/proc/self/fd");
     if (!dir)
@@ -124,12 +123,12 @@ void forEachServerConnection(int serverPort, Visit visit)
         struct stat info {};
         if (fstat(int(fd), &info) != 0 || !S_ISSOCK(info.st_mode))
             continue;
-        sockaddr_storage local {};
+        sockaddr_storage local{};
         socklen_t length = sizeof local;
         if (getsockname(int(fd), reinterpret_cast<sockaddr *>(&local), &length) != 0
             || portOf(local) != serverPort)
             continue;
-        sockaddr_storage peer {};
+        sockaddr_storage peer{};
         length = sizeof peer;
         if (getpeername(int(fd), reinterpret_cast<sockaddr *>(&peer), &length) != 0)
             continue;
@@ -155,7 +154,7 @@ bool peerHasLeft(int fd)
 {
     if (fd < 0)
         return false;
-    pollfd p {fd, POLLRDHUP, 0};
+    pollfd p{fd, POLLRDHUP, 0};
     return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
@@ -242,10 +241,10 @@ struct FixtureServer::Impl {
 
     // Where body bytes come from.
     struct Source {
-        QByteArray bytes;                  // memory, or...
-        std::shared_ptr<FileHandle> file;  // ...a file read in chunks
-        qint64 offset = 0;                 // first byte of the source to send
-        qint64 length = 0;                 // bytes to send
+        QByteArray bytes;                 // memory, or...
+        std::shared_ptr<FileHandle> file; // ...a file read in chunks
+        qint64 offset = 0;                // first byte of the source to send
+        qint64 length = 0;                // bytes to send
     };
 
     // Writes one answer's body in chunks, applying its fault. Lives inside the
@@ -291,8 +290,7 @@ struct FixtureServer::Impl {
             if (bytesPerSecond > 0) {
                 const std::chrono::duration<double> seconds(double(sent - rateBase + n)
                                                             / double(bytesPerSecond));
-                const auto due =
-                    rateStart + std::chrono::duration_cast<Clock::duration>(seconds);
+                const auto due = rateStart + std::chrono::duration_cast<Clock::duration>(seconds);
                 if (!impl->sleepUntil(due))
                     return false;
             }
@@ -341,8 +339,8 @@ struct FixtureServer::Impl {
 
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
-    std::atomic<bool> listenerDone {false};
-    std::atomic<bool> listening {false};
+    std::atomic<bool> listenerDone{false};
+    std::atomic<bool> listening{false};
     std::mutex stopMutex;
     int port = 0;
     bool tls = false;
@@ -551,8 +549,8 @@ struct FixtureServer::Impl {
                 source.bytes = route->bytes;
                 size = route->bytes.size();
             } else {
-                const int fd = ::open(QFile::encodeName(route->filePath).constData(),
-                                      O_RDONLY | O_CLOEXEC);
+                const int fd =
+                    ::open(QFile::encodeName(route->filePath).constData(), O_RDONLY | O_CLOEXEC);
                 struct stat info {};
                 if (fd < 0 || fstat(fd, &info) != 0) {
                     if (fd >= 0)
@@ -575,13 +573,15 @@ struct FixtureServer::Impl {
                         chooseRange(QByteArray::fromStdString(req.get_header_value("Range")), size);
                     if (range.kind == RangeChoice::Unsatisfiable) {
                         status = 416;
-                        headers.append({QByteArray("Content-Range"), "bytes */" + QByteArray::number(size)});
-                        source = Source {};
+                        headers.append(
+                            {QByteArray("Content-Range"), "bytes */" + QByteArray::number(size)});
+                        source = Source{};
                     } else if (range.kind == RangeChoice::Slice) {
                         status = 206;
-                        headers.append({QByteArray("Content-Range"), "bytes " + QByteArray::number(range.first)
-                                                             + '-' + QByteArray::number(range.last)
-                                                             + '/' + QByteArray::number(size)});
+                        headers.append(
+                            {QByteArray("Content-Range"), "bytes " + QByteArray::number(range.first)
+                                                              + '-' + QByteArray::number(range.last)
+                                                              + '/' + QByteArray::number(size)});
                         source.offset = range.first;
                         source.length = range.last - range.first + 1;
                     }
@@ -601,9 +601,10 @@ struct FixtureServer::Impl {
         writer->path = path;
         writer->source = source;
         writer->fault = fault;
-        writer->bytesPerSecond = fault.bytesPerSecond != 0 ? std::max<qint64>(0, fault.bytesPerSecond)
-                                 : isContent               ? serverRate
-                                                           : 0;
+        writer->bytesPerSecond = fault.bytesPerSecond != 0
+                                     ? std::max<qint64>(0, fault.bytesPerSecond)
+                                 : isContent ? serverRate
+                                             : 0;
         writer->clientPort = req.remote_port;
         writer->guard = guard;
 
@@ -616,11 +617,10 @@ struct FixtureServer::Impl {
                 contentType.toStdString(),
                 [writer](size_t, httplib::DataSink &sink) { return writer->writeNext(sink); });
         } else if (source.length > 0) {
-            res.set_content_provider(
-                size_t(source.length), contentType.toStdString(),
-                [writer](size_t, size_t, httplib::DataSink &sink) {
-                    return writer->writeNext(sink);
-                });
+            res.set_content_provider(size_t(source.length), contentType.toStdString(),
+                                     [writer](size_t, size_t, httplib::DataSink &sink) {
+                                         return writer->writeNext(sink);
+                                     });
         } else {
             // A zero-length provider would be taken for a length-less one.
             res.set_content(std::string(), contentType.toStdString());
@@ -838,18 +838,17 @@ std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const
     const QString request = dir.filePath(QStringLiteral("server.csr"));
     const QString ecKey = QStringLiteral("ec");
     const QString curve = QStringLiteral("ec_paramgen_curve:prime256v1");
-    const QString serial =
-        QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
+    const QString serial = QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff));
 
     const QList<QStringList> steps = {
-        {"req", "-x509", "-config", config, "-extensions", "ca_ext", "-newkey", ecKey,
-         "-pkeyopt", curve, "-nodes", "-keyout", caKey, "-out", files.caCertificate, "-days",
-         "30", "-subj", "/CN=Tovrin Test CA"},
-        {"req", "-new", "-config", config, "-newkey", ecKey, "-pkeyopt", curve, "-nodes",
-         "-keyout", files.privateKey, "-out", request, "-subj", "/CN=127.0.0.1"},
-        {"x509", "-req", "-in", request, "-CA", files.caCertificate, "-CAkey", caKey,
-         "-set_serial", serial, "-days", "30", "-extfile", config, "-extensions", "server_ext",
-         "-out", files.certificate},
+        {"req", "-x509", "-config", config, "-extensions", "ca_ext", "-newkey", ecKey, "-pkeyopt",
+         curve, "-nodes", "-keyout", caKey, "-out", files.caCertificate, "-days", "30", "-subj",
+         "/CN=Tovrin Test CA"},
+        {"req", "-new", "-config", config, "-newkey", ecKey, "-pkeyopt", curve, "-nodes", "-keyout",
+         files.privateKey, "-out", request, "-subj", "/CN=127.0.0.1"},
+        {"x509", "-req", "-in", request, "-CA", files.caCertificate, "-CAkey", caKey, "-set_serial",
+         serial, "-days", "30", "-extfile", config, "-extensions", "server_ext", "-out",
+         files.certificate},
     };
     for (const QStringList &arguments : steps) {
         QProcess openssl;

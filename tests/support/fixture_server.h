@@ -32,13 +32,13 @@ public:
 
     // One request as it arrived.
     struct Request {
-        QByteArray method {};                 // "GET", "HEAD", "POST", ...
-        QString path {};                      // percent-decoded, without the query
-        QByteArray target {};                 // the request target exactly as sent
-        QList<QPair<QString, QString>> query {}; // decoded ('+' is a space), in order
-        HeaderList headers {};                // as sent (names keep their spelling)
-        QByteArray body {};
-        qint64 receivedMs = 0;                // monotonic ms since the server started
+        QByteArray method{};                    // "GET", "HEAD", "POST", ...
+        QString path{};                         // percent-decoded, without the query
+        QByteArray target{};                    // the request target exactly as sent
+        QList<QPair<QString, QString>> query{}; // decoded ('+' is a space), in order
+        HeaderList headers{};                   // as sent (names keep their spelling)
+        QByteArray body{};
+        qint64 receivedMs = 0; // monotonic ms since the server started
 
         // First value of a header, names compared case-insensitively; empty if absent.
         QByteArray header(const QByteArray &name) const;
@@ -52,9 +52,9 @@ public:
     // Content-Length is always computed by the server.
     struct Reply {
         int status = 200;
-        QByteArray body {};
+        QByteArray body{};
         QByteArray contentType = "application/json";
-        HeaderList headers {};
+        HeaderList headers{};
     };
 
     // Called on a server thread, possibly for several requests at once.
@@ -65,7 +65,7 @@ public:
     // answer has: served content, a handler's reply or a status fault's body.
     struct Fault {
         int status = 0;                 // non-zero: answer this status with `body`
-        QByteArray body {};             //   instead of the path's content
+        QByteArray body{};              //   instead of the path's content
         int retryAfter = -1;            // >= 0: send "Retry-After: <seconds>"
         int delayBeforeHeadersMs = 0;   // wait this long before answering
         qint64 dropAfterBytes = -1;     // >= 0: send this many body bytes, then close
@@ -82,9 +82,9 @@ public:
 
     // Files made by generateCertificates().
     struct TlsFiles {
-        QString caCertificate {}; // PEM; what a client must trust
-        QString certificate {};   // PEM; server certificate for 127.0.0.1 and localhost
-        QString privateKey {};    // PEM; its key
+        QString caCertificate{}; // PEM; what a client must trust
+        QString certificate{};   // PEM; server certificate for 127.0.0.1 and localhost
+        QString privateKey{};    // PEM; its key
     };
 
     // Makes a throw-away CA and a server certificate signed by it (subjectAltName
@@ -104,8 +104,8 @@ public:
     bool isListening() const;
     QString errorString() const;
     quint16 port() const;
-    QString baseUrl() const;                 // "http://127.0.0.1:PORT" or "https://..."
-    QString url(const QString &path) const;  // baseUrl() + path
+    QString baseUrl() const;                // "http://127.0.0.1:PORT" or "https://..."
+    QString url(const QString &path) const; // baseUrl() + path
 
     // Content; a later call for the same path replaces the earlier one.
     // serveBytes/serveFile honour single byte ranges (206 / 416) and send

@@ -38,14 +38,8 @@ struct Fetched {
     QList<QByteArray> headerLines;
     qint64 elapsedMs = 0;
 
-    bool hasHeader(const QByteArray &name) const
-    {
-        return value(name).has_value();
-    }
-    QByteArray header(const QByteArray &name) const
-    {
-        return value(name).value_or(QByteArray());
-    }
+    bool hasHeader(const QByteArray &name) const { return value(name).has_value(); }
+    QByteArray header(const QByteArray &name) const { return value(name).value_or(QByteArray()); }
 
 private:
     std::optional<QByteArray> value(const QByteArray &name) const
@@ -132,10 +126,7 @@ bool cutShort(CURLcode code)
 // waits for client threads stalled on it.
 struct AtExit {
     std::function<void()> run;
-    ~AtExit()
-    {
-        run();
-    }
+    ~AtExit() { run(); }
 };
 
 QByteArray patternBytes(qsizetype size)
@@ -152,14 +143,8 @@ class TestFixtureServer : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QCOMPARE(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK);
-    }
-    void cleanupTestCase()
-    {
-        curl_global_cleanup();
-    }
+    void initTestCase() { QCOMPARE(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
+    void cleanupTestCase() { curl_global_cleanup(); }
 
     // ---- content and ranges --------------------------------------------------------
 
@@ -220,7 +205,7 @@ private slots:
         }
 
         const Fetched got =
-            fetch(server.url("/content"), range.isEmpty() ? FetchOptions {} : withRange(range));
+            fetch(server.url("/content"), range.isEmpty() ? FetchOptions{} : withRange(range));
         QCOMPARE(got.code, CURLE_OK);
         QCOMPARE(got.status, long(status));
         QCOMPARE(got.header("Accept-Ranges"), QByteArray("bytes"));
@@ -229,9 +214,8 @@ private slots:
         QCOMPARE(got.body, expected);
         QCOMPARE(got.header("Content-Length"), QByteArray::number(expected.size()));
         if (status == 206) {
-            QCOMPARE(got.header("Content-Range"),
-                     "bytes " + QByteArray::number(first) + '-' + QByteArray::number(last)
-                         + "/200000");
+            QCOMPARE(got.header("Content-Range"), "bytes " + QByteArray::number(first) + '-'
+                                                      + QByteArray::number(last) + "/200000");
         } else if (status == 416) {
             QCOMPARE(got.header("Content-Range"), QByteArray("bytes */200000"));
         } else {
@@ -324,20 +308,19 @@ private slots:
         server.handle("/api/resources", [&](const FixtureServer::Request &request) {
             std::lock_guard lock(seenMutex);
             seen.append(request);
-            return FixtureServer::Reply {.status = 201,
-                                         .body = R"({"ok":true})",
-                                         .headers = {{"X-Trace", "abc"}}};
+            return FixtureServer::Reply{
+                .status = 201, .body = R"({"ok":true})", .headers = {{"X-Trace", "abc"}}};
         });
         server.handle("/api/some thing", [](const FixtureServer::Request &) {
-            return FixtureServer::Reply {.body = "spaced", .contentType = "text/plain"};
+            return FixtureServer::Reply{.body = "spaced", .contentType = "text/plain"};
         });
 
         FetchOptions auth;
         auth.headers = {"Authorization: OAuth secret"};
-        const Fetched got = fetch(
-            server.url("/api/resources?public_key=https%3A%2F%2Fdisk.example%2Fd%2Fx&limit=5"
-                       "&q=a+b%2Bc&flag"),
-            auth);
+        const Fetched got =
+            fetch(server.url("/api/resources?public_key=https%3A%2F%2Fdisk.example%2Fd%2Fx&limit=5"
+                             "&q=a+b%2Bc&flag"),
+                  auth);
         QCOMPARE(got.status, 201L);
         QCOMPARE(got.body, QByteArray(R"({"ok":true})"));
         QCOMPARE(got.header("X-Trace"), QByteArray("abc"));
@@ -402,14 +385,14 @@ private slots:
         FixtureServer server;
         const QByteArray body = patternBytes(1000);
         server.serveBytes("/file", body);
-        server.script("/file", {Fault {.status = 503, .body = "busy", .retryAfter = 7},
-                                Fault {.status = 404}, Fault {}});
+        server.script("/file", {Fault{.status = 503, .body = "busy", .retryAfter = 7},
+                                Fault{.status = 404}, Fault{}});
         int handlerCalls = 0;
         server.handle("/api", [&](const FixtureServer::Request &) {
             ++handlerCalls;
-            return FixtureServer::Reply {.body = "real"};
+            return FixtureServer::Reply{.body = "real"};
         });
-        server.script("/api", {Fault {.status = 500, .body = "<h1>oops</h1>"}});
+        server.script("/api", {Fault{.status = 500, .body = "<h1>oops</h1>"}});
 
         const Fetched first = fetch(server.url("/file"));
         QCOMPARE(first.status, 503L);
@@ -444,7 +427,7 @@ private slots:
     {
         FixtureServer server;
         server.serveBytes("/slow", "payload");
-        server.script("/slow", {Fault {.delayBeforeHeadersMs = 300}});
+        server.script("/slow", {Fault{.delayBeforeHeadersMs = 300}});
         const Fetched got = fetch(server.url("/slow"));
         QCOMPARE(got.status, 200L);
         QCOMPARE(got.body, QByteArray("payload"));
@@ -456,8 +439,8 @@ private slots:
         FixtureServer server;
         const QByteArray body = patternBytes(300000);
         server.serveBytes("/file", body);
-        server.script("/file", {Fault {.dropAfterBytes = 100000}, Fault {.dropAfterBytes = 10},
-                                Fault {.dropAfterBytes = 0}});
+        server.script("/file", {Fault{.dropAfterBytes = 100000}, Fault{.dropAfterBytes = 10},
+                                Fault{.dropAfterBytes = 0}});
 
         const Fetched cut = fetch(server.url("/file"));
         QVERIFY2(cutShort(cut.code), curl_easy_strerror(cut.code));
@@ -485,7 +468,7 @@ private slots:
         FixtureServer server;
         const QByteArray body = patternBytes(200000);
         server.serveBytes("/file", body);
-        server.script("/file", {Fault {.stallAfterBytes = 1000, .stallMs = 500}});
+        server.script("/file", {Fault{.stallAfterBytes = 1000, .stallMs = 500}});
 
         Fetched got;
         std::jthread client([&] { got = fetch(server.url("/file")); });
@@ -504,7 +487,7 @@ private slots:
         const QByteArray body = patternBytes(40000);
         server.serveBytes("/file", body);
         server.setBytesPerSecond(200000);
-        server.script("/file", {Fault {.bytesPerSecond = 50000}});
+        server.script("/file", {Fault{.bytesPerSecond = 50000}});
 
         const Fetched overridden = fetch(server.url("/file")); // 0.8 s at 50 kB/s
         QCOMPARE(overridden.body, body);
@@ -520,7 +503,7 @@ private slots:
         FixtureServer server;
         const QByteArray body = patternBytes(5000);
         server.serveBytes("/file", body);
-        server.script("/file", {Fault {.ignoreRange = true}});
+        server.script("/file", {Fault{.ignoreRange = true}});
 
         const Fetched whole = fetch(server.url("/file"), withRange("bytes=10-19"));
         QCOMPARE(whole.status, 200L);
@@ -539,14 +522,15 @@ private slots:
         FixtureServer server;
         const QByteArray body = patternBytes(150000);
         server.serveBytes("/file", body);
-        server.script("/file", {Fault {.omitContentLength = true},
-                                Fault {.dropAfterBytes = 5000, .omitContentLength = true}});
+        server.script("/file", {Fault{.omitContentLength = true},
+                                Fault{.dropAfterBytes = 5000, .omitContentLength = true}});
 
         const Fetched whole = fetch(server.url("/file"));
         QCOMPARE(whole.code, CURLE_OK);
         QCOMPARE(whole.status, 200L);
         QVERIFY(!whole.hasHeader("Content-Length"));
-        QVERIFY(!whole.hasHeader("Transfer-Encoding") || whole.header("Transfer-Encoding") != "chunked");
+        QVERIFY(!whole.hasHeader("Transfer-Encoding")
+                || whole.header("Transfer-Encoding") != "chunked");
         QCOMPARE(whole.body, body);
         // The body ends when the server closes, not after an idle keep-alive wait.
         QVERIFY2(whole.elapsedMs < 3000, QByteArray::number(whole.elapsedMs));
@@ -567,14 +551,15 @@ private slots:
         // Each client is held after 10 bytes until the server stops: all of
         // them must be answered at the same time.
         const int clientCount = 32;
-        server.script("/file", QList<Fault>(clientCount, Fault {.stallAfterBytes = 10, .stallMs = -1}));
+        server.script("/file",
+                      QList<Fault>(clientCount, Fault{.stallAfterBytes = 10, .stallMs = -1}));
 
         std::vector<Fetched> results(clientCount);
         {
             std::vector<std::jthread> clients;
             for (int i = 0; i < clientCount; ++i)
                 clients.emplace_back([&, i] { results[size_t(i)] = fetch(server.url("/file")); });
-            const AtExit stopFirst {[&] { server.stop(); }};
+            const AtExit stopFirst{[&] { server.stop(); }};
             QTRY_COMPARE_WITH_TIMEOUT(server.activeRequests(), clientCount, 5000);
             QTRY_COMPARE_WITH_TIMEOUT(server.totalBytesSent(), 10 * clientCount, 5000);
             server.stop();
@@ -712,7 +697,7 @@ private slots:
         auto server = std::make_unique<FixtureServer>();
         server->serveBytes("/forever", patternBytes(10000));
         server->serveBytes("/quick", "quick");
-        server->script("/forever", {Fault {.stallAfterBytes = 100, .stallMs = -1}});
+        server->script("/forever", {Fault{.stallAfterBytes = 100, .stallMs = -1}});
         const QString foreverUrl = server->url("/forever");
 
         // A connection left open for keep-alive...
@@ -721,7 +706,7 @@ private slots:
         // ...and one stalled for good.
         Fetched stalled;
         std::jthread client([&] { stalled = fetch(foreverUrl); });
-        const AtExit stopFirst {[&] { server.reset(); }};
+        const AtExit stopFirst{[&] { server.reset(); }};
         QTRY_COMPARE_WITH_TIMEOUT(server->bytesSent("/forever"), 100, 5000);
 
         QElapsedTimer timer;
@@ -750,7 +735,7 @@ private slots:
     {
         FixtureServer server;
         server.serveBytes("/forever", patternBytes(10000));
-        server.script("/forever", {Fault {.stallAfterBytes = 100, .stallMs = -1}});
+        server.script("/forever", {Fault{.stallAfterBytes = 100, .stallMs = -1}});
         FetchOptions impatient;
         impatient.timeoutMs = 300;
         const Fetched got = fetch(server.url("/forever"), impatient);

@@ -39,8 +39,13 @@ void save(QWidget *widget, const QString &name)
 QList<DownloadHistoryItem> sampleHistory(int n)
 {
     QList<DownloadHistoryItem> items;
-    const QStringList names = {"Отчёт за квартал.pdf", "Фотографии с дачи", "Презентация.key",
-                               "Архив проекта.zip", "Музыка", "Лекции", "Документы"};
+    const QStringList names = {"Отчёт за квартал.pdf",
+                               "Фотографии с дачи",
+                               "Презентация.key",
+                               "Архив проекта.zip",
+                               "Музыка",
+                               "Лекции",
+                               "Документы"};
     for (int i = 0; i < n; ++i)
         items.append({QUuid::createUuid(), names.at(i % names.size()), "/tmp",
                       QDateTime::currentDateTime().addSecs(-3600 * i),
@@ -99,9 +104,8 @@ void videoStates()
                          encodeHistory(sampleHistory(3)));
     // The model read its history at creation; make a new one over the stored list.
     scene.model.reset();
-    scene.model = std::make_unique<DownloadModel>(
-        DownloadModel::Services{scene.prefs, scene.clock, scene.locations, scene.desktop,
-                                *scene.engine});
+    scene.model = std::make_unique<DownloadModel>(DownloadModel::Services{
+        scene.prefs, scene.clock, scene.locations, scene.desktop, *scene.engine});
     VideoDownloadView view(*scene.model);
     view.resize(760, 760);
     view.show();
@@ -110,22 +114,23 @@ void videoStates()
     const QString doc = scene.dir.filePath("doc.json");
     QFile file(doc);
     file.open(QIODevice::WriteOnly);
-    file.write(videoDocument("clip1", "Как устроен двигатель внутреннего сгорания",
-                             QStringLiteral(
-                                 "[{\"format_id\":\"137\",\"ext\":\"mp4\",\"height\":1080,"
-                                 "\"vcodec\":\"avc1.640028\",\"acodec\":\"none\",\"tbr\":4000,"
-                                 "\"filesize\":120000000},"
-                                 "{\"format_id\":\"136\",\"ext\":\"mp4\",\"height\":720,"
-                                 "\"vcodec\":\"avc1.4d401f\",\"acodec\":\"none\",\"tbr\":2000,"
-                                 "\"filesize\":60000000},"
-                                 "{\"format_id\":\"140\",\"ext\":\"m4a\",\"vcodec\":\"none\","
-                                 "\"acodec\":\"mp4a.40.2\",\"abr\":128,\"language\":\"ru\","
-                                 "\"filesize\":4000000}]")));
+    file.write(
+        videoDocument("clip1", "Как устроен двигатель внутреннего сгорания",
+                      QStringLiteral("[{\"format_id\":\"137\",\"ext\":\"mp4\",\"height\":1080,"
+                                     "\"vcodec\":\"avc1.640028\",\"acodec\":\"none\",\"tbr\":4000,"
+                                     "\"filesize\":120000000},"
+                                     "{\"format_id\":\"136\",\"ext\":\"mp4\",\"height\":720,"
+                                     "\"vcodec\":\"avc1.4d401f\",\"acodec\":\"none\",\"tbr\":2000,"
+                                     "\"filesize\":60000000},"
+                                     "{\"format_id\":\"140\",\"ext\":\"m4a\",\"vcodec\":\"none\","
+                                     "\"acodec\":\"mp4a.40.2\",\"abr\":128,\"language\":\"ru\","
+                                     "\"filesize\":4000000}]")));
     file.close();
-    scene.setEngine(QStringLiteral("case \"$*\" in *--dump-single-json*) cat '%1'; exit 0;; esac\n"
-                                   "i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
-                                   "echo \"tovrin:$((i*100000)) 30000000 500000 50\"; sleep 0.1; done")
-                        .arg(doc));
+    scene.setEngine(
+        QStringLiteral("case \"$*\" in *--dump-single-json*) cat '%1'; exit 0;; esac\n"
+                       "i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
+                       "echo \"tovrin:$((i*100000)) 30000000 500000 50\"; sleep 0.1; done")
+            .arg(doc));
     scene.model->setUrl(QStringLiteral("https://youtu.be/clip1"));
     scene.model->primaryAction();
     (void)QTest::qWaitFor([&] { return view.picker() != nullptr; }, 15000);
@@ -156,7 +161,7 @@ void videoStates()
     save(&several, "picker-publication");
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -11,10 +11,10 @@
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QMenu>
 #include <QTest>
 #include <QToolButton>
 
@@ -39,7 +39,7 @@ int visibleDividers(const QWidget &section)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 class TestComponents : public QObject {
     Q_OBJECT
@@ -86,7 +86,8 @@ private slots:
         QSignalSpy clear(&section, &HistorySection::clearRequested);
         QSignalSpy expanded(&section, &HistorySection::expandedChanged);
 
-        const QList<QAction *> menu = section.rows().at(2)->findChild<QToolButton *>()->menu()->actions();
+        const QList<QAction *> menu =
+            section.rows().at(2)->findChild<QToolButton *>()->menu()->actions();
         QCOMPARE(menu.first()->text(), QStringLiteral("Показать в папке"));
         QCOMPARE(menu.last()->text(), QStringLiteral("Удалить из истории"));
         menu.first()->trigger();
@@ -114,7 +115,7 @@ private slots:
         QVERIFY(!view.errorLabel()->isVisible());
 
         view.setState(0.0, true, QStringLiteral("Идёт"), QStringLiteral("Скачано: 1 МБ"));
-        QVERIFY(view.bar()->isVisible());  // a present progress of 0 is an empty bar
+        QVERIFY(view.bar()->isVisible()); // a present progress of 0 is an empty bar
         QCOMPARE(view.bar()->value(), 0);
         QVERIFY(!view.spinner()->isVisible());
         QVERIFY(view.detailLabel()->isVisible());
@@ -156,12 +157,26 @@ private slots:
         QVERIFY(Icons::exists(QStringLiteral("AppIcon")));
         const QStringList names = QDir(QStringLiteral(":/icons")).entryList({"*.svg"});
         QVERIFY(names.size() >= 20);
-        for (const char *name :
-             {"externaldrive.fill", "play.rectangle.fill", "folder.fill", "folder",
-              "folder.badge.gearshape", "ellipsis.circle", "ellipsis", "clock.arrow.circlepath",
-              "checkmark.circle.fill", "exclamationmark.triangle.fill", "xmark.circle.fill",
-              "trash", "link", "arrow.down.to.line.compact", "pause.fill", "play.fill",
-              "stop.fill", "slider.horizontal.3", "video.fill", "waveform"}) {
+        for (const char *name : {"externaldrive.fill",
+                                 "play.rectangle.fill",
+                                 "folder.fill",
+                                 "folder",
+                                 "folder.badge.gearshape",
+                                 "ellipsis.circle",
+                                 "ellipsis",
+                                 "clock.arrow.circlepath",
+                                 "checkmark.circle.fill",
+                                 "exclamationmark.triangle.fill",
+                                 "xmark.circle.fill",
+                                 "trash",
+                                 "link",
+                                 "arrow.down.to.line.compact",
+                                 "pause.fill",
+                                 "play.fill",
+                                 "stop.fill",
+                                 "slider.horizontal.3",
+                                 "video.fill",
+                                 "waveform"}) {
             QVERIFY2(Icons::exists(QString::fromLatin1(name)), name);
             // Drawn in the asked colour: some pixel carries it.
             const QImage img =

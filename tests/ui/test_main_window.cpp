@@ -36,7 +36,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-        QVERIFY(!window.close());  // refused: a download is running
+        QVERIFY(!window.close()); // refused: a download is running
         QCOMPARE(quit.size(), 0);
         QTRY_VERIFY(window.isMinimized());
 

@@ -51,7 +51,7 @@ QStringList rowTitles(const QualityPicker &picker)
     return titles;
 }
 
-}  // namespace
+} // namespace
 
 class TestQualityPicker : public QObject {
     Q_OBJECT
@@ -59,9 +59,9 @@ class TestQualityPicker : public QObject {
 private slots:
     void audioTracksGroupInFirstSeenOrder()
     {
-        const QList<AudioTrackGroup> groups = groupAudioTracks(
-            {audio("a1", "en"), audio("b1", "de"), audio("a2", "en"), audio("c1", "fr"),
-             audio("b2", "de")});
+        const QList<AudioTrackGroup> groups =
+            groupAudioTracks({audio("a1", "en"), audio("b1", "de"), audio("a2", "en"),
+                              audio("c1", "fr"), audio("b2", "de")});
         QCOMPARE(groups.size(), 3);
         QCOMPARE(groups[0].qualities.size(), 2);
         QCOMPARE(groups[0].qualities[1].formatID, QStringLiteral("a2"));
@@ -81,7 +81,7 @@ private slots:
         QSignalSpy withAudio(&picker, &QualityPicker::selectWithAudio);
         picker.offerRows().first()->click();
         QCOMPARE(withAudio.size(), 1);
-        QVERIFY(picker.isVisible());  // the model closes the sheet, not the picker
+        QVERIFY(picker.isVisible()); // the model closes the sheet, not the picker
 
         // No sound-only formats: exactly one "best audio" row.
         picker.tabButton(QualityTab::AudioOnly)->click();

@@ -47,7 +47,7 @@ struct Screen {
     }
 };
 
-}  // namespace
+} // namespace
 
 class TestVideoView : public QObject {
     Q_OBJECT
@@ -64,7 +64,7 @@ private slots:
         QTest::keyClicks(s.field(), QStringLiteral("h"));
         QCOMPARE(s.model().url(), QStringLiteral("h"));
         QVERIFY(s.view->clearButton()->isVisible());
-        QVERIFY(!s.view->chooseFormatButton()->isEnabled());  // not a supported link
+        QVERIFY(!s.view->chooseFormatButton()->isEnabled()); // not a supported link
         QTest::keyClick(s.field(), Qt::Key_Return);
         QVERIFY(!s.model().isWorking());
 
@@ -112,7 +112,7 @@ private slots:
 
         picker->offerRows().first()->click();
         QCOMPARE(s.model().kind(), DownloadKind::Video);
-        QTRY_VERIFY(!s.view->picker());  // the model closed the sheet when it queued the job
+        QTRY_VERIFY(!s.view->picker()); // the model closed the sheet when it queued the job
         QVERIFY(!s.model().showQualityPicker());
         QVERIFY(s.view->jobsCard()->isVisible());
         QCOMPARE(s.view->jobRows().size(), 1);

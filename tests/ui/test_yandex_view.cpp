@@ -59,7 +59,7 @@ struct Screen {
     QLineEdit *field() const { return view->linkRow()->field(); }
 };
 
-}  // namespace
+} // namespace
 
 class TestYandexView : public QObject {
     Q_OBJECT
@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(s.manager->publicLink(), QStringLiteral("   "));
         QVERIFY(!s.view->downloadButton()->isEnabled());
         QTest::keyClick(s.field(), Qt::Key_Return);
-        QCOMPARE(s.manager->phase(), DownloadPhase::Idle);  // a blank link starts nothing
+        QCOMPARE(s.manager->phase(), DownloadPhase::Idle); // a blank link starts nothing
 
         s.field()->clear();
         QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
@@ -93,7 +93,7 @@ private slots:
         QCOMPARE(picker->itemText(0), QStringLiteral("1"));
         QCOMPARE(picker->itemText(7), QStringLiteral("8"));
         QCOMPARE(picker->currentText(), QStringLiteral("4"));
-        QVERIFY(!picker->isVisible());  // the settings card starts closed
+        QVERIFY(!picker->isVisible()); // the settings card starts closed
         QTest::mouseClick(s.view->settingsHeader(), Qt::LeftButton);
         QVERIFY(picker->isVisible());
         picker->setCurrentIndex(5);
@@ -107,7 +107,7 @@ private slots:
         s.disk.setRootFolder("Папка");
         for (int i = 0; i < 3; ++i)
             s.disk.addFile(QStringLiteral("/f%1.bin").arg(i), QByteArray(400'000, char('a' + i)));
-        s.files.setBytesPerSecond(100'000);  // slow enough to look at every phase
+        s.files.setBytesPerSecond(100'000); // slow enough to look at every phase
 
         QTest::keyClicks(s.field(), FakeYandexDisk::kPublicLink);
         s.view->downloadButton()->click();

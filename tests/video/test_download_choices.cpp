@@ -44,7 +44,7 @@ DownloadChoices choicesFor(const QByteArray &json)
     return downloadChoices(meta.value());
 }
 
-}  // namespace
+} // namespace
 
 class TestDownloadChoices : public QObject {
     Q_OBJECT
@@ -57,8 +57,10 @@ private slots:
         QTest::newRow("an array") << QByteArray("[]");
         QTest::newRow("no id") << QByteArray("{'title':'x'}");
         QTest::newRow("id is a number") << QByteArray("{'id':5}");
-        QTest::newRow("format without ext") << QByteArray("{'id':'a','formats':[{'format_id':'1'}]}");
-        QTest::newRow("format without format_id") << QByteArray("{'id':'a','formats':[{'ext':'mp4'}]}");
+        QTest::newRow("format without ext")
+            << QByteArray("{'id':'a','formats':[{'format_id':'1'}]}");
+        QTest::newRow("format without format_id")
+            << QByteArray("{'id':'a','formats':[{'ext':'mp4'}]}");
         QTest::newRow("height as text")
             << QByteArray("{'id':'a','formats':[{'format_id':'1','ext':'mp4','height':'720'}]}");
         QTest::newRow("fractional filesize")
@@ -122,11 +124,9 @@ private slots:
         QCOMPARE(ids(choices.audioOnly), (QStringList{"140-0", "251-0", "251-2", "140-1"}));
 
         QCOMPARE(choices.withAudio[0].title(), "1080p");
-        QCOMPARE(choices.withAudio[0].detail(),
-                 "MP4 · AV1 · звук будет объединён на компьютере");
+        QCOMPARE(choices.withAudio[0].detail(), "MP4 · AV1 · звук будет объединён на компьютере");
         QCOMPARE(choices.withAudio[1].title(), "720p · 60 fps");
-        QCOMPARE(choices.withAudio[1].detail(),
-                 "MP4 · VP9 · звук будет объединён на компьютере");
+        QCOMPARE(choices.withAudio[1].detail(), "MP4 · VP9 · звук будет объединён на компьютере");
         QVERIFY(!choices.withAudio[3].requiresMerge());
         QCOMPARE(choices.withAudio[3].detail().replace(QChar(0x00A0), u' '),
                  "MP4 · видео и звук · 13 МБ");
@@ -146,40 +146,41 @@ private slots:
                                  "'height':720}";
         QTest::newRow("original beats higher bitrate")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'hi','ext':'m4a','acodec':'mp4a','abr':256},"
-                  "{'format_id':'orig','ext':'webm','acodec':'opus','abr':50,"
-                  "'format_note':'original'}]}"
+                   + ",{'format_id':'hi','ext':'m4a','acodec':'mp4a','abr':256},"
+                     "{'format_id':'orig','ext':'webm','acodec':'opus','abr':50,"
+                     "'format_note':'original'}]}"
             << "v+orig";
         QTest::newRow("language of the video beats a preference")
             << "{'id':'x','language':'pt_BR','formats':[" + video
-                + ",{'format_id':'pref','ext':'m4a','acodec':'mp4a','language_preference':5},"
-                  "{'format_id':'pt','ext':'webm','acodec':'opus','language':' pt-PT '}]}"
+                   + ",{'format_id':'pref','ext':'m4a','acodec':'mp4a','language_preference':5},"
+                     "{'format_id':'pt','ext':'webm','acodec':'opus','language':' pt-PT '}]}"
             << "v+pt";
         QTest::newRow("(default) beats nothing, automatic dub ranks last")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'dub','ext':'m4a','acodec':'mp4a','format_note':'auto-dub'},"
-                  "{'format_id':'def','ext':'webm','acodec':'opus','format_note':'EN (default)'},"
-                  "{'format_id':'plain','ext':'webm','acodec':'opus','abr':300}]}"
+                   + ",{'format_id':'dub','ext':'m4a','acodec':'mp4a','format_note':'auto-dub'},"
+                     "{'format_id':'def','ext':'webm','acodec':'opus','format_note':'EN "
+                     "(default)'},"
+                     "{'format_id':'plain','ext':'webm','acodec':'opus','abr':300}]}"
             << "v+def";
         QTest::newRow("m4a beats a better webm; case matters")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'w','ext':'webm','acodec':'opus','abr':160},"
-                  "{'format_id':'M','ext':'M4A','acodec':'mp4a','abr':200},"
-                  "{'format_id':'m','ext':'m4a','acodec':'mp4a','abr':128}]}"
+                   + ",{'format_id':'w','ext':'webm','acodec':'opus','abr':160},"
+                     "{'format_id':'M','ext':'M4A','acodec':'mp4a','abr':200},"
+                     "{'format_id':'m','ext':'m4a','acodec':'mp4a','abr':128}]}"
             << "v+m";
         QTest::newRow("ties keep the first")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'one','ext':'m4a','acodec':'mp4a'},"
-                  "{'format_id':'two','ext':'m4a','acodec':'mp4a'}]}"
+                   + ",{'format_id':'one','ext':'m4a','acodec':'mp4a'},"
+                     "{'format_id':'two','ext':'m4a','acodec':'mp4a'}]}"
             << "v+one";
         QTest::newRow("codec-less sound is used only when no sound names a codec")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'bare','ext':'m4a','abr':500},"
-                  "{'format_id':'named','ext':'webm','acodec':'opus','abr':10}]}"
+                   + ",{'format_id':'bare','ext':'m4a','abr':500},"
+                     "{'format_id':'named','ext':'webm','acodec':'opus','abr':10}]}"
             << "v+named";
         QTest::newRow("all codec-less: the pool is all of them")
             << "{'id':'x','formats':[" + video
-                + ",{'format_id':'a','ext':'ogg','acodec':''},{'format_id':'b','ext':'m4a'}]}"
+                   + ",{'format_id':'a','ext':'ogg','acodec':''},{'format_id':'b','ext':'m4a'}]}"
             << "v+b";
     }
 
@@ -211,16 +212,17 @@ private slots:
         QTest::addColumn<QByteArray>("a");
         QTest::addColumn<QByteArray>("b");
         QTest::addColumn<bool>("preferred");
-        QTest::newRow("frame rate first") << QByteArray("{'format_id':'z','ext':'mp4','fps':60}")
-                                          << QByteArray("{'format_id':'a','ext':'mp4','fps':59.94,'vbr':9000}")
-                                          << true;
-        QTest::newRow("then quality") << QByteArray("{'format_id':'z','ext':'mp4','tbr':2}")
-                                      << QByteArray("{'format_id':'a','ext':'mp4','tbr':1}") << true;
+        QTest::newRow("frame rate first")
+            << QByteArray("{'format_id':'z','ext':'mp4','fps':60}")
+            << QByteArray("{'format_id':'a','ext':'mp4','fps':59.94,'vbr':9000}") << true;
+        QTest::newRow("then quality")
+            << QByteArray("{'format_id':'z','ext':'mp4','tbr':2}")
+            << QByteArray("{'format_id':'a','ext':'mp4','tbr':1}") << true;
         QTest::newRow("then the smaller id") << QByteArray("{'format_id':'a','ext':'mp4'}")
                                              << QByteArray("{'format_id':'b','ext':'mp4'}") << true;
-        QTest::newRow("equal ids are not preferred") << QByteArray("{'format_id':'a','ext':'mp4'}")
-                                                     << QByteArray("{'format_id':'a','ext':'mp4'}")
-                                                     << false;
+        QTest::newRow("equal ids are not preferred")
+            << QByteArray("{'format_id':'a','ext':'mp4'}")
+            << QByteArray("{'format_id':'a','ext':'mp4'}") << false;
     }
 
     void videoPreference()

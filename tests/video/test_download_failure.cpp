@@ -46,10 +46,10 @@ private slots:
             << "Video unavailable. This video is private" << 2 << false << false;
         QTest::newRow("age") << "Sign in to confirm your age" << 3 << false << false;
         QTest::newRow("age-restricted") << "AGE-RESTRICTED video" << 3 << false << false;
-        QTest::newRow("video unavailable") << "ERROR: [youtube] x: Video unavailable" << 4 << false
-                                          << false;
-        QTest::newRow("requested format") << "ERROR: REQUESTED FORMAT IS NOT AVAILABLE" << 5
-                                          << false << false;
+        QTest::newRow("video unavailable")
+            << "ERROR: [youtube] x: Video unavailable" << 4 << false << false;
+        QTest::newRow("requested format")
+            << "ERROR: REQUESTED FORMAT IS NOT AVAILABLE" << 5 << false << false;
         QTest::newRow("not available elsewhere")
             << "This live event is not available in your country" << 6 << false << false;
         QTest::newRow("words between not and available")
@@ -60,18 +60,18 @@ private slots:
             << "Sign in to confirm you're not a bot. Use --cookies" << 7 << true << false;
         QTest::newRow("login_required") << "LOGIN_REQUIRED" << 7 << true << false;
         QTest::newRow("login required") << "login required\nsecond line" << 7 << true << false;
-        QTest::newRow("unable to extract") << "ERROR: Unable to extract uploader id" << 8 << false
-                                           << true;
+        QTest::newRow("unable to extract")
+            << "ERROR: Unable to extract uploader id" << 8 << false << true;
         QTest::newRow("signature") << "Signature extraction failed" << 8 << false << true;
         QTest::newRow("nsig") << "WARNING: NSIG extraction failed" << 8 << false << true;
         QTest::newRow("challenge solving") << "n challenge solving failed" << 8 << false << true;
         QTest::newRow("bot check beats refresh")
             << "login required; unable to extract" << 7 << true << true;
-        QTest::newRow("429") << "ERROR: unable to download: HTTP Error 429: Too Many Requests"
-                             << 9 << false << false;
+        QTest::newRow("429") << "ERROR: unable to download: HTTP Error 429: Too Many Requests" << 9
+                             << false << false;
         QTest::newRow("too many requests") << "too many requests" << 9 << false << false;
-        QTest::newRow("unreachable") << "[Errno 101] Network is unreachable" << 10 << false
-                                     << false;
+        QTest::newRow("unreachable")
+            << "[Errno 101] Network is unreachable" << 10 << false << false;
         QTest::newRow("timed out") << "The read operation timed out" << 10 << false << false;
         QTest::newRow("temporary failure")
             << "[Errno -3] Temporary failure in name resolution" << 10 << false << false;
@@ -80,13 +80,13 @@ private slots:
                                   << 11 << false << false;
         QTest::newRow("empty") << "" << 11 << false << false;
         // "drm" inside a word or an id is not DRM.
-        QTest::newRow("drm inside an id") << "ERROR: [youtube] xdrmQ1: HTTP Error 403" << 11
-                                          << false << false;
+        QTest::newRow("drm inside an id")
+            << "ERROR: [youtube] xdrmQ1: HTTP Error 403" << 11 << false << false;
         QTest::newRow("drm inside an address")
             << "ERROR: unable to open https://cdn.example/hdrm/v.mp4" << 11 << false << false;
         QTest::newRow("drm after digits") << "id 123drm failed" << 11 << false << false;
-        QTest::newRow("drm between punctuation") << "[drm] license request failed" << 1 << false
-                                                 << false;
+        QTest::newRow("drm between punctuation")
+            << "[drm] license request failed" << 1 << false << false;
         // Lines as Debian's engine prints them for media served on loopback.
         QTest::newRow("real: unsupported URL")
             << "ERROR: Unsupported URL: http://127.0.0.1:41234/nothing.html" << 11 << false

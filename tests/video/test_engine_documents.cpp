@@ -32,14 +32,15 @@ private:
         request.keepStandardOutput = true;
         runner.start(request);
         [&] { QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000); }();
-        return finished.isEmpty() ? ProcessResult() : finished.first().first().value<ProcessResult>();
+        return finished.isEmpty() ? ProcessResult()
+                                  : finished.first().first().value<ProcessResult>();
     }
 
     static bool ffmpeg(const QStringList &args)
     {
         return QProcess::execute(QStringLiteral("/usr/bin/ffmpeg"),
                                  QStringList{"-loglevel", "error", "-y"} + args)
-            == 0;
+               == 0;
     }
 
 private slots:
@@ -77,8 +78,7 @@ private slots:
         QCOMPARE(choices.withAudio.size(), 1);
         QVERIFY(choices.withAudio[0].requiresMerge());
         QCOMPARE(choices.withAudio[0].title(), "240p");
-        QCOMPARE(choices.withAudio[0].detail(),
-                 "MP4 · H.264 · звук будет объединён на компьютере");
+        QCOMPARE(choices.withAudio[0].detail(), "MP4 · H.264 · звук будет объединён на компьютере");
         QCOMPARE(choices.videoOnly.size(), 1);
         QCOMPARE(choices.videoOnly[0].formatID, choices.withAudio[0].video.formatID);
         QCOMPARE(choices.audioOnly.size(), 1);

@@ -45,13 +45,16 @@ class TestFormatDiscovery : public QObject {
 private slots:
     void youtubeFallsBackThroughAccessModes_data()
     {
-        QTest::addColumn<QString>("embedded");  // what the embedded mode does
+        QTest::addColumn<QString>("embedded"); // what the embedded mode does
         QTest::addColumn<QString>("mobile");
         QTest::addColumn<int>("runs");
-        QTest::addColumn<QString>("modeArgument");  // empty: the analysis fails
-        QTest::newRow("embedded works") << "ok" << "fail" << 2 << "web_embedded";
-        QTest::newRow("mobile works") << "fail" << "ok" << 3 << "mweb";
-        QTest::newRow("nothing works") << "fail" << "fail" << 3 << "";
+        QTest::addColumn<QString>("modeArgument"); // empty: the analysis fails
+        QTest::newRow("embedded works") << "ok"
+                                        << "fail" << 2 << "web_embedded";
+        QTest::newRow("mobile works") << "fail"
+                                      << "ok" << 3 << "mweb";
+        QTest::newRow("nothing works") << "fail"
+                                       << "fail" << 3 << "";
     }
     void youtubeFallsBackThroughAccessModes()
     {
@@ -77,8 +80,7 @@ private slots:
         QVERIFY(d.statuses.contains("Пробую запасной режим YouTube…"));
         if (modeArgument.isEmpty()) {
             QCOMPARE(d.model->status(), "Не удалось получить варианты");
-            QCOMPARE(d.model->errorMessage(),
-                     DownloadFailure::explanation(kBotCheck));
+            QCOMPARE(d.model->errorMessage(), DownloadFailure::explanation(kBotCheck));
             QVERIFY(!d.model->showQualityPicker());
             return;
         }
@@ -101,16 +103,17 @@ private slots:
 
     void refreshesTheEngineOnce_data()
     {
-        QTest::addColumn<QString>("afterRefresh");  // the engine's second answer
+        QTest::addColumn<QString>("afterRefresh"); // the engine's second answer
         QTest::addColumn<bool>("engineVanishes");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("error");
         const QString changed = DownloadFailure::explanation("ERROR: Unable to extract nsig");
-        QTest::newRow("retry works") << "ok" << false << "Выберите качество видео" << "";
-        QTest::newRow("retry fails too") << "fail" << false << "Не удалось получить варианты"
-                                         << changed;
-        QTest::newRow("refresh leaves no engine") << "fail" << true
-                                                  << "Не удалось обновить поддержку" << changed;
+        QTest::newRow("retry works") << "ok" << false << "Выберите качество видео"
+                                     << "";
+        QTest::newRow("retry fails too")
+            << "fail" << false << "Не удалось получить варианты" << changed;
+        QTest::newRow("refresh leaves no engine")
+            << "fail" << true << "Не удалось обновить поддержку" << changed;
     }
     void refreshesTheEngineOnce()
     {
@@ -121,8 +124,9 @@ private slots:
         Discovery d;
         const QString doc = d.document(videoDocument("v9", "Vimeo clip", combinedFormats()));
         const QString counter = d.dir.filePath("count");
-        const QString second = afterRefresh == "ok" ? QString("cat '%1'; exit 0").arg(doc)
-                                                    : QString("echo 'ERROR: Unable to extract nsig' >&2; exit 1");
+        const QString second = afterRefresh == "ok"
+                                   ? QString("cat '%1'; exit 0").arg(doc)
+                                   : QString("echo 'ERROR: Unable to extract nsig' >&2; exit 1");
         d.setEngine(QString("n=$(cat '%1' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '%1'\n"
                             "if [ $n -ge 2 ]; then %2; fi\n"
                             "%3\n"
@@ -145,7 +149,10 @@ private slots:
             QString("{\"id\":\"pub\",\"title\":\"Pub\",\"entries\":[%1,%2,null,%3,%4]}")
                 .arg(entry.arg("1", combinedFormats(), ""), entry.arg("2", "[]", ""),
                      entry.arg("4", mergeableFormats(), ",\"playlist_index\":7"),
-                     entry.arg("5", "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\",\"acodec\":\"none\"}]", ""))
+                     entry.arg("5",
+                               "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\","
+                               "\"acodec\":\"none\"}]",
+                               ""))
                 .toUtf8();
         const QString doc = d.document(json);
         d.setEngine(QString("case \"$1\" in --dump-single-json) cat '%1';; esac; exit 0").arg(doc));
@@ -165,7 +172,7 @@ private slots:
         QCOMPARE(d.model->videoTitle(), "Видео 4");
         QCOMPARE(d.model->videoID(), "e4");
         QVERIFY(d.model->availableQualities().first().requiresMerge());
-        d.model->selectPublicationVideo(3);  // out of range: ignored
+        d.model->selectPublicationVideo(3); // out of range: ignored
         QCOMPARE(d.model->selectedPublicationVideo(), 1);
 
         d.model->downloadAllPublicationVideos();
@@ -187,7 +194,8 @@ private slots:
     {
         Discovery d;
         const QString doc = d.document(videoDocument(
-            "n1", "Nothing", "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\",\"acodec\":\"none\"}]"));
+            "n1", "Nothing",
+            "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\",\"acodec\":\"none\"}]"));
         d.setEngine(QString("cat '%1'").arg(doc));
         d.analyse("https://rutube.ru/video/1/");
         QCOMPARE(d.model->status(), "Готовых вариантов не найдено");

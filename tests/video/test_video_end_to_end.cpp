@@ -17,10 +17,10 @@ class TestVideoEndToEnd : public QObject {
     static bool ffmpeg(const QStringList &arguments)
     {
         QProcess process;
-        process.start("/usr/bin/ffmpeg", QStringList{"-hide_banner", "-loglevel", "error", "-y"}
-                                              + arguments);
+        process.start("/usr/bin/ffmpeg",
+                      QStringList{"-hide_banner", "-loglevel", "error", "-y"} + arguments);
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
+               && process.exitCode() == 0;
     }
 
     struct Probe {
@@ -31,8 +31,8 @@ class TestVideoEndToEnd : public QObject {
     static Probe probe(const QString &path)
     {
         QProcess process;
-        process.start("/usr/bin/ffprobe", {"-v", "error", "-show_streams", "-show_format",
-                                           "-of", "json", path});
+        process.start("/usr/bin/ffprobe",
+                      {"-v", "error", "-show_streams", "-show_format", "-of", "json", path});
         process.waitForFinished(30000);
         const QJsonObject root = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
         Probe result;
@@ -62,11 +62,10 @@ class TestVideoEndToEnd : public QObject {
         VideoDownloadJob *job = s.model->jobs().first();
         QString path;
         QString status;
-        QObject::connect(job, &VideoDownloadJob::finished, s.model.get(),
-                         [&](VideoDownloadJob *j) {
-                             path = j->outputPath();
-                             status = j->status() + " / " + j->errorText();
-                         });
+        QObject::connect(job, &VideoDownloadJob::finished, s.model.get(), [&](VideoDownloadJob *j) {
+            path = j->outputPath();
+            status = j->status() + " / " + j->errorText();
+        });
         [&] { QTRY_COMPARE_WITH_TIMEOUT(s.model->jobs().size(), 0, 90000); }();
         if (s.model->history().first().result != DownloadHistoryItem::Result::Completed) {
             qWarning() << status;
@@ -80,10 +79,10 @@ private slots:
     {
         QVERIFY(QFile::exists("/usr/bin/yt-dlp"));
         const QString clip = m_media.filePath("clip.mp4");
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-f",
-                        "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v", "libx264",
-                        "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest",
-                        clip}));
+        QVERIFY(
+            ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-f", "lavfi",
+                    "-i", "sine=frequency=440:duration=2", "-c:v", "libx264", "-preset",
+                    "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", clip}));
         QDir().mkpath(m_media.filePath("dash"));
         QVERIFY(ffmpeg({"-i", clip, "-map", "0:v", "-map", "0:a", "-c", "copy", "-f", "dash",
                         "-seg_duration", "1", m_media.filePath("dash/manifest.mpd")}));
@@ -96,7 +95,8 @@ private slots:
         const QDir dash(m_media.filePath("dash"));
         for (const QString &name : dash.entryList(QDir::Files)) {
             m_server->serveFile("/dash/" + name, dash.filePath(name),
-                                name.endsWith(".mpd") ? "application/dash+xml" : "video/iso.segment");
+                                name.endsWith(".mpd") ? "application/dash+xml"
+                                                      : "video/iso.segment");
         }
     }
 
@@ -105,15 +105,14 @@ private slots:
         VideoScene s;
         // The program accepts links of the video platforms only; the wrapper hands the real
         // engine the loopback address behind a platform-looking link.
-        VideoScene::writeScript(
-            s.enginePath(),
-            QString("#!/bin/sh\n"
-                    "for a in \"$@\"; do shift\n"
-                    "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
-                    "  set -- \"$@\" \"$a\"\n"
-                    "done\n"
-                    "exec /usr/bin/yt-dlp \"$@\"\n")
-                .arg(kPlatformPrefix, m_server->baseUrl()));
+        VideoScene::writeScript(s.enginePath(),
+                                QString("#!/bin/sh\n"
+                                        "for a in \"$@\"; do shift\n"
+                                        "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
+                                        "  set -- \"$@\" \"$a\"\n"
+                                        "done\n"
+                                        "exec /usr/bin/yt-dlp \"$@\"\n")
+                                    .arg(kPlatformPrefix, m_server->baseUrl()));
 
         const QString direct = downloadFirstOption(s, kPlatformPrefix + "clip.mp4", false);
         QCOMPARE(QFileInfo(direct).fileName(), "clip [clip].mp4");
@@ -130,8 +129,7 @@ private slots:
         QVERIFY2(p.formatName.contains("mp4"), qPrintable(p.formatName));
         QVERIFY(qAbs(p.duration - 2.0) < 0.3);
 
-        QCOMPARE(s.downloadsEntries(),
-                 QStringList({"clip [clip].mp4", "manifest [manifest].mp4"}));
+        QCOMPARE(s.downloadsEntries(), QStringList({"clip [clip].mp4", "manifest [manifest].mp4"}));
         QCOMPARE(s.tempEntries(), QStringList());
     }
 
@@ -139,7 +137,8 @@ private slots:
     void fallsBackToMKVWhenMP4RefusesTheTrack()
     {
         VideoScene s;
-        QFile(QDir(s.locations.downloadsFolder).filePath("Clip [v8].mkv")).open(QIODevice::WriteOnly);
+        QFile(QDir(s.locations.downloadsFolder).filePath("Clip [v8].mkv"))
+            .open(QIODevice::WriteOnly);
         s.model->setUrl("https://vimeo.com/8");
         VideoQuality video;
         video.formatID = "v";
@@ -153,10 +152,11 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(videoDocument("v8", "Clip", mergeableFormats()));
         file.close();
-        s.setEngine(QString("case \"$1\" in --dump-single-json) cat '%1'; exit 0;; esac\n"
-                            "case \"$out\" in */video.mp4) cp '%2' \"$out\";; *) cp '%3' \"$out\";; "
-                            "esac")
-                        .arg(doc, m_media.filePath("vp8.webm"), m_media.filePath("sound.m4a")));
+        s.setEngine(
+            QString("case \"$1\" in --dump-single-json) cat '%1'; exit 0;; esac\n"
+                    "case \"$out\" in */video.mp4) cp '%2' \"$out\";; *) cp '%3' \"$out\";; "
+                    "esac")
+                .arg(doc, m_media.filePath("vp8.webm"), m_media.filePath("sound.m4a")));
         s.model->primaryAction();
         QTRY_VERIFY_WITH_TIMEOUT(s.model->showQualityPicker(), 20000);
         s.model->startMergedDownload(video, "a1");

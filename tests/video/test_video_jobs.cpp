@@ -1,5 +1,5 @@
-#include "support/test_main.h"
 #include "app/platform/preference_keys.h"
+#include "support/test_main.h"
 #include "video/download_failure.h"
 #include "video_scene.h"
 
@@ -37,7 +37,8 @@ private slots:
         // The progress line arrives in two writes; the refresh shows it before the end.
         s.setEngine("printf 'tov'; sleep 0.3; printf 'rin:50|100|NA\\n'\n"
                     "echo 'tovrin:NA|NA|NA' >&2\n"
-                    "sleep 1.5\n" + writeOutput("0123456789") + "printf 'tovrin:100|100|NA'\n");
+                    "sleep 1.5\n"
+                    + writeOutput("0123456789") + "printf 'tovrin:100|100|NA'\n");
         startDirect(s);
         QCOMPARE(s.model->jobs().size(), 1);
         QPointer<VideoDownloadJob> job = s.model->jobs().first();
@@ -48,14 +49,14 @@ private slots:
         QCOMPARE(job->progress(), 0.5);
         QVERIFY2(job->detail().startsWith("Скачано 50 Б из 100 Б · "), qPrintable(job->detail()));
 
-        QStringList ended;  // phase, status, progress, output path at the finish
+        QStringList ended; // phase, status, progress, output path at the finish
         int finishedCount = 0;
         connect(job.data(), &VideoDownloadJob::finished, this, [&](VideoDownloadJob *j) {
             ++finishedCount;
             ended = {QString::number(int(j->phase())), j->status(), QString::number(j->progress()),
                      j->outputPath()};
         });
-        QTRY_VERIFY_WITH_TIMEOUT(!job, 10000);  // the queue lets go of it
+        QTRY_VERIFY_WITH_TIMEOUT(!job, 10000); // the queue lets go of it
         const QString produced = QDir(s.locations.downloadsFolder).filePath("Clip [abc] (2).mp4");
         QCOMPARE(finishedCount, 1);
         QCOMPARE(ended, QStringList({QString::number(int(VideoJobPhase::Completed)),
@@ -124,10 +125,9 @@ private slots:
         const QString ffmpeg = probe.dir.filePath("ffmpeg");
         const QString pid = probe.dir.filePath("pid");
         // FFmpeg takes a while and then writes its output (the last argument).
-        VideoScene::writeScript(
-            ffmpeg, QString("#!/bin/sh\necho $$ > '%1'\nsleep 1.5\n"
-                            "for last; do :; done; printf merged > \"$last\"\n")
-                        .arg(pid + "-merge"));
+        VideoScene::writeScript(ffmpeg, QString("#!/bin/sh\necho $$ > '%1'\nsleep 1.5\n"
+                                                "for last; do :; done; printf merged > \"$last\"\n")
+                                            .arg(pid + "-merge"));
         VideoScene s({ffmpeg});
         s.setEngine(QString("case \"$out\" in\n"
                             "  */video.mp4) track=video;; *) track=audio;;\n"
@@ -152,8 +152,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(pid + "-merge"), 10000);
         } else if (stage != "starting") {
             QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(pid), 10000);
-            QCOMPARE(job->status(), stage == "video" ? "Скачиваю видеодорожку…"
-                                                    : "Скачиваю звуковую дорожку…");
+            QCOMPARE(job->status(),
+                     stage == "video" ? "Скачиваю видеодорожку…" : "Скачиваю звуковую дорожку…");
         }
         s.model->cancelOrRemove(job);
         QCOMPARE(job->status(), "Отменяю…");
@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(s.model->visibleJobs().size(), 5);
         QVERIFY(s.model->isBusy());
         QCOMPARE(busy.size(), 1);
-        const QList<VideoDownloadJob *> jobs = s.model->jobs();  // newest first
+        const QList<VideoDownloadJob *> jobs = s.model->jobs(); // newest first
         QCOMPARE(jobs.at(4)->input(), "https://vimeo.com/1");
         QCOMPARE(jobs.at(0)->phase(), VideoJobPhase::Queued);
         QCOMPARE(jobs.at(1)->phase(), VideoJobPhase::Queued);
@@ -257,8 +257,10 @@ private slots:
             s.model->setUrl("https://vimeo.com/1");
             s.model->startMergedDownload(video, "a1");
         }
-        QCOMPARE(QFileInfo(s.model->jobs().at(1)->outputPath()).fileName(), "video [media] (2).mp4");
-        QCOMPARE(QFileInfo(s.model->jobs().at(0)->outputPath()).fileName(), "video [media] (3).mp4");
+        QCOMPARE(QFileInfo(s.model->jobs().at(1)->outputPath()).fileName(),
+                 "video [media] (2).mp4");
+        QCOMPARE(QFileInfo(s.model->jobs().at(0)->outputPath()).fileName(),
+                 "video [media] (3).mp4");
         QFile(gate).open(QIODevice::WriteOnly);
         QTRY_COMPARE_WITH_TIMEOUT(s.model->jobs().size(), 0, 10000);
         // Failed merges delete nothing that was already there.

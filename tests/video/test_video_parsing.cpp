@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 
 using Snapshot = std::optional<VideoProgressSnapshot>;
 
@@ -27,11 +27,14 @@ private slots:
     void normalisesLinks_data()
     {
         QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("expected");  // empty: not a supported link
+        QTest::addColumn<QString>("expected"); // empty: not a supported link
         QTest::newRow("short link with spaces and time offset")
-            << "  https://youtu.be/abc123?t=42 \n" << "https://www.youtube.com/watch?v=abc123";
-        QTest::newRow("short link without id") << "https://youtu.be/" << "";
-        QTest::newRow("short link host is exact") << "https://m.youtu.be/abc" << "";
+            << "  https://youtu.be/abc123?t=42 \n"
+            << "https://www.youtube.com/watch?v=abc123";
+        QTest::newRow("short link without id") << "https://youtu.be/"
+                                               << "";
+        QTest::newRow("short link host is exact") << "https://m.youtu.be/abc"
+                                                  << "";
         QTest::newRow("shorts page") << "https://youtube.com/shorts/xyz?feature=share"
                                      << "https://www.youtube.com/watch?v=xyz";
         QTest::newRow("live page") << "http://m.youtube.com/live/L1"
@@ -42,14 +45,22 @@ private slots:
                                               << "https://www.youtube.com/watch?v=a&list=b";
         QTest::newRow("platform subdomain") << "https://player.vimeo.com/video/1"
                                             << "https://player.vimeo.com/video/1";
-        QTest::newRow("platform upper-case host") << "https://VK.com/video1" << "https://vk.com/video1";
-        QTest::newRow("t.co") << "https://t.co/x" << "https://t.co/x";
-        QTest::newRow("domain text without dot") << "https://notvimeo.com/1" << "";
-        QTest::newRow("youtube look-alike") << "https://myyoutube.com/watch?v=1" << "";
-        QTest::newRow("other scheme") << "ftp://youtube.com/watch?v=1" << "";
-        QTest::newRow("unknown host") << "https://example.com/video.mp4" << "";
-        QTest::newRow("no host") << "vimeo.com/1" << "";
-        QTest::newRow("empty") << "   " << "";
+        QTest::newRow("platform upper-case host") << "https://VK.com/video1"
+                                                  << "https://vk.com/video1";
+        QTest::newRow("t.co") << "https://t.co/x"
+                              << "https://t.co/x";
+        QTest::newRow("domain text without dot") << "https://notvimeo.com/1"
+                                                 << "";
+        QTest::newRow("youtube look-alike") << "https://myyoutube.com/watch?v=1"
+                                            << "";
+        QTest::newRow("other scheme") << "ftp://youtube.com/watch?v=1"
+                                      << "";
+        QTest::newRow("unknown host") << "https://example.com/video.mp4"
+                                      << "";
+        QTest::newRow("no host") << "vimeo.com/1"
+                                 << "";
+        QTest::newRow("empty") << "   "
+                               << "";
     }
     void normalisesLinks()
     {
@@ -69,8 +80,8 @@ private slots:
         QTest::newRow("no downloaded count") << "tovrin:NA|100|100" << Snapshot();
         QTest::newRow("two fields") << "tovrin:1|2" << Snapshot();
         QTest::newRow("four fields") << "tovrin:1|2|3|4" << Snapshot();
-        QTest::newRow("text before the marker, spaces") << "[x] tovrin: 7 | 9 |NA"
-                                                        << Snapshot({7, 9});
+        QTest::newRow("text before the marker, spaces")
+            << "[x] tovrin: 7 | 9 |NA" << Snapshot({7, 9});
         QTest::newRow("fraction") << "tovrin:1.5|2|3" << Snapshot();
         QTest::newRow("negative") << "tovrin:-1|2|3" << Snapshot();
         QTest::newRow("plus sign") << "tovrin:+8|NA|NA" << Snapshot({8, std::nullopt});
@@ -88,12 +99,23 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("forbidden characters") << "a/b:c?d" << "X1" << "a-b-c-d [X1]";
-        QTest::newRow("only forbidden and spaces") << " */ | " << "X1" << "video [X1]";
-        QTest::newRow("nothing left") << "  \n " << "X1" << "video [X1]";
-        QTest::newRow("dash kept inside") << "a - b" << "X1" << "a - b [X1]";
-        QTest::newRow("empty id") << "Clip" << "" << "Clip [media]";
-        QTest::newRow("control character") << QString("A\u0007B") << "i" << "A_B [i]";
+        QTest::newRow("forbidden characters") << "a/b:c?d"
+                                              << "X1"
+                                              << "a-b-c-d [X1]";
+        QTest::newRow("only forbidden and spaces") << " */ | "
+                                                   << "X1"
+                                                   << "video [X1]";
+        QTest::newRow("nothing left") << "  \n "
+                                      << "X1"
+                                      << "video [X1]";
+        QTest::newRow("dash kept inside") << "a - b"
+                                          << "X1"
+                                          << "a - b [X1]";
+        QTest::newRow("empty id") << "Clip"
+                                  << ""
+                                  << "Clip [media]";
+        QTest::newRow("control character") << QString("A\u0007B") << "i"
+                                           << "A_B [i]";
     }
     void namesMergedFiles()
     {
@@ -105,7 +127,7 @@ private slots:
 
     void longTitlesFitTheFileSystem()
     {
-        const QString title = QString(300, QChar(0x0416));  // Cyrillic, two bytes each
+        const QString title = QString(300, QChar(0x0416)); // Cyrillic, two bytes each
         const QString id = QString(100, u'i');
         const QString name = mergedBaseName(title, id, 3);
         // Room is left for " (n)" and the hidden staging name.
@@ -121,7 +143,8 @@ private slots:
         QTemporaryDir dir;
         touch(dir.filePath("clip.mkv"));
         touch(dir.filePath("clip (2).mkv"));
-        QCOMPARE(MediaMerger::availableMKVURL(dir.filePath("clip.mp4")), dir.filePath("clip (3).mkv"));
+        QCOMPARE(MediaMerger::availableMKVURL(dir.filePath("clip.mp4")),
+                 dir.filePath("clip (3).mkv"));
         touch(dir.filePath("T [i].mp4"));
         const QSet<QString> taken{FilePlacement::key(dir.filePath("T [i] (2).mp4"))};
         QCOMPARE(FilePlacement::firstFreePath(dir.filePath("T [i].mp4"), taken),
@@ -165,12 +188,14 @@ private slots:
 
     void reportsMergeFailures_data()
     {
-        QTest::addColumn<QString>("script");  // empty: no FFmpeg at all
+        QTest::addColumn<QString>("script"); // empty: no FFmpeg at all
         QTest::addColumn<QString>("message");
-        QTest::newRow("no FFmpeg") << "" << "Не найден встроенный FFmpeg";
+        QTest::newRow("no FFmpeg") << ""
+                                   << "Не найден встроенный FFmpeg";
         QTest::newRow("error output") << "echo 'Invalid data found' >&2; exit 1"
                                       << "Invalid data found";
-        QTest::newRow("silent failure") << "exit 1" << "FFmpeg не смог объединить дорожки";
+        QTest::newRow("silent failure") << "exit 1"
+                                        << "FFmpeg не смог объединить дорожки";
     }
     void reportsMergeFailures()
     {

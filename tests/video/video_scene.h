@@ -92,16 +92,17 @@ struct VideoScene {
 
     QString engineScript(const QString &body) const
     {
-        return QStringLiteral("#!/bin/sh\n"
-                              "if [ \"$1\" = \"--version\" ]; then echo 2025.11.12; exit 0; fi\n"
-                              "echo \"$*\" >> '%1'\n"
-                              "out=''; fmt=''; prev=''\n"
-                              "for a in \"$@\"; do\n"
-                              "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; esac\n"
-                              "  prev=\"$a\"\n"
-                              "done\n")
+        return QStringLiteral(
+                   "#!/bin/sh\n"
+                   "if [ \"$1\" = \"--version\" ]; then echo 2025.11.12; exit 0; fi\n"
+                   "echo \"$*\" >> '%1'\n"
+                   "out=''; fmt=''; prev=''\n"
+                   "for a in \"$@\"; do\n"
+                   "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; esac\n"
+                   "  prev=\"$a\"\n"
+                   "done\n")
                    .arg(engineLog)
-            + body + u'\n';
+               + body + u'\n';
     }
 
     static void writeScript(const QString &path, const QString &text)
@@ -110,8 +111,8 @@ struct VideoScene {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(text.toUtf8());
         file.close();
-        QFile::setPermissions(file.fileName(), QFile::ReadOwner | QFile::WriteOwner
-                                                   | QFile::ExeOwner);
+        QFile::setPermissions(file.fileName(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         // Replaced by rename: a running copy of the old script keeps its own file.
         QVERIFY(::rename(QFile::encodeName(file.fileName()).constData(),
                          QFile::encodeName(path).constData())

@@ -21,7 +21,7 @@ FixtureServer::Reply notFound()
                                  {"error", "DiskNotFoundError"}});
 }
 
-}  // namespace
+} // namespace
 
 FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files)
     : m_api(api), m_files(files)

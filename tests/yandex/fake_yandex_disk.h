@@ -43,8 +43,8 @@ private:
         QString name;
         QString path;
         std::optional<qint64> size;
-        QByteArray rawJson;       // for raw items
-        QList<QString> children;  // paths of children, in listing order
+        QByteArray rawJson;      // for raw items
+        QList<QString> children; // paths of children, in listing order
         QString bodyPath;
     };
     FixtureServer::Reply resource(const FixtureServer::Request &request) const;
@@ -53,7 +53,7 @@ private:
 
     FixtureServer &m_api;
     FixtureServer &m_files;
-    QHash<QString, Node> m_nodes;  // by path; "" is the shared resource itself
+    QHash<QString, Node> m_nodes; // by path; "" is the shared resource itself
     QHash<QString, QList<QString>> m_rawChildren;
     int m_nextBody = 0;
 };

@@ -17,7 +17,7 @@ bool stillWaiting(std::future<Status> &pending)
     return pending.wait_for(std::chrono::milliseconds(300)) == std::future_status::timeout;
 }
 
-}  // namespace
+} // namespace
 
 class TestControlGate : public QObject {
     Q_OBJECT

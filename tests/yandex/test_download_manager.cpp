@@ -5,6 +5,7 @@
 #include "recording_sleep.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
+#include "support/fake_locations.h"
 #include "support/fake_preferences.h"
 #include "support/test_main.h"
 #include "yandex/download_manager.h"
@@ -19,18 +20,6 @@
 namespace {
 
 constexpr int kRunTimeoutMs = 30000;
-
-class FakeLocations final : public Locations {
-public:
-    explicit FakeLocations(QString folder) : m_folder(std::move(folder)) {}
-    QString downloads() const override { return m_folder; }
-    QString home() const override { return m_folder; }
-    QString temp() const override { return m_folder; }
-    QString applicationSupport() const override { return m_folder; }
-
-private:
-    QString m_folder;
-};
 
 QByteArray patterned(qsizetype size, int seed)
 {
@@ -92,7 +81,7 @@ struct Harness {
     }
 };
 
-}  // namespace
+} // namespace
 
 class TestDownloadManager : public QObject {
     Q_OBJECT
@@ -116,7 +105,7 @@ private slots:
         QVERIFY(h.manager->hasDeterminateProgress());
         QCOMPARE(readAll(path), body);
         QCOMPARE(filesUnder(h.dir.path()), QStringList{"Отчёт_ итоги.pdf"});
-        QCOMPARE(phases.count(), 2);  // running, done
+        QCOMPARE(phases.count(), 2); // running, done
 
         QCOMPARE(h.manager->history().size(), 1);
         const DownloadHistoryItem entry = h.manager->history().first();
@@ -251,7 +240,7 @@ private slots:
         else if (scenario == "drop")
             h.files.script(
                 b, QList<FixtureServer::Fault>(3, FixtureServer::Fault{.dropAfterBytes = 1000}));
-        else  // no length announced: only the listed size tells that the body is short
+        else // no length announced: only the listed size tells that the body is short
             h.files.script(
                 b, QList<FixtureServer::Fault>(
                        3, FixtureServer::Fault{.dropAfterBytes = 1000, .omitContentLength = true}));
@@ -325,11 +314,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests(), 0, 5000);
         const qint64 sent = h.files.totalBytesSent();
         const int requests = h.files.totalRequests();
-        QTest::qWait(1200);  // a few refreshes
+        QTest::qWait(1200); // a few refreshes
         QCOMPARE(h.files.totalBytesSent(), sent);
         QCOMPARE(h.files.totalRequests(), requests);
         QCOMPARE(h.manager->status(), QString("На паузе"));
-        h.manager->start();  // ignored while a run is in progress
+        h.manager->start(); // ignored while a run is in progress
         QCOMPARE(h.manager->phase(), DownloadPhase::Paused);
 
         h.manager->resume();
@@ -360,7 +349,7 @@ private slots:
         h.manager->stop();
         QCOMPARE(h.manager->phase(), DownloadPhase::Stopping);
         QCOMPARE(h.manager->status(), QString("Останавливается…"));
-        h.manager->start();  // ignored while stopping
+        h.manager->start(); // ignored while stopping
         h.manager->pause();
         QCOMPARE(h.manager->phase(), DownloadPhase::Stopping);
         QTRY_COMPARE_WITH_TIMEOUT(h.manager->phase(), DownloadPhase::Canceled, 5000);

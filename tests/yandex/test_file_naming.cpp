@@ -19,7 +19,7 @@ int characters(const QString &text)
     return int(text.toUcs4().size());
 }
 
-}  // namespace
+} // namespace
 
 class TestFileNaming : public QObject {
     Q_OBJECT
@@ -71,7 +71,7 @@ private slots:
         const QString safe = safeName(name);
         QVERIFY(safe.toUtf8().size() <= 200);
         QVERIFY(safe.startsWith(QString(170, 'a')));
-        QCOMPARE(safe.mid(170).size() % family.size(), 0);  // only whole emoji kept
+        QCOMPARE(safe.mid(170).size() % family.size(), 0); // only whole emoji kept
         QVERIFY(characters(safe) > 170);
     }
 

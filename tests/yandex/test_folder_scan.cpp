@@ -44,7 +44,7 @@ QByteArray item(const QString &type, const QString &name, const QString &path)
         .toUtf8();
 }
 
-}  // namespace
+} // namespace
 
 class TestFolderScan : public QObject {
     Q_OBJECT
@@ -106,7 +106,7 @@ private slots:
                               QString::fromUtf8("Docs/caf\xC3\xA9.txt"),
                               QString::fromUtf8("Docs/cafe\xCC\x81 (2).txt")}));
         QCOMPARE(plans.value().at(3).size, 1);
-        QCOMPARE(plans.value().at(5).size, 0);  // listed without a size
+        QCOMPARE(plans.value().at(5).size, 0); // listed without a size
         QVERIFY(QFileInfo(scan.dir.filePath("Docs")).isDir());
         QVERIFY(QFileInfo(scan.dir.filePath("docs (2)")).isDir());
         // Files are only planned, never created by the scan.

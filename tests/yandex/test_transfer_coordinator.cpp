@@ -90,7 +90,7 @@ bool finishes(std::future<Status> &pending, int seconds = 20)
     return pending.wait_for(std::chrono::seconds(seconds)) == std::future_status::ready;
 }
 
-}  // namespace
+} // namespace
 
 class TestTransferCoordinator : public QObject {
     Q_OBJECT

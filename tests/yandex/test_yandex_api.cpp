@@ -52,7 +52,7 @@ quint16 unusedLocalPort()
     return ntohs(address.sin_port);
 }
 
-}  // namespace
+} // namespace
 
 class TestYandexApi : public QObject {
     Q_OBJECT

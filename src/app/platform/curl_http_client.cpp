@@ -19,7 +19,7 @@ bool isSuccess(long status)
     return status >= 200 && status < 300;
 }
 
-}  // namespace
+} // namespace
 
 // One call's state, seen by the curl callbacks of that call only.
 struct CurlHttpClient::Exchange {
@@ -70,7 +70,7 @@ struct CurlHttpClient::Exchange {
         curl_easy_getinfo(self->handle, CURLINFO_RESPONSE_CODE, &status);
         if (!self->file || !isSuccess(status)) {
             if (self->file && self->response.body.size() >= kErrorBodyLimit)
-                return length;  // an error page's tail is of no use; drain it
+                return length; // an error page's tail is of no use; drain it
             self->response.body.append(data, qsizetype(length));
             return length;
         }
@@ -315,4 +315,4 @@ NetworkError translate(CURLcode code, long osErrno)
     }
 }
 
-}  // namespace CurlSupport
+} // namespace CurlSupport

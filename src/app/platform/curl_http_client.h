@@ -59,4 +59,4 @@ void applyTimeouts(CURL *handle, double requestTimeoutSeconds, double resourceTi
 // The one place where curl's result codes become NetworkErrorKind and Russian messages.
 // `osErrno` is CURLINFO_OS_ERRNO of the failed transfer (0 when unknown).
 NetworkError translate(CURLcode code, long osErrno);
-}  // namespace CurlSupport
+} // namespace CurlSupport

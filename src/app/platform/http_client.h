@@ -25,9 +25,9 @@ struct HttpRequest {
 
 struct HttpResponse {
     int status = 0;
-    QList<QPair<QByteArray, QByteArray>> headers;  // names as the server sent them
-    QByteArray body;                               // empty for downloads to a file
-    QUrl finalUrl;                                 // after redirects
+    QList<QPair<QByteArray, QByteArray>> headers; // names as the server sent them
+    QByteArray body;                              // empty for downloads to a file
+    QUrl finalUrl;                                // after redirects
 
     // Case-insensitive lookup of the first header with this name.
     std::optional<QByteArray> header(QByteArrayView name) const
@@ -58,7 +58,7 @@ enum class NetworkErrorKind {
 
 struct NetworkError {
     NetworkErrorKind kind = NetworkErrorKind::Other;
-    QString message;  // ready to show, Russian
+    QString message; // ready to show, Russian
 
     bool isTransient() const
     {

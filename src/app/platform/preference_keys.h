@@ -9,7 +9,7 @@ inline constexpr QLatin1StringView kYandexHistory{"downloadHistory.v1"};
 inline constexpr QLatin1StringView kVideoHistory{"youtubeDownloadHistory.v1"};
 inline constexpr QLatin1StringView kEngineLastRefresh{"videoEngineLastSuccessfulRefresh.v1"};
 inline constexpr QLatin1StringView kEngineDigest{"videoEngineInstalledDigest.v1"};
-}  // namespace PreferenceKeys
+} // namespace PreferenceKeys
 
 // The application identifier; also the preferences domain.
 inline constexpr QLatin1StringView kApplicationId{"local.tovrin.mac"};

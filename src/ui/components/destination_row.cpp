@@ -13,8 +13,8 @@
 DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
 {
     auto *icon = new QLabel(this);
-    icon->setPixmap(Icons::pixmap(QStringLiteral("folder.fill"), Theme::yellow(), 20,
-                                  devicePixelRatioF()));
+    icon->setPixmap(
+        Icons::pixmap(QStringLiteral("folder.fill"), Theme::yellow(), 20, devicePixelRatioF()));
 
     auto *caption = new QLabel(QStringLiteral("Папка сохранения"), this);
     Theme::style(caption, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
@@ -28,7 +28,8 @@ DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
     texts->addWidget(m_path);
 
     auto *menu = new QMenu(this);
-    m_open = menu->addAction(Icons::icon(QStringLiteral("folder")), QStringLiteral("Открыть папку"));
+    m_open =
+        menu->addAction(Icons::icon(QStringLiteral("folder")), QStringLiteral("Открыть папку"));
     m_choose = menu->addAction(Icons::icon(QStringLiteral("folder.badge.gearshape")),
                                QStringLiteral("Изменить папку…"));
     connect(m_open, &QAction::triggered, this, &DestinationRow::openRequested);

@@ -13,7 +13,7 @@ constexpr int kArrow = 12;
 constexpr int kIcon = 18;
 constexpr int kGap = 8;
 
-}  // namespace
+} // namespace
 
 DisclosureHeader::DisclosureHeader(const QString &title, const QString &systemImage,
                                    QWidget *parent)

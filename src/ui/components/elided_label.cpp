@@ -89,8 +89,8 @@ void ElidedLabel::relayout()
         } else if (rest.size() > 1) {
             // More text follows than fits: the last line always shows that it was cut.
             const QChar ellipsis(0x2026);
-            QString last = fm.elidedText(rest.first(), m_mode,
-                                         width - fm.horizontalAdvance(ellipsis));
+            QString last =
+                fm.elidedText(rest.first(), m_mode, width - fm.horizontalAdvance(ellipsis));
             if (!last.endsWith(ellipsis))
                 last += ellipsis;
             lines.append(last);

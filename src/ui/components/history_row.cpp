@@ -32,15 +32,15 @@ ResultLook lookOf(DownloadHistoryItem::Result result)
     return {"checkmark.circle.fill", Theme::green(), "Завершено"};
 }
 
-}  // namespace
+} // namespace
 
 HistoryRow::HistoryRow(const DownloadHistoryItem &item, QWidget *parent) : QWidget(parent)
 {
     const ResultLook look = lookOf(item.result);
     auto *icon = new QLabel(this);
     icon->setFixedWidth(18);
-    icon->setPixmap(Icons::pixmap(QString::fromLatin1(look.icon), look.color, 16,
-                                  devicePixelRatioF()));
+    icon->setPixmap(
+        Icons::pixmap(QString::fromLatin1(look.icon), look.color, 16, devicePixelRatioF()));
     icon->setAccessibleName(QString::fromUtf8(look.spoken));
 
     auto *name = new ElidedLabel(Qt::ElideRight, 1, this);

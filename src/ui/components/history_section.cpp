@@ -24,8 +24,8 @@ HistorySection::HistorySection(int limit, QWidget *parent) : QWidget(parent), m_
     content->setContentsMargins(0, 10, 0, 0);
     content->setSpacing(0);
 
-    m_placeholder = new QLabel(QStringLiteral("Здесь появятся завершённые и неудачные загрузки"),
-                               m_content);
+    m_placeholder =
+        new QLabel(QStringLiteral("Здесь появятся завершённые и неудачные загрузки"), m_content);
     Theme::style(m_placeholder, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
     m_placeholder->setContentsMargins(0, 12, 0, 12);
     m_placeholder->setWordWrap(true);
@@ -97,10 +97,9 @@ void HistorySection::rebuildRows()
     m_header->setTrailingText(total > 0 ? QString::number(total) : QString());
     m_placeholder->setVisible(total == 0);
     m_footer->setVisible(total > 0);
-    m_footerText->setText(total > m_limit ? QStringLiteral("Показаны последние %1 из %2")
-                                                .arg(m_limit)
-                                                .arg(total)
-                                          : QString());
+    m_footerText->setText(
+        total > m_limit ? QStringLiteral("Показаны последние %1 из %2").arg(m_limit).arg(total)
+                        : QString());
 
     const int shown = qMin(m_limit, total);
     for (int i = 0; i < shown; ++i) {

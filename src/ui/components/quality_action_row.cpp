@@ -21,7 +21,7 @@ QFont titleFont()
     return f;
 }
 
-}  // namespace
+} // namespace
 
 QualityActionRow::QualityActionRow(const QString &icon, const QColor &tint, const QString &title,
                                    const QString &detail, QWidget *parent)

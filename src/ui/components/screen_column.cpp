@@ -8,7 +8,7 @@ namespace {
 constexpr int kMaxColumnWidth = 760;
 constexpr int kPadding = 26;
 
-}  // namespace
+} // namespace
 
 ScreenColumn::ScreenColumn(QWidget *parent) : QScrollArea(parent)
 {

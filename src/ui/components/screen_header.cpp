@@ -31,7 +31,7 @@ QPixmap tilePixmap(const QString &systemImage, const QColor &tint, qreal dpr)
     return pm;
 }
 
-}  // namespace
+} // namespace
 
 ScreenHeader::ScreenHeader(const QString &title, const QString &subtitle,
                            const QString &systemImage, const QColor &tint, QWidget *parent)

@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kBarSteps = 1000;
 
-}  // namespace
+} // namespace
 
 TransferStatusView::TransferStatusView(const QColor &tint, QWidget *parent) : QWidget(parent)
 {
