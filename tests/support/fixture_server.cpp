@@ -295,6 +295,12 @@ struct FixtureServer::Impl {
                     return false;
             }
 
+            // The answer stops counting as active before its last bytes go out: a client that
+            // has the whole body may start its next request at once, and must not find this one
+            // still on the books.
+            if (sent + n >= source.length && !closeWhenDone)
+                guard.reset();
+
             const char *data = nullptr;
             if (source.file) {
                 buffer.resize(size_t(n));
