@@ -34,7 +34,7 @@ QJsonObject validRecord()
 {
     return QJsonObject{{"id", "e621e1f8-c36c-495a-93fc-0c247a3e6e5f"},
                        {"name", "Папка"},
-                       {"path", "/home/u/Папка"},
+                       {"path", QDir::tempPath() + "/Папка"},
                        {"date", 786543210.125},
                        {"result", "canceled"},
                        {"message", "Остановлено"}};

@@ -65,14 +65,14 @@ RangeChoice chooseRange(const QByteArray &header, qint64 size)
     const QByteArray value = header.trimmed();
     if (value.isEmpty() || !value.toLower().startsWith("bytes="))
         return whole;
-    const QByteArray spec = value.mid(6).trimmed();
-    if (spec.contains(','))
+    const QByteArray rangeText = value.mid(6).trimmed();
+    if (rangeText.contains(','))
         return whole;
-    const qsizetype dash = spec.indexOf('-');
+    const qsizetype dash = rangeText.indexOf('-');
     if (dash < 0)
         return whole;
-    const QByteArray a = spec.left(dash).trimmed();
-    const QByteArray b = spec.mid(dash + 1).trimmed();
+    const QByteArray a = rangeText.left(dash).trimmed();
+    const QByteArray b = rangeText.mid(dash + 1).trimmed();
 
     RangeChoice slice;
     slice.kind = RangeChoice::Slice;
