@@ -129,12 +129,9 @@ void DownloadModel::loadAvailableQualities(bool afterEngineRefresh, bool allowAu
         return;
     }
 
-    const std::optional<QString> executable = m_engine.existingExecutable();
-    if (!executable) {
-        setEngineReady(false);
-        setStatus(QStringLiteral("Загрузки подготавливаются…"));
+    const std::optional<QString> executable = availableEngine();
+    if (!executable)
         return;
-    }
     const std::optional<QString> link = normalizedVideoURL();
     if (!link)
         return;

@@ -176,6 +176,7 @@ private:
     void finishAnalysis();
     void stopAttempt();
 
+    std::optional<QString> availableEngine();
     void enqueue(const VideoJobPlan &plan, const QString &outputPath);
     VideoDownloadJob *createJob(const QString &title, DownloadKind kind, const QString &input,
                                 const VideoJobPlan &plan, const QString &outputPath,

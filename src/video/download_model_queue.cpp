@@ -63,14 +63,23 @@ void DownloadModel::startMergedDownload(const VideoQuality &video, const QString
     enqueue(VideoJobPlan::merged(video, audioFormat, destination), destination);
 }
 
-void DownloadModel::enqueue(const VideoJobPlan &plan, const QString &outputPath)
+// The engine that analyses and downloads run with; without one the model says that downloads
+// are still being prepared and nothing starts.
+std::optional<QString> DownloadModel::availableEngine()
 {
-    const std::optional<QString> executable = m_engine.existingExecutable();
+    std::optional<QString> executable = m_engine.existingExecutable();
     if (!executable) {
         setEngineReady(false);
         setStatus(QStringLiteral("Загрузки подготавливаются…"));
-        return;
     }
+    return executable;
+}
+
+void DownloadModel::enqueue(const VideoJobPlan &plan, const QString &outputPath)
+{
+    const std::optional<QString> executable = availableEngine();
+    if (!executable)
+        return;
     const std::optional<QString> link = normalizedVideoURL();
     if (!link)
         return;
