@@ -31,8 +31,10 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QString(kApplicationId));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    SingleInstance instance{QString(kApplicationId)};
-    if (!instance.claim() && instance.handedOver())
+    SingleInstance instance(QString(kApplicationId), QDBusConnection::sessionBus());
+    // The desktop hands a start its activation token this way; the running window needs it to
+    // take the focus when a second start passes it on.
+    if (!instance.claim(qEnvironmentVariable("XDG_ACTIVATION_TOKEN")) && instance.handedOver())
         return 0;
 
     // Qt's own dialogs (the folder chooser) speak the interface's language.

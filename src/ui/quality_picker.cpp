@@ -127,6 +127,8 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes to the offers themselves; the list scrolls to the one that has the focus.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     column->addWidget(m_scroll, 1);
 
     m_tab = content.startOnVideoOnly ? QualityTab::VideoOnly : QualityTab::WithAudio;

@@ -12,36 +12,35 @@ constexpr int kActivateTimeoutMs = 3000;
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString &serviceName, QObject *parent)
-    : QObject(parent), m_service(serviceName)
+SingleInstance::SingleInstance(const QString &serviceName, QDBusConnection bus, QObject *parent)
+    : QObject(parent), m_service(serviceName), m_bus(std::move(bus))
 {
 }
 
 SingleInstance::~SingleInstance()
 {
     if (m_owns) {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        bus.unregisterObject(kObjectPath);
-        bus.unregisterService(m_service);
+        m_bus.unregisterObject(kObjectPath);
+        m_bus.unregisterService(m_service);
     }
 }
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(const QString &activationToken)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (!m_bus.isConnected())
         return false;
-    if (bus.registerService(m_service)) {
-        bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
+    if (m_bus.registerService(m_service)) {
+        m_bus.registerObject(kObjectPath, this, QDBusConnection::ExportScriptableSlots);
         m_owns = true;
         return true;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(m_service, kObjectPath, kInterface,
                                                        QStringLiteral("Activate"));
-    // A desktop that starts us with an activation token hands it on, so the running window
-    // may take the focus.
-    call << qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kActivateTimeoutMs);
+    // The running window may take the focus only with the token the desktop gave this start.
+    call << activationToken;
+    // Events keep flowing while the running copy answers (it may be this very process when
+    // two connections share it).
+    const QDBusMessage reply = m_bus.call(call, QDBus::BlockWithGui, kActivateTimeoutMs);
     m_handedOver = reply.type() == QDBusMessage::ReplyMessage;
     return false;
 }

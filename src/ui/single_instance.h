@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QObject>
 
 // Keeps one running copy per user session: the first start owns the session-bus name of the
@@ -9,12 +10,13 @@ class SingleInstance : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "local.tovrin.mac.Application")
 public:
-    explicit SingleInstance(const QString &serviceName, QObject *parent = nullptr);
+    SingleInstance(const QString &serviceName, QDBusConnection bus, QObject *parent = nullptr);
     ~SingleInstance() override;
 
     // True when this process now owns the name; false when another copy runs (it has been
-    // asked to come forward) or when there is no bus.
-    bool claim();
+    // asked to come forward, with the desktop's activation token when there is one) or when
+    // there is no bus.
+    bool claim(const QString &activationToken = QString());
     bool ownsName() const { return m_owns; }
     // Whether a copy was found running and handed the activation.
     bool handedOver() const { return m_handedOver; }
@@ -28,6 +30,7 @@ signals:
 
 private:
     QString m_service;
+    QDBusConnection m_bus;
     bool m_owns = false;
     bool m_handedOver = false;
 };

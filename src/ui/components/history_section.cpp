@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 HistorySection::HistorySection(int limit, QWidget *parent) : QWidget(parent), m_limit(limit)
@@ -102,6 +103,8 @@ void HistorySection::rebuildRows()
                         : QString());
 
     const int shown = qMin(m_limit, total);
+    // Rows are made after the footer; Tab still reads them before "Очистить историю".
+    QWidget *previousStop = m_header;
     for (int i = 0; i < shown; ++i) {
         const DownloadHistoryItem item = m_items.at(i);
         auto *row = new HistoryRow(item, this);
@@ -111,6 +114,8 @@ void HistorySection::rebuildRows()
                 [this, item] { emit removeRequested(item); });
         m_rowsLayout->addWidget(row);
         m_rows.append(row);
+        setTabOrder(previousStop, row->menuButton());
+        previousStop = row->menuButton();
         if (i + 1 < shown) {
             auto *divider = new QFrame(this);
             divider->setFrameShape(QFrame::HLine);
@@ -119,4 +124,5 @@ void HistorySection::rebuildRows()
             m_rowsLayout->addWidget(divider);
         }
     }
+    setTabOrder(previousStop, m_clear);
 }

@@ -17,6 +17,8 @@ ScreenColumn::ScreenColumn(QWidget *parent) : QScrollArea(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setBackgroundRole(QPalette::Window);
+    // Not a Tab stop of its own: the page scrolls to whichever control Tab reaches.
+    setFocusPolicy(Qt::NoFocus);
 
     auto *page = new QWidget;
     page->setBackgroundRole(QPalette::Window);

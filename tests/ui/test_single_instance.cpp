@@ -1,0 +1,84 @@
+#include "support/test_main.h"
+#include "ui/single_instance.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kService = QStringLiteral("local.tovrin.mac");
+
+// A private session bus for the test, so the hand-over runs over a real bus without touching
+// the desktop's.
+class PrivateBus {
+public:
+    PrivateBus()
+    {
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
+            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        m_daemon.kill();
+        m_daemon.waitForFinished(5000);
+    }
+    QString address() const { return m_address; }
+    QDBusConnection connect(const QString &name) const
+    {
+        return QDBusConnection::connectToBus(m_address, name);
+    }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};
+
+} // namespace
+
+class TestSingleInstance : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aSecondStartHandsItsActivationToTheRunningCopy()
+    {
+        PrivateBus bus;
+        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
+
+        auto running = std::make_unique<SingleInstance>(kService, bus.connect("running"));
+        QSignalSpy activations(running.get(), &SingleInstance::activationRequested);
+        QVERIFY(running->claim());
+        QVERIFY(running->ownsName());
+
+        SingleInstance second(kService, bus.connect("second"));
+        QVERIFY(!second.claim(QStringLiteral("token-42")));
+        QVERIFY(second.handedOver());
+        QVERIFY(!second.ownsName());
+        QCOMPARE(activations.size(), 1);
+        QCOMPARE(activations.first().first().toString(), QStringLiteral("token-42"));
+
+        // Once the running copy ends, the next start runs as the only one.
+        running.reset();
+        SingleInstance third(kService, bus.connect("third"));
+        QVERIFY(third.claim());
+        QDBusConnection::disconnectFromBus("running");
+        QDBusConnection::disconnectFromBus("second");
+        QDBusConnection::disconnectFromBus("third");
+    }
+
+    void withoutASessionBusEveryStartRunsOnItsOwn()
+    {
+        SingleInstance lone(kService, QDBusConnection::connectToBus(
+                                          QStringLiteral("unix:path=/nonexistent/bus"), "none"));
+        QVERIFY(!lone.claim());
+        QVERIFY(!lone.handedOver());
+        QDBusConnection::disconnectFromBus("none");
+    }
+};
+
+TOVRIN_TEST(TestSingleInstance);
+#include "test_single_instance.moc"
