@@ -160,7 +160,7 @@ private slots:
         const auto tls = FixtureServer::generateCertificates(dir.path(), &why);
         if (!tls)
             QFAIL(qPrintable(why));
-        FixtureServer server(tls->certificate, tls->privateKey);
+        FixtureServer server(*tls);
         QVERIFY(server.isListening());
         server.serveBytes("/secure", "secret");
 
@@ -171,7 +171,7 @@ private slots:
         QCOMPARE(refused.error.kind, NetworkErrorKind::Tls);
         QCOMPARE(server.requestCount("/secure"), 0);
 
-        CurlHttpClient testTrust(tls->caCertificate);
+        CurlHttpClient testTrust(tls->certificate);
         const HttpResult accepted = testTrust.get(requestFor(server.url("/secure")), CancelToken());
         QVERIFY(accepted.ok());
         QCOMPARE(accepted.response->body, QByteArray("secret"));

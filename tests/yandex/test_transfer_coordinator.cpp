@@ -114,7 +114,7 @@ private slots:
         QTest::newRow("503 then the body") << Faults{FixtureServer::Fault{.status = 503}} << true
                                            << QList<double>{1} << QByteArrayList{"", ""};
         QTest::newRow("429 with Retry-After 30")
-            << Faults{FixtureServer::Fault{.status = 429, .retryAfter = 30}} << true
+            << Faults{FixtureServer::Fault{.status = 429, .retryAfter = "30"}} << true
             << QList<double>{15} << QByteArrayList{"", ""};
         QTest::newRow("drop, then 500 keeps the bytes")
             << Faults{dropAfter(70'000), FixtureServer::Fault{.status = 500}} << true
@@ -353,14 +353,14 @@ private slots:
 
         const auto tls = FixtureServer::generateCertificates(dir.filePath("tls"));
         QVERIFY(tls);
-        FixtureServer secure(tls->certificate, tls->privateKey);
+        FixtureServer secure(*tls);
         secure.serveBytes("/s", "secure body");
         const Status untrusted = harness.download(transferOf(secure, "/s", dir.filePath("b.part")));
         QVERIFY(!untrusted.ok());
         QCOMPARE(untrusted.error().kind, ErrorKind::Network);
         QCOMPARE(secure.requestCount("/s"), 0);
 
-        Harness trusting(tls->caCertificate);
+        Harness trusting(tls->certificate);
         QVERIFY(trusting.download(transferOf(secure, "/s", dir.filePath("c.part"))).ok());
         QCOMPARE(readAll(dir.filePath("c.part")), QByteArray("secure body"));
     }

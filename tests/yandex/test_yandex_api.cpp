@@ -33,7 +33,8 @@ Result<PublicResource> fetch(const YandexAPI &api, const CancelToken &cancel = C
                         std::nullopt, cancel);
 }
 
-FixtureServer::Fault status(int code, const QByteArray &body = {}, int retryAfter = -1)
+FixtureServer::Fault status(int code, const QByteArray &body = {},
+                            const QByteArray &retryAfter = {})
 {
     return FixtureServer::Fault{.status = code, .body = body, .retryAfter = retryAfter};
 }
@@ -81,7 +82,7 @@ private slots:
         QCOMPARE(request.query[2], qMakePair(QString("offset"), QString("400")));
         QCOMPARE(request.query[3], qMakePair(QString("limit"), QString("200")));
         QCOMPARE(request.query[4].second, YandexAPI::listingFields());
-        QVERIFY(!request.hasHeader("Authorization"));
+        QVERIFY(request.header("Authorization").isEmpty());
     }
 
     void downloadLinkDecodesHref()
@@ -201,12 +202,13 @@ private slots:
             << QList<FixtureServer::Fault>(4, status(503)) << false << QList<double>{1, 2, 4}
             << "Ошибка Яндекса: HTTP 503";
         QTest::newRow("Retry-After 30 is capped at 15")
-            << QList<FixtureServer::Fault>{status(429, {}, 30)} << true << QList<double>{15}
+            << QList<FixtureServer::Fault>{status(429, {}, "30")} << true << QList<double>{15}
             << QString();
-        QTest::newRow("Retry-After 0 waits 1 s") << QList<FixtureServer::Fault>{status(429, {}, 0)}
-                                                 << true << QList<double>{1} << QString();
+        QTest::newRow("Retry-After 0 waits 1 s")
+            << QList<FixtureServer::Fault>{status(429, {}, "0")} << true << QList<double>{1}
+            << QString();
         QTest::newRow("Retry-After 5 then back-off")
-            << QList<FixtureServer::Fault>{status(503, {}, 5), status(503)} << true
+            << QList<FixtureServer::Fault>{status(503, {}, "5"), status(503)} << true
             << QList<double>{5, 2} << QString();
     }
 
@@ -288,7 +290,7 @@ private slots:
         FixtureServer server;
         server.serveBytes(kResources, kFile, "application/json");
         server.script(kResources,
-                      {status(503, {}, 15), FixtureServer::Fault{.delayBeforeHeadersMs = 60000}});
+                      {status(503, {}, "15"), FixtureServer::Fault{.delayBeforeHeadersMs = 60000}});
         CurlHttpClient http;
         RecordingSleep realTime(1.0);
         const YandexAPI api = makeApi(http, server, realTime);
