@@ -18,7 +18,8 @@
 // Content is registered per exact path (the query string is ignored when matching): bytes from
 // memory, a file streamed from disk (any size, with byte ranges), or a handler standing in for
 // an API. Faults are injected as data, per request, with script(). Unknown paths get 404. Every
-// request is recorded and counted.
+// request is recorded and counted, except one whose Range header the underlying library rejects
+// outright (such as "bytes=20-10"): that is answered 416 before the fixture sees it.
 //
 // Stop is prompt: the destructor (or stop()) wakes every delay, stall and throttle and cuts
 // every open connection, idle keep-alive ones included.
