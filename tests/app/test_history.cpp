@@ -191,42 +191,27 @@ private slots:
     void removeAndClearPersistAtOnce()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath("prefs.ini");
-        SettingsPreferences prefs(file);
+        SettingsPreferences prefs(dir.filePath("prefs.ini"));
         HistoryStore store(prefs, kKey, 200);
+        const auto reread = [&] {
+            SettingsPreferences again(dir.filePath("prefs.ini"));
+            HistoryStore other(again, kKey, 200);
+            other.load();
+            return std::pair(other.items(), again.value(kKey).has_value());
+        };
         const DownloadHistoryItem a = item("a"), b = item("b"), c = item("c");
-        store.add(c);
-        store.add(b);
-        store.add(a);
-        store.add(b); // the same entry twice: removal takes every copy
-
+        for (const auto &it : {c, b, a, b}) // the same entry twice: removal takes every copy
+            store.add(it);
         store.remove(b.id);
         QCOMPARE(store.items(), (QList<DownloadHistoryItem>{a, c}));
-        {
-            SettingsPreferences reread(file);
-            HistoryStore other(reread, kKey, 200);
-            other.load();
-            QCOMPARE(other.items(), (QList<DownloadHistoryItem>{a, c}));
-        }
-
+        QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{a, c}, true));
         store.clear();
         QVERIFY(store.items().isEmpty());
-        SettingsPreferences reread(file);
-        QVERIFY(!reread.value(kKey));
-        HistoryStore other(reread, kKey, 200);
-        other.load();
-        QVERIFY(other.items().isEmpty());
-    }
-
-    void removingTheLastEntryRemovesTheKey()
-    {
-        FakePreferences prefs;
-        HistoryStore store(prefs, kKey, 200);
-        const DownloadHistoryItem a = item("a");
+        QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{}, false));
+        // Removing the last entry removes the key as well.
         store.add(a);
-        QVERIFY(prefs.contains(kKey));
         store.remove(a.id);
-        QVERIFY(!prefs.contains(kKey));
+        QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{}, false));
     }
 
     void revealLooksOnlyAtTheDisk()

@@ -11,45 +11,36 @@
 
 // A real HTTP/1.1 server on 127.0.0.1 for network tests.
 //
-// It listens on an ephemeral port from the moment the constructor returns and
-// answers on its own threads (enough for 32+ simultaneous connections), so a
-// test thread may block in a client or spin an event loop while it serves.
-// Every member function is thread-safe.
+// It listens on an ephemeral port from the moment the constructor returns and answers GET (and
+// HEAD) on its own threads, enough for 32+ simultaneous connections, so a test thread may block
+// in a client or spin an event loop while it serves. Every member function is thread-safe.
 //
-// Content is registered per exact path (the query string is ignored when
-// matching): bytes from memory, a file streamed from disk (any size, with byte
-// ranges), or a handler standing in for an API. Faults are injected as data,
-// per request, with script(). Unknown paths get 404. Every request, including
-// ones answered 404, is recorded and counted. (One exception: a Range header
-// the underlying library rejects outright, such as "bytes=20-10", is answered
-// 416 before the fixture sees it and is not recorded.)
+// Content is registered per exact path (the query string is ignored when matching): bytes from
+// memory, a file streamed from disk (any size, with byte ranges), or a handler standing in for
+// an API. Faults are injected as data, per request, with script(). Unknown paths get 404. Every
+// request is recorded and counted, except one whose Range header the underlying library rejects
+// outright (such as "bytes=20-10"): that is answered 416 before the fixture sees it.
 //
-// Stop is prompt: the destructor (or stop()) wakes every delay, stall and
-// throttle and cuts every open connection, idle keep-alive ones included.
+// Stop is prompt: the destructor (or stop()) wakes every delay, stall and throttle and cuts
+// every open connection, idle keep-alive ones included.
 class FixtureServer {
 public:
     using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
     // One request as it arrived.
     struct Request {
-        QByteArray method{};                    // "GET", "HEAD", "POST", ...
         QString path{};                         // percent-decoded, without the query
-        QByteArray target{};                    // the request target exactly as sent
         QList<QPair<QString, QString>> query{}; // decoded ('+' is a space), in order
-        HeaderList headers{};                   // as sent (names keep their spelling)
-        QByteArray body{};
-        qint64 receivedMs = 0; // monotonic ms since the server started
+        HeaderList headers{};                   // as sent
 
         // First value of a header, names compared case-insensitively; empty if absent.
         QByteArray header(const QByteArray &name) const;
-        bool hasHeader(const QByteArray &name) const;
         // First value of a query item; empty if absent.
         QString queryValue(const QString &key) const;
         bool hasQueryItem(const QString &key) const;
     };
 
-    // What a handler answers. A Content-Type in headers wins over contentType;
-    // Content-Length is always computed by the server.
+    // What a handler answers; the server adds Content-Length.
     struct Reply {
         int status = 200;
         QByteArray body{};
@@ -60,13 +51,12 @@ public:
     // Called on a server thread, possibly for several requests at once.
     using Handler = std::function<Reply(const Request &)>;
 
-    // What to do to one request. Fault{} answers normally. The body-shaping
-    // fields (drop, stall, rate, omitContentLength) apply to whatever body the
-    // answer has: served content, a handler's reply or a status fault's body.
+    // What to do to one request. Fault{} answers normally. The body-shaping fields (drop,
+    // stall, rate, omitContentLength) apply to whatever body the answer has.
     struct Fault {
         int status = 0;                 // non-zero: answer this status with `body`
         QByteArray body{};              //   instead of the path's content
-        int retryAfter = -1;            // >= 0: send "Retry-After: <seconds>"
+        QByteArray retryAfter{};        // non-empty: send it as Retry-After
         int delayBeforeHeadersMs = 0;   // wait this long before answering
         qint64 dropAfterBytes = -1;     // >= 0: send this many body bytes, then close
         qint64 stallAfterBytes = -1;    // >= 0: after this many body bytes...
@@ -80,49 +70,44 @@ public:
                                         //   server closes the connection
     };
 
-    // Files made by generateCertificates().
+    // A self-signed certificate for 127.0.0.1 and localhost and its key (PEM files); a client
+    // trusts the server by taking `certificate` as its CA bundle.
     struct TlsFiles {
-        QString caCertificate{}; // PEM; what a client must trust
-        QString certificate{};   // PEM; server certificate for 127.0.0.1 and localhost
-        QString privateKey{};    // PEM; its key
+        QString certificate{};
+        QString privateKey{};
     };
 
-    // Makes a throw-away CA and a server certificate signed by it (subjectAltName
-    // IP:127.0.0.1 and DNS:localhost) in `folder`, with the openssl command line.
+    // Makes TlsFiles in `folder` with the openssl command line.
     static std::optional<TlsFiles> generateCertificates(const QString &folder,
                                                         QString *error = nullptr);
 
-    // Plain HTTP.
-    FixtureServer();
-    // HTTPS with the given PEM certificate and key.
-    FixtureServer(const QString &certificatePath, const QString &privateKeyPath);
+    FixtureServer();                             // plain HTTP
+    explicit FixtureServer(const TlsFiles &tls); // HTTPS
     ~FixtureServer();
 
     FixtureServer(const FixtureServer &) = delete;
     FixtureServer &operator=(const FixtureServer &) = delete;
 
     bool isListening() const;
-    QString errorString() const;
     quint16 port() const;
     QString baseUrl() const;                // "http://127.0.0.1:PORT" or "https://..."
     QString url(const QString &path) const; // baseUrl() + path
 
-    // Content; a later call for the same path replaces the earlier one.
-    // serveBytes/serveFile honour single byte ranges (206 / 416) and send
+    // Content; a later call for the same path replaces the earlier one. serveBytes/serveFile
+    // honour a single byte range "bytes=A-" or "bytes=A-B" (206, or 416 past the end) and send
     // Accept-Ranges: bytes. serveFile reads the file at request time, in chunks.
     void serveBytes(const QString &path, const QByteArray &body,
                     const QByteArray &contentType = "application/octet-stream");
     void serveFile(const QString &path, const QString &filePath,
                    const QByteArray &contentType = "application/octet-stream");
     void handle(const QString &path, Handler handler);
-    void remove(const QString &path);
 
-    // The next faults.size() requests to path get these faults in order; after
-    // that requests are answered normally. Replaces any earlier script for path.
+    // The next faults.size() requests to path get these faults in order; after that requests
+    // are answered normally. Replaces any earlier script for path.
     void script(const QString &path, const QList<Fault> &faults);
 
-    // Rate limit for content from serveBytes/serveFile (0 = unlimited). A
-    // Fault's bytesPerSecond overrides it for one answer.
+    // Rate limit for content from serveBytes/serveFile (0 = unlimited). A Fault's
+    // bytesPerSecond overrides it for one answer.
     void setBytesPerSecond(qint64 bytesPerSecond);
 
     // Observation.
@@ -132,8 +117,8 @@ public:
     int maxConcurrentRequests() const; // highest activeRequests() so far
     QList<Request> requests() const;   // every request, in arrival order
     QList<Request> requests(const QString &path) const;
-    // Body bytes written for path. Each chunk is counted just before it is
-    // written (and taken back if that fails), so a client never has more.
+    // Body bytes written for path. Each chunk is counted just before it is written (and taken
+    // back if that fails), so a client never has more.
     qint64 bytesSent(const QString &path) const;
     qint64 totalBytesSent() const;
     // True once at least `count` requests for path have arrived; false on timeout.

@@ -1,8 +1,3 @@
-#include "app/platform/curl_http_client.h"
-#include "support/fake_clock.h"
-#include "support/fake_desktop_services.h"
-#include "support/fake_locations.h"
-#include "support/fake_preferences.h"
 #include "support/test_main.h"
 #include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
@@ -11,7 +6,6 @@
 #include "ui/components/surface_card.h"
 #include "ui/components/transfer_status_view.h"
 #include "ui/yandex_download_view.h"
-#include "yandex/download_manager.h"
 #include "yandex/fake_yandex_disk.h"
 
 #include <QAction>
@@ -20,43 +14,21 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
 // The real manager against a stand-in Yandex Disk on loopback, shown in the real screen.
-struct Screen {
-    QTemporaryDir dir;
-    FixtureServer api;
-    FixtureServer files;
-    FakeYandexDisk disk{api, files};
-    CurlHttpClient http;
-    FakePreferences prefs;
-    FakeClock clock;
-    FakeLocations locations{dir.path()};
-    FakeDesktopServices desktop;
-    std::unique_ptr<DownloadManager> manager;
-    std::unique_ptr<YandexDownloadView> view;
-
-    Screen()
+struct Screen : DiskScene {
+    Screen() : DiskScene(QString())
     {
-        DownloadManagerOptions options;
-        options.apiBaseUrl = api.baseUrl();
-        options.sleep = [](double, const CancelToken &cancel) { return cancel.sleepFor(0.001); };
-        manager = std::make_unique<DownloadManager>(
-            DownloadManager::Services{http, prefs, clock, locations, desktop}, options);
         view = std::make_unique<YandexDownloadView>(*manager);
         view->resize(760, 900);
         view->show();
     }
-    ~Screen()
-    {
-        view.reset();
-        manager.reset();
-    }
 
     QLineEdit *field() const { return view->linkRow()->field(); }
+    std::unique_ptr<YandexDownloadView> view;
 };
 
 } // namespace

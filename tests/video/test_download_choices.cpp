@@ -138,57 +138,52 @@ private slots:
         QCOMPARE(choices.audioOnly[3].audioTrackTitle(), "Испанский · автодубляж");
     }
 
+    // One video-only format and these sound formats: the sound the merge takes.
     void bestSound_data()
     {
-        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QByteArray>("sounds");
         QTest::addColumn<QString>("merged");
-        const QByteArray video = "{'format_id':'v','ext':'mp4','vcodec':'avc1','acodec':'none',"
-                                 "'height':720}";
         QTest::newRow("original beats higher bitrate")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'hi','ext':'m4a','acodec':'mp4a','abr':256},"
-                     "{'format_id':'orig','ext':'webm','acodec':'opus','abr':50,"
-                     "'format_note':'original'}]}"
+            << QByteArray("{'format_id':'hi','ext':'m4a','acodec':'mp4a','abr':256},"
+                          "{'format_id':'orig','ext':'webm','acodec':'opus','abr':50,"
+                          "'format_note':'original'}")
             << "v+orig";
-        QTest::newRow("language of the video beats a preference")
-            << "{'id':'x','language':'pt_BR','formats':[" + video
-                   + ",{'format_id':'pref','ext':'m4a','acodec':'mp4a','language_preference':5},"
-                     "{'format_id':'pt','ext':'webm','acodec':'opus','language':' pt-PT '}]}"
-            << "v+pt";
-        QTest::newRow("(default) beats nothing, automatic dub ranks last")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'dub','ext':'m4a','acodec':'mp4a','format_note':'auto-dub'},"
-                     "{'format_id':'def','ext':'webm','acodec':'opus','format_note':'EN "
-                     "(default)'},"
-                     "{'format_id':'plain','ext':'webm','acodec':'opus','abr':300}]}"
-            << "v+def";
+        QTest::newRow("language of the video beats a preference") << QByteArray(
+            "{'format_id':'pref','ext':'m4a','acodec':'mp4a','language_preference':5},"
+            "{'format_id':'pt','ext':'webm','acodec':'opus','language':' pt-PT '}")
+                                                                  << "v+pt";
+        QTest::newRow("(default) beats nothing, automatic dub ranks last") << QByteArray(
+            "{'format_id':'dub','ext':'m4a','acodec':'mp4a','format_note':'auto-dub'},"
+            "{'format_id':'def','ext':'webm','acodec':'opus','format_note':'EN "
+            "(default)'},{'format_id':'plain','ext':'webm','acodec':'opus','abr':300}")
+                                                                           << "v+def";
         QTest::newRow("m4a beats a better webm; case matters")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'w','ext':'webm','acodec':'opus','abr':160},"
-                     "{'format_id':'M','ext':'M4A','acodec':'mp4a','abr':200},"
-                     "{'format_id':'m','ext':'m4a','acodec':'mp4a','abr':128}]}"
+            << QByteArray("{'format_id':'w','ext':'webm','acodec':'opus','abr':160},"
+                          "{'format_id':'M','ext':'M4A','acodec':'mp4a','abr':200},"
+                          "{'format_id':'m','ext':'m4a','acodec':'mp4a','abr':128}")
             << "v+m";
         QTest::newRow("ties keep the first")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'one','ext':'m4a','acodec':'mp4a'},"
-                     "{'format_id':'two','ext':'m4a','acodec':'mp4a'}]}"
+            << QByteArray("{'format_id':'one','ext':'m4a','acodec':'mp4a'},"
+                          "{'format_id':'two','ext':'m4a','acodec':'mp4a'}")
             << "v+one";
         QTest::newRow("codec-less sound is used only when no sound names a codec")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'bare','ext':'m4a','abr':500},"
-                     "{'format_id':'named','ext':'webm','acodec':'opus','abr':10}]}"
+            << QByteArray("{'format_id':'bare','ext':'m4a','abr':500},"
+                          "{'format_id':'named','ext':'webm','acodec':'opus','abr':10}")
             << "v+named";
         QTest::newRow("all codec-less: the pool is all of them")
-            << "{'id':'x','formats':[" + video
-                   + ",{'format_id':'a','ext':'ogg','acodec':''},{'format_id':'b','ext':'m4a'}]}"
+            << QByteArray("{'format_id':'a','ext':'ogg','acodec':''},{'format_id':'b','ext':'m4a'}")
             << "v+b";
     }
 
     void bestSound()
     {
-        QFETCH(QByteArray, json);
+        QFETCH(QByteArray, sounds);
         QFETCH(QString, merged);
-        QCOMPARE(ids(choicesFor(json).withAudio), QStringList{merged});
+        const DownloadChoices choices =
+            choicesFor("{'id':'x','language':'pt_BR','formats':[{'format_id':'v','ext':'mp4',"
+                       "'vcodec':'avc1','acodec':'none','height':720},"
+                       + sounds + "]}");
+        QCOMPARE(ids(choices.withAudio), QStringList{merged});
     }
 
     void withoutSoundOnlyFormats()

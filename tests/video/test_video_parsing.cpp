@@ -9,7 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
+
+#include <thread>
 
 using Snapshot = std::optional<VideoProgressSnapshot>;
 
@@ -29,38 +30,29 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected"); // empty: not a supported link
         QTest::newRow("short link with spaces and time offset")
-            << "  https://youtu.be/abc123?t=42 \n"
+            << QString("  https://youtu.be/abc123?t=42 \n")
             << "https://www.youtube.com/watch?v=abc123";
-        QTest::newRow("short link without id") << "https://youtu.be/"
-                                               << "";
-        QTest::newRow("short link host is exact") << "https://m.youtu.be/abc"
-                                                  << "";
-        QTest::newRow("shorts page") << "https://youtube.com/shorts/xyz?feature=share"
+        QTest::newRow("short link without id") << QString("https://youtu.be/") << "";
+        QTest::newRow("short link host is exact") << QString("https://m.youtu.be/abc") << "";
+        QTest::newRow("shorts page") << QString("https://youtube.com/shorts/xyz?feature=share")
                                      << "https://www.youtube.com/watch?v=xyz";
-        QTest::newRow("live page") << "http://m.youtube.com/live/L1"
-                                   << "https://www.youtube.com/watch?v=L1";
-        QTest::newRow("shorts alone stays") << "https://www.youtube.com/shorts"
-                                            << "https://www.youtube.com/shorts";
-        QTest::newRow("watch page unchanged") << "https://www.youtube.com/watch?v=a&list=b"
+        QTest::newRow("live page")
+            << QString("http://m.youtube.com/live/L1") << "https://www.youtube.com/watch?v=L1";
+        QTest::newRow("shorts alone stays")
+            << QString("https://www.youtube.com/shorts") << "https://www.youtube.com/shorts";
+        QTest::newRow("watch page unchanged") << QString("https://www.youtube.com/watch?v=a&list=b")
                                               << "https://www.youtube.com/watch?v=a&list=b";
-        QTest::newRow("platform subdomain") << "https://player.vimeo.com/video/1"
-                                            << "https://player.vimeo.com/video/1";
-        QTest::newRow("platform upper-case host") << "https://VK.com/video1"
-                                                  << "https://vk.com/video1";
-        QTest::newRow("t.co") << "https://t.co/x"
-                              << "https://t.co/x";
-        QTest::newRow("domain text without dot") << "https://notvimeo.com/1"
-                                                 << "";
-        QTest::newRow("youtube look-alike") << "https://myyoutube.com/watch?v=1"
-                                            << "";
-        QTest::newRow("other scheme") << "ftp://youtube.com/watch?v=1"
-                                      << "";
-        QTest::newRow("unknown host") << "https://example.com/video.mp4"
-                                      << "";
-        QTest::newRow("no host") << "vimeo.com/1"
-                                 << "";
-        QTest::newRow("empty") << "   "
-                               << "";
+        QTest::newRow("platform subdomain")
+            << QString("https://player.vimeo.com/video/1") << "https://player.vimeo.com/video/1";
+        QTest::newRow("platform upper-case host")
+            << QString("https://VK.com/video1") << "https://vk.com/video1";
+        QTest::newRow("t.co") << QString("https://t.co/x") << "https://t.co/x";
+        QTest::newRow("domain text without dot") << QString("https://notvimeo.com/1") << "";
+        QTest::newRow("youtube look-alike") << QString("https://myyoutube.com/watch?v=1") << "";
+        QTest::newRow("other scheme") << QString("ftp://youtube.com/watch?v=1") << "";
+        QTest::newRow("unknown host") << QString("https://example.com/video.mp4") << "";
+        QTest::newRow("no host") << QString("vimeo.com/1") << "";
+        QTest::newRow("empty") << QString("   ") << "";
     }
     void normalisesLinks()
     {
@@ -74,18 +66,18 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<Snapshot>("expected");
-        QTest::newRow("all known") << "tovrin:1024|NA|4096" << Snapshot({1024, 4096});
-        QTest::newRow("total wins") << "tovrin:5|10|20" << Snapshot({5, 10});
-        QTest::newRow("no total") << "tovrin:1024|0|NA" << Snapshot({1024, std::nullopt});
-        QTest::newRow("no downloaded count") << "tovrin:NA|100|100" << Snapshot();
-        QTest::newRow("two fields") << "tovrin:1|2" << Snapshot();
-        QTest::newRow("four fields") << "tovrin:1|2|3|4" << Snapshot();
+        QTest::newRow("all known") << QString("tovrin:1024|NA|4096") << Snapshot({1024, 4096});
+        QTest::newRow("total wins") << QString("tovrin:5|10|20") << Snapshot({5, 10});
+        QTest::newRow("no total") << QString("tovrin:1024|0|NA") << Snapshot({1024, std::nullopt});
+        QTest::newRow("no downloaded count") << QString("tovrin:NA|100|100") << Snapshot();
+        QTest::newRow("two fields") << QString("tovrin:1|2") << Snapshot();
+        QTest::newRow("four fields") << QString("tovrin:1|2|3|4") << Snapshot();
         QTest::newRow("text before the marker, spaces")
-            << "[x] tovrin: 7 | 9 |NA" << Snapshot({7, 9});
-        QTest::newRow("fraction") << "tovrin:1.5|2|3" << Snapshot();
-        QTest::newRow("negative") << "tovrin:-1|2|3" << Snapshot();
-        QTest::newRow("plus sign") << "tovrin:+8|NA|NA" << Snapshot({8, std::nullopt});
-        QTest::newRow("marker case") << "TOVRIN:1|2|3" << Snapshot();
+            << QString("[x] tovrin: 7 | 9 |NA") << Snapshot({7, 9});
+        QTest::newRow("fraction") << QString("tovrin:1.5|2|3") << Snapshot();
+        QTest::newRow("negative") << QString("tovrin:-1|2|3") << Snapshot();
+        QTest::newRow("plus sign") << QString("tovrin:+8|NA|NA") << Snapshot({8, std::nullopt});
+        QTest::newRow("marker case") << QString("TOVRIN:1|2|3") << Snapshot();
     }
     void parsesProgressLines()
     {
@@ -99,23 +91,14 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("forbidden characters") << "a/b:c?d"
-                                              << "X1"
-                                              << "a-b-c-d [X1]";
-        QTest::newRow("only forbidden and spaces") << " */ | "
-                                                   << "X1"
-                                                   << "video [X1]";
-        QTest::newRow("nothing left") << "  \n "
-                                      << "X1"
-                                      << "video [X1]";
-        QTest::newRow("dash kept inside") << "a - b"
-                                          << "X1"
-                                          << "a - b [X1]";
-        QTest::newRow("empty id") << "Clip"
-                                  << ""
-                                  << "Clip [media]";
-        QTest::newRow("control character") << QString("A\u0007B") << "i"
-                                           << "A_B [i]";
+        QTest::newRow("forbidden characters")
+            << QString("a/b:c?d") << QString("X1") << "a-b-c-d [X1]";
+        QTest::newRow("only forbidden and spaces")
+            << QString(" */ | ") << QString("X1") << "video [X1]";
+        QTest::newRow("nothing left") << QString("  \n ") << QString("X1") << "video [X1]";
+        QTest::newRow("dash kept inside") << QString("a - b") << QString("X1") << "a - b [X1]";
+        QTest::newRow("empty id") << QString("Clip") << QString("") << "Clip [media]";
+        QTest::newRow("control character") << QString("A\u0007B") << QString("i") << "A_B [i]";
     }
     void namesMergedFiles()
     {
@@ -162,8 +145,7 @@ private slots:
         QVERIFY(moved.ok());
         QCOMPARE(moved.value(), target.filePath("a (2).mp4"));
         QFile old(target.filePath("a.mp4"));
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("old"));
+        QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll() == "old");
         QVERIFY(!QFile::exists(work.filePath("a.mp4")));
         QCOMPARE(QDir(target.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 
@@ -190,12 +172,10 @@ private slots:
     {
         QTest::addColumn<QString>("script"); // empty: no FFmpeg at all
         QTest::addColumn<QString>("message");
-        QTest::newRow("no FFmpeg") << ""
-                                   << "Не найден встроенный FFmpeg";
-        QTest::newRow("error output") << "echo 'Invalid data found' >&2; exit 1"
-                                      << "Invalid data found";
-        QTest::newRow("silent failure") << "exit 1"
-                                        << "FFmpeg не смог объединить дорожки";
+        QTest::newRow("no FFmpeg") << QString("") << "Не найден встроенный FFmpeg";
+        QTest::newRow("error output")
+            << QString("echo 'Invalid data found' >&2; exit 1") << "Invalid data found";
+        QTest::newRow("silent failure") << QString("exit 1") << "FFmpeg не смог объединить дорожки";
     }
     void reportsMergeFailures()
     {
@@ -213,11 +193,9 @@ private slots:
             setup.ffmpegCandidates << path;
         }
         Status status = AppError();
-        QThread *worker = QThread::create(
-            [&] { status = MediaMerger::merge("v", "a", dir.filePath("o.mp4"), setup); });
-        worker->start();
-        worker->wait();
-        delete worker;
+        std::thread([&] {
+            status = MediaMerger::merge("v", "a", dir.filePath("o.mp4"), setup);
+        }).join();
         QVERIFY(!status.ok());
         QCOMPARE(status.error().message, message);
     }

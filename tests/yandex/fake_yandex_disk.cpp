@@ -1,17 +1,16 @@
 #include "fake_yandex_disk.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 
 namespace {
 
 FixtureServer::Reply json(int status, const QJsonObject &object)
 {
-    FixtureServer::Reply reply;
-    reply.status = status;
-    reply.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    return reply;
+    return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
 FixtureServer::Reply notFound()
@@ -21,7 +20,27 @@ FixtureServer::Reply notFound()
                                  {"error", "DiskNotFoundError"}});
 }
 
+QString parentOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QString() : path.left(slash);
+}
+
 } // namespace
+
+QByteArray patterned(qsizetype size, int seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 13 + seed * 101 + i / 509) & 0xff);
+    return bytes;
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files)
     : m_api(api), m_files(files)
@@ -33,23 +52,29 @@ FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files)
                  [this](const FixtureServer::Request &r) { return download(r); });
 }
 
-void FakeYandexDisk::setRootFolder(const QString &name)
+FakeYandexDisk::Node FakeYandexDisk::fileNode(const QString &path, const QString &name,
+                                              const QByteArray &content, bool listSize)
 {
-    m_nodes.insert(QString(),
-                   Node{QStringLiteral("dir"), name, QStringLiteral("/"), {}, {}, {}, {}});
+    const QString body = QStringLiteral("/files/%1").arg(m_nextBody++);
+    m_files.serveBytes(body, content);
+    return {QStringLiteral("file"),
+            name,
+            path,
+            listSize ? std::optional<qint64>(content.size()) : std::nullopt,
+            {},
+            {},
+            body};
+}
+
+void FakeYandexDisk::addChild(const QString &path, Node node)
+{
+    m_nodes.insert(path, std::move(node));
+    m_nodes[parentOf(path)].children.append(path);
 }
 
 void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content, bool listSize)
 {
-    Node node{QStringLiteral("file"),
-              name,
-              QStringLiteral("/"),
-              listSize ? std::optional<qint64>(content.size()) : std::nullopt,
-              {},
-              {},
-              QStringLiteral("/files/%1").arg(m_nextBody++)};
-    m_files.serveBytes(node.bodyPath, content);
-    m_nodes.insert(QString(), node);
+    m_nodes.insert(QString(), fileNode(QStringLiteral("/"), name, content, listSize));
 }
 
 void FakeYandexDisk::setRootType(const QString &type, const QString &name)
@@ -57,37 +82,20 @@ void FakeYandexDisk::setRootType(const QString &type, const QString &name)
     m_nodes.insert(QString(), Node{type, name, QStringLiteral("/"), {}, {}, {}, {}});
 }
 
-QString FakeYandexDisk::parentOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QString() : path.left(slash);
-}
-
 void FakeYandexDisk::addFolder(const QString &path)
 {
-    m_nodes.insert(path, Node{QStringLiteral("dir"), path.section('/', -1), path, {}, {}, {}, {}});
-    m_nodes[parentOf(path)].children.append(path);
+    addChild(path, Node{QStringLiteral("dir"), path.section('/', -1), path, {}, {}, {}, {}});
 }
 
 void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, bool listSize)
 {
-    Node node{QStringLiteral("file"),
-              path.section('/', -1),
-              path,
-              listSize ? std::optional<qint64>(content.size()) : std::nullopt,
-              {},
-              {},
-              QStringLiteral("/files/%1").arg(m_nextBody++)};
-    m_files.serveBytes(node.bodyPath, content);
-    m_nodes.insert(path, node);
-    m_nodes[parentOf(path)].children.append(path);
+    addChild(path, fileNode(path, path.section('/', -1), content, listSize));
 }
 
 void FakeYandexDisk::addRawItem(const QString &folder, const QByteArray &itemJson)
 {
-    const QString key = QStringLiteral("raw:%1").arg(m_nextBody++);
-    m_nodes.insert(key, Node{{}, {}, {}, {}, itemJson, {}, {}});
-    m_nodes[folder].children.append(key);
+    addChild(folder + QStringLiteral("/raw:%1").arg(m_nextBody++),
+             Node{{}, {}, {}, {}, itemJson, {}, {}});
 }
 
 QString FakeYandexDisk::bodyPath(const QString &remotePath) const
@@ -108,13 +116,11 @@ QList<int> FakeYandexDisk::listedOffsets(const QString &folder) const
 
 FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &request) const
 {
-    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink)
-        return notFound();
     const QString path = request.queryValue(QStringLiteral("path"));
     const QString key = path == QLatin1String("/") ? QString() : path;
-    if (!m_nodes.contains(key))
+    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink || !m_nodes.contains(key))
         return notFound();
-    const Node &node = m_nodes.value(key);
+    const Node &node = m_nodes[key];
     QJsonObject object{{"type", node.type}, {"name", node.name}};
     if (node.size)
         object.insert("size", *node.size);
@@ -126,15 +132,12 @@ FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &requ
                               : 20;
         QJsonArray items;
         for (qsizetype i = offset; i < node.children.size() && i < offset + limit; ++i) {
-            const Node &child = m_nodes.value(node.children.at(i));
-            if (!child.rawJson.isEmpty()) {
-                items.append(QJsonDocument::fromJson(child.rawJson).object());
-                continue;
-            }
+            const Node &child = m_nodes[node.children.at(i)];
             QJsonObject item{{"type", child.type}, {"name", child.name}, {"path", child.path}};
             if (child.size)
                 item.insert("size", *child.size);
-            items.append(item);
+            items.append(child.rawJson.isEmpty() ? item
+                                                 : QJsonDocument::fromJson(child.rawJson).object());
         }
         object.insert("_embedded", QJsonObject{{"items", items},
                                                {"total", int(node.children.size())},
@@ -146,14 +149,35 @@ FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &requ
 
 FixtureServer::Reply FakeYandexDisk::download(const FixtureServer::Request &request) const
 {
-    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink)
-        return notFound();
     const QString path = request.queryValue(QStringLiteral("path"));
-    const QString key = path == QLatin1String("/") ? QString() : path;
-    const Node node = m_nodes.value(key);
-    if (node.type != QLatin1String("file"))
+    const Node node = m_nodes.value(path == QLatin1String("/") ? QString() : path);
+    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink
+        || node.type != QLatin1String("file"))
         return notFound();
     return json(
         200,
         QJsonObject{{"href", m_files.url(node.bodyPath)}, {"method", "GET"}, {"templated", false}});
+}
+
+DiskScene::DiskScene(QString link) : m_link(std::move(link))
+{
+    create();
+}
+
+void DiskScene::create()
+{
+    manager.reset();
+    DownloadManagerOptions options;
+    options.apiBaseUrl = api.baseUrl();
+    options.sleep = sleep.function();
+    manager = std::make_unique<DownloadManager>(
+        DownloadManager::Services{http, prefs, clock, locations, desktop}, options);
+    if (!m_link.isEmpty())
+        manager->setPublicLink(m_link);
+}
+
+bool DiskScene::runToEnd()
+{
+    manager->start();
+    return QTest::qWaitFor([this] { return manager->canStart(); }, 30000);
 }

@@ -9,8 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <future>
-
 namespace {
 
 struct Scan {
@@ -21,19 +19,12 @@ struct Scan {
     QTemporaryDir dir;
     QStringList statuses;
 
-    Result<QList<FilePlan>> run(ControlGate &gate)
-    {
-        YandexApiOptions options;
-        options.baseUrl = server.baseUrl();
-        options.sleep = sleep.function();
-        const YandexAPI api(http, options);
-        return collectFiles(api, FakeYandexDisk::kPublicLink, std::nullopt, dir.path(), gate,
-                            [this](const QString &s) { statuses.append(s); });
-    }
     Result<QList<FilePlan>> run()
     {
         ControlGate gate;
-        return run(gate);
+        const YandexAPI api(http, {.baseUrl = server.baseUrl(), .sleep = sleep.function()});
+        return collectFiles(api, FakeYandexDisk::kPublicLink, std::nullopt, dir.path(), gate,
+                            [this](const QString &s) { statuses.append(s); });
     }
 };
 
@@ -72,44 +63,32 @@ private slots:
                                              "Начинается загрузка 450 файлов…"}));
     }
 
+    // Names are made safe and unique across the whole tree (the rules themselves are tested
+    // with file_naming); folders are created as they are met, files only planned.
     void treeIsWalkedDepthFirstWithSafeUniqueNames()
     {
         Scan scan;
         scan.disk.addFolder("/Docs");
         scan.disk.addFile("/Docs/Photo.JPG", "1");
-        scan.disk.addFile("/Docs/photo.jpg", "22");
-        scan.disk.addFile(QString::fromUtf8("/Docs/caf\xC3\xA9.txt"), "3", false);
-        scan.disk.addFile(QString::fromUtf8("/Docs/cafe\xCC\x81.txt"), "4");
+        scan.disk.addFile("/Docs/photo.jpg", "22", false);
         scan.disk.addFolder("/docs");
-        scan.disk.addFile("/docs/a:b\u0007c", "5");
-        scan.disk.addFile("/docs/" + QString(300, 'n') + ".txt", "6");
+        scan.disk.addFile("/docs/a:b", "5");
         scan.disk.addRawItem("/docs", item("symlink", "other", "/docs/other"));
         scan.disk.addFile("/top.txt", "7");
 
         const auto plans = scan.run();
         QVERIFY(plans.ok());
-        const QString root = scan.dir.path();
         // The last sub-folder is listed first; files in the order they were met.
-        QStringList ids;
-        QStringList destinations;
-        for (const FilePlan &plan : plans.value()) {
-            ids.append(plan.id);
-            destinations.append(QDir(root).relativeFilePath(plan.destination));
-        }
-        QCOMPARE(ids, (QStringList{"/top.txt", "/docs/a:b\u0007c",
-                                   "/docs/" + QString(300, 'n') + ".txt", "/Docs/Photo.JPG",
-                                   "/Docs/photo.jpg", QString::fromUtf8("/Docs/caf\xC3\xA9.txt"),
-                                   QString::fromUtf8("/Docs/cafe\xCC\x81.txt")}));
-        QCOMPARE(destinations,
-                 (QStringList{"top.txt", "docs (2)/a_b_c", "docs (2)/" + QString(176, 'n') + ".txt",
-                              "Docs/Photo.JPG", "Docs/photo (2).jpg",
-                              QString::fromUtf8("Docs/caf\xC3\xA9.txt"),
-                              QString::fromUtf8("Docs/cafe\xCC\x81 (2).txt")}));
-        QCOMPARE(plans.value().at(3).size, 1);
-        QCOMPARE(plans.value().at(5).size, 0); // listed without a size
+        QStringList planned;
+        for (const FilePlan &plan : plans.value())
+            planned.append(plan.id + " > "
+                           + QDir(scan.dir.path()).relativeFilePath(plan.destination) + " "
+                           + QString::number(plan.size));
+        QCOMPARE(planned, (QStringList{"/top.txt > top.txt 1", "/docs/a:b > docs (2)/a_b 1",
+                                       "/Docs/Photo.JPG > Docs/Photo.JPG 1",
+                                       "/Docs/photo.jpg > Docs/photo (2).jpg 0"}));
         QVERIFY(QFileInfo(scan.dir.filePath("Docs")).isDir());
         QVERIFY(QFileInfo(scan.dir.filePath("docs (2)")).isDir());
-        // Files are only planned, never created by the scan.
         QVERIFY(!QFileInfo::exists(scan.dir.filePath("top.txt")));
     }
 
@@ -157,26 +136,6 @@ private slots:
         QVERIFY(plans.value().isEmpty());
         QCOMPARE(scan.server.requestCount("/v1/disk/public/resources"), 1);
         QCOMPARE(scan.statuses, QStringList{"Папка пуста"});
-    }
-
-    void stoppedScanKeepsCreatedFolders()
-    {
-        Scan scan;
-        scan.disk.addFolder("/a");
-        scan.disk.addFolder("/b");
-        scan.disk.addFile("/a/x", "1");
-        ControlGate gate;
-        scan.server.script(
-            "/v1/disk/public/resources",
-            {FixtureServer::Fault{}, FixtureServer::Fault{.delayBeforeHeadersMs = 30000}});
-        auto pending = std::async(std::launch::async, [&] { return scan.run(gate); });
-        QVERIFY(scan.server.waitForRequests("/v1/disk/public/resources", 2));
-        gate.cancel();
-        QVERIFY(pending.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
-        const auto plans = pending.get();
-        QVERIFY(plans.error().isCancelled());
-        QVERIFY(QFileInfo(scan.dir.filePath("a")).isDir());
-        QVERIFY(QFileInfo(scan.dir.filePath("b")).isDir());
     }
 };
 
