@@ -59,8 +59,9 @@ int main(int argc, char *argv[])
     installerSetup.supportFolder = locations.applicationSupport();
     installerSetup.tempFolder = locations.temp();
     installerSetup.http = &http;
-    EnginePreparation engine(ToolInstaller(engineReleaseTool(), installerSetup), preferences,
-                             clock);
+    EnginePreparation engine(ToolInstaller(engineReleaseTool(), installerSetup), preferences, clock,
+                             systemEngineCandidates(),
+                             RuntimeSetup{ToolInstaller(runtimeReleaseTool(), installerSetup)});
     DownloadModelOptions videoOptions;
     videoOptions.processGroups = &processGroups;
     DownloadModel videoModel({preferences, clock, locations, desktop, engine}, videoOptions);

@@ -2,6 +2,8 @@
 
 #include "engine/process_runner.h"
 
+#include <QFileInfo>
+
 namespace EngineArguments {
 
 QStringList accessModeArguments(VideoAccessMode mode)
@@ -18,11 +20,22 @@ QStringList accessModeArguments(VideoAccessMode mode)
     return {};
 }
 
-QStringList analysis(const QString &link, VideoAccessMode mode)
+QStringList runtimeArguments(const EngineCapabilities &engine,
+                             const std::optional<JsRuntime> &runtime)
+{
+    if (!engine.knowsJsRuntimes() || !runtime)
+        return {};
+    const QString kind =
+        runtime->kind == JsRuntime::Kind::Deno ? QStringLiteral("deno") : QStringLiteral("node");
+    return {QStringLiteral("--no-js-runtimes"), QStringLiteral("--js-runtimes"),
+            kind + u':' + QFileInfo(runtime->path).absoluteFilePath()};
+}
+
+QStringList analysis(const QString &link, VideoAccessMode mode, const QStringList &runtimeArguments)
 {
     QStringList args{QStringLiteral("--dump-single-json"), QStringLiteral("--no-playlist"),
                      QStringLiteral("--no-warnings")};
-    args << accessModeArguments(mode) << link;
+    args << accessModeArguments(mode) << runtimeArguments << link;
     return args;
 }
 
@@ -43,7 +56,7 @@ QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
     args << QStringLiteral("--progress-template") << progressTemplate();
     args << QStringLiteral("--format") << run.format;
     args << QStringLiteral("--output") << run.output;
-    args << run.extraArguments << run.link;
+    args << run.extraArguments << run.runtimeArguments << run.link;
     if (run.kind == DownloadRun::Kind::SingleStep && run.extractAudioWithFFmpegIn) {
         args << QStringLiteral("--extract-audio") << QStringLiteral("--audio-format")
              << QStringLiteral("m4a") << QStringLiteral("--ffmpeg-location")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/engine_version.h"
+#include "engine/js_runtime.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,8 +19,16 @@ namespace EngineArguments {
 
 QStringList accessModeArguments(VideoAccessMode mode);
 
-// "--dump-single-json" "--no-playlist" "--no-warnings", the mode's arguments, the link last.
-QStringList analysis(const QString &link, VideoAccessMode mode);
+// "--no-js-runtimes" "--js-runtimes" KIND:PATH (the absolute path) when the build knows the
+// options and a runtime is usable; nothing otherwise. The engine would otherwise look on PATH
+// only and for Deno only; nothing here lets the runtime reach the network or fetch scripts.
+QStringList runtimeArguments(const EngineCapabilities &engine,
+                             const std::optional<JsRuntime> &runtime);
+
+// "--dump-single-json" "--no-playlist" "--no-warnings", the mode's arguments, the runtime
+// arguments, the link last.
+QStringList analysis(const QString &link, VideoAccessMode mode,
+                     const QStringList &runtimeArguments = {});
 
 // "download:" + the progress marker + downloaded|total|estimated bytes.
 QString progressTemplate();
@@ -34,9 +43,10 @@ struct DownloadRun {
         Track,      // one track of a separate video and sound download: "--no-warnings"
     };
     Kind kind = Kind::SingleStep;
-    QString format;             // "--format" selector
-    QString output;             // "--output" path or template
-    QStringList extraArguments; // publication item and access mode, before the link
+    QString format;               // "--format" selector
+    QString output;               // "--output" path or template
+    QStringList extraArguments;   // publication item and access mode, before the link
+    QStringList runtimeArguments; // see runtimeArguments(), after the extra ones
     QString link;
     // A single-step sound download converts to m4a only when FFmpeg was found: its folder.
     std::optional<QString> extractAudioWithFFmpegIn;

@@ -4,9 +4,9 @@
 
 EnginePreparation::EnginePreparation(ToolInstaller installer, Preferences &prefs,
                                      const Clock &clock, QStringList systemCandidates,
-                                     QObject *parent)
-    : QObject(parent), m_installer(std::move(installer)), m_prefs(prefs), m_clock(clock),
-      m_systemCandidates(std::move(systemCandidates))
+                                     std::optional<RuntimeSetup> runtime, QObject *parent)
+    : QObject(parent), m_installer(std::move(installer)), m_runtime(std::move(runtime)),
+      m_prefs(prefs), m_clock(clock), m_systemCandidates(std::move(systemCandidates))
 {
     m_ready = existingExecutable().has_value();
 }
@@ -27,15 +27,31 @@ std::optional<QString> EnginePreparation::existingExecutable() const
     return firstExecutable(candidates);
 }
 
+QList<JsRuntime> EnginePreparation::runtimeCandidates() const
+{
+    if (!m_runtime)
+        return {};
+    QList<JsRuntime> candidates{
+        {JsRuntime::Kind::Deno, m_runtime->installer.installedExecutable()}};
+    return candidates + m_runtime->systemCandidates;
+}
+
 bool EnginePreparation::needsRefresh() const
 {
-    return m_installer.needsRefresh(m_prefs, m_clock.wallTime());
+    const QDateTime now = m_clock.wallTime();
+    return m_installer.needsRefresh(m_prefs, now)
+           || (m_runtime && m_runtime->installer.needsRefresh(m_prefs, now));
 }
 
 QString EnginePreparation::startingStatus() const
 {
-    if (requiresFastEngineInstall())
-        return QStringLiteral("Один раз устанавливаю быстрый движок (≈51 МБ)…");
+    int megabytes = 0;
+    if (m_installer.requiresInstall())
+        megabytes += m_installer.tool().downloadMegabytes;
+    if (m_runtime && m_runtime->installer.requiresInstall())
+        megabytes += m_runtime->installer.tool().downloadMegabytes;
+    if (megabytes > 0)
+        return QStringLiteral("Один раз устанавливаю быстрый движок (≈%1 МБ)…").arg(megabytes);
     return QStringLiteral("Проверяю поддержку платформы…");
 }
 
@@ -59,7 +75,7 @@ void EnginePreparation::prepare(bool forceRefresh, QObject *context, std::functi
         m_refreshCompleted = false;
     m_waiters.push_back({context ? context : this, std::move(done)});
     if (!m_thread)
-        startInstall();
+        startInstall(forceRefresh);
 }
 
 void EnginePreparation::answerLater(QObject *context, std::function<void(bool)> done, bool ready)
@@ -73,44 +89,67 @@ void EnginePreparation::answerLater(QObject *context, std::function<void(bool)> 
         Qt::QueuedConnection);
 }
 
-void EnginePreparation::startInstall()
+void EnginePreparation::startInstall(bool force)
 {
+    const QDateTime now = m_clock.wallTime();
+    const bool engineDue = force || m_installer.needsRefresh(m_prefs, now);
+    std::optional<ToolInstaller> runtime;
+    if (m_runtime && (force || m_runtime->installer.needsRefresh(m_prefs, now)))
+        runtime = m_runtime->installer;
     // Preferences belong to this thread; the worker gets what it needs up front.
-    const std::optional<QString> digest = m_installer.installedDigest(m_prefs);
-    const ToolInstaller installer = m_installer;
+    const std::optional<QString> engineDigest = m_installer.installedDigest(m_prefs);
+    const std::optional<QString> runtimeDigest =
+        runtime ? runtime->installedDigest(m_prefs) : std::nullopt;
+    // One rising bar over both downloads, each taking the share of its size.
+    const double engineSize = engineDue ? m_installer.tool().downloadMegabytes : 0;
+    const double runtimeSize = runtime ? runtime->tool().downloadMegabytes : 0;
+    const double engineShare = engineSize + runtimeSize > 0
+                                   ? engineSize / (engineSize + runtimeSize)
+                                   : (engineDue ? 1.0 : 0.0);
+    const ToolInstaller engine = m_installer;
     const CancelToken cancel = m_cancel;
     ToolFolderUsage *usage = &m_usage;
-    m_thread = QThread::create([this, installer, digest, cancel, usage] {
-        const auto progress = [this](double value) {
-            QMetaObject::invokeMethod(
-                this, [this, value] { setProgress(value); }, Qt::QueuedConnection);
+    m_thread = QThread::create([=, this] {
+        const auto progress = [this](double from, double share) {
+            return [this, from, share](double value) {
+                const double overall = from + share * value;
+                QMetaObject::invokeMethod(
+                    this, [this, overall] { setProgress(overall); }, Qt::QueuedConnection);
+            };
         };
-        const Result<InstallResult> result = installer.install(digest, progress, cancel, usage);
+        Outcome outcome;
+        if (engineDue)
+            outcome.engine = engine.install(engineDigest, progress(0, engineShare), cancel, usage);
+        if (runtime && !cancel.isCancelled())
+            outcome.runtime = runtime->install(
+                runtimeDigest, progress(engineShare, 1 - engineShare), cancel, usage);
         QMetaObject::invokeMethod(
-            this, [this, result] { installEnded(result); }, Qt::QueuedConnection);
+            this, [this, outcome] { installEnded(outcome); }, Qt::QueuedConnection);
     });
-    if (requiresFastEngineInstall())
+    if ((engineDue && m_installer.requiresInstall()) || (runtime && runtime->requiresInstall()))
         setProgress(0.0);
     m_thread->start();
 }
 
-void EnginePreparation::installEnded(const Result<InstallResult> &result)
+void EnginePreparation::installEnded(const Outcome &outcome)
 {
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
 
-    bool ready = false;
-    bool refreshed = false;
-    if (result.ok()) {
-        m_installer.recordSuccess(m_prefs, result.value(), m_clock.wallTime());
-        ready = true;
-        refreshed = true;
-    } else {
-        // The error is dropped on purpose: an older or package-manager engine keeps the
-        // program usable, and the next analysis tries again.
-        ready = existingExecutable().has_value();
+    const QDateTime now = m_clock.wallTime();
+    // An engine that was not due counts as refreshed; a failed engine install is dropped on
+    // purpose: an older or package-manager engine keeps the program usable, and the next
+    // analysis tries again. The runtime never decides readiness.
+    bool refreshed = true;
+    if (outcome.engine) {
+        refreshed = outcome.engine->ok();
+        if (refreshed)
+            m_installer.recordSuccess(m_prefs, outcome.engine->value(), now);
     }
+    if (outcome.runtime && outcome.runtime->ok())
+        m_runtime->installer.recordSuccess(m_prefs, outcome.runtime->value(), now);
+    const bool ready = (outcome.engine && refreshed) || existingExecutable().has_value();
     setReady(ready);
     m_refreshCompleted = refreshed;
     setProgress(std::nullopt);

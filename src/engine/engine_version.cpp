@@ -19,17 +19,23 @@ std::optional<QDate> parseEngineVersion(const QString &output)
     return date;
 }
 
-EngineCapabilities EngineVersionProbe::capabilities(const QString &executable)
+std::optional<QString> VersionProbe::versionText(const QString &executable)
 {
     const QFileInfo info(executable);
     const QString key = info.absoluteFilePath() + u'|' + QString::number(info.size()) + u'|'
                         + QString::number(info.lastModified().toMSecsSinceEpoch());
+    std::promise<std::optional<QString>> promise;
+    std::shared_future<std::optional<QString>> known;
     {
         std::lock_guard lock(m_mutex);
         const auto it = m_known.constFind(key);
         if (it != m_known.constEnd())
-            return {*it};
+            known = *it;
+        else
+            m_known.insert(key, promise.get_future().share());
     }
+    if (known.valid())
+        return known.get();
     ProcessRequest request;
     request.program = executable;
     request.arguments = {QStringLiteral("--version")};
@@ -37,13 +43,20 @@ EngineCapabilities EngineVersionProbe::capabilities(const QString &executable)
     request.standardOutputLimit = 64 * 1024;
     request.timeoutSeconds = kProbeTimeoutSeconds;
     const ProcessResult result = runProcessToEnd(request);
-    std::optional<QDate> version;
+    std::optional<QString> answer;
     if (result.succeeded())
-        version = parseEngineVersion(QString::fromUtf8(result.standardOutput));
-    // A build that could not be started is not remembered: the next run may find it fixed.
-    if (result.launched) {
+        answer = QString::fromUtf8(result.standardOutput);
+    // A program that could not be started is not remembered: the next run may find it fixed.
+    if (!result.launched) {
         std::lock_guard lock(m_mutex);
-        m_known.insert(key, version);
+        m_known.remove(key);
     }
-    return {version};
+    promise.set_value(answer);
+    return answer;
+}
+
+EngineCapabilities VersionProbe::capabilities(const QString &engine)
+{
+    const std::optional<QString> answer = versionText(engine);
+    return {answer ? parseEngineVersion(*answer) : std::nullopt};
 }

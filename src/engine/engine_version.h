@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QString>
 
+#include <future>
 #include <mutex>
 #include <optional>
 
@@ -16,22 +17,28 @@ struct EngineCapabilities {
     bool knowsProgressDelta() const { return version && *version >= QDate(2024, 4, 9); }
     // Seconds between progress lines that the program itself enforces (0: the engine does).
     double ownProgressIntervalSeconds() const { return knowsProgressDelta() ? 0.0 : 0.5; }
+    // "--js-runtimes" and "--no-js-runtimes" (an outside runtime for YouTube's player
+    // challenges) first shipped in the 2025.11.12 release.
+    bool knowsJsRuntimes() const { return version && *version >= QDate(2025, 11, 12); }
 };
 
 // Reads the date from the engine's "--version" answer; nothing when it is not dated.
 std::optional<QDate> parseEngineVersion(const QString &output);
 
-// Asks each engine executable for its version once and remembers the answer in memory. The
-// file's size and modification time are part of the key, so a refreshed build at the same
-// path is asked again. Thread-safe; capabilities() blocks, so call it off the UI thread.
-// Owned by the video side's model and shared with its jobs.
-class EngineVersionProbe {
+// Asks each program (engine builds, JavaScript runtimes) for its version once and remembers the
+// answer in memory; callers that ask while a probe runs wait for the same answer. The file's
+// size and modification time are part of the key, so a refreshed build at the same path is
+// asked again. Thread-safe; the calls block, so use them off the UI thread. Owned by the video
+// side's model and shared with its jobs.
+class VersionProbe {
 public:
-    EngineCapabilities capabilities(const QString &executable);
+    // The program's standard output for "--version"; none when it failed or did not answer.
+    std::optional<QString> versionText(const QString &executable);
+    EngineCapabilities capabilities(const QString &engine);
 
     static constexpr double kProbeTimeoutSeconds = 30;
 
 private:
     std::mutex m_mutex;
-    QHash<QString, std::optional<QDate>> m_known;
+    QHash<QString, std::shared_future<std::optional<QString>>> m_known;
 };

@@ -19,8 +19,8 @@ class ProcessRunner;
 
 // What to run and how to read it. The program is started directly, never through a shell.
 struct ProcessRequest {
-    QString program;
-    QStringList arguments;
+    QString program{};
+    QStringList arguments{};
     // true: standard output is one document kept whole in memory (an analysis);
     // false: it is read line by line and only progress lines matter (a download).
     bool keepStandardOutput = false;

@@ -43,7 +43,22 @@ std::optional<QString> verifiedDigest(const QString &digest)
     return hex;
 }
 
-Result<VerifiedAsset> verifiedAssetFromRelease(const QByteArray &json, const QString &assetName)
+std::optional<QString> digestFromChecksumFile(const QByteArray &text, const QString &assetName)
+{
+    const QList<QByteArray> words = text.simplified().split(' ');
+    if (words.size() > 2 || text.trimmed().contains('\n'))
+        return std::nullopt;
+    if (words.size() == 2) {
+        QByteArray name = words.at(1);
+        if (name.startsWith('*'))
+            name.remove(0, 1);
+        if (QString::fromUtf8(name) != assetName)
+            return std::nullopt;
+    }
+    return verifiedDigest(QStringLiteral("sha256:") + QString::fromLatin1(words.first()));
+}
+
+Result<PublishedAsset> publishedAssetFromRelease(const QByteArray &json, const QString &assetName)
 {
     const AppError notRelease(QStringLiteral("Не удалось прочитать ответ сервера обновлений."),
                               ErrorKind::Decoding);
@@ -54,9 +69,11 @@ Result<VerifiedAsset> verifiedAssetFromRelease(const QByteArray &json, const QSt
     const QJsonValue assets = document.object().value(QLatin1StringView("assets"));
     if (!assets.isArray())
         return notRelease;
+    const QString checksumName = assetName + QStringLiteral(".sha256sum");
     // Every asset must decode as a record with a name and a link, as a typed decoder would
     // require, before one of them is picked.
     std::optional<QJsonObject> chosen;
+    std::optional<QJsonObject> checksum;
     for (const QJsonValue &value : assets.toArray()) {
         const QJsonObject asset = value.toObject();
         const QJsonValue name = asset.value(QLatin1StringView("name"));
@@ -67,17 +84,33 @@ Result<VerifiedAsset> verifiedAssetFromRelease(const QByteArray &json, const QSt
             return notRelease;
         if (!chosen && name.toString() == assetName)
             chosen = asset;
+        if (!checksum && name.toString() == checksumName)
+            checksum = asset;
     }
     if (!chosen)
         return InstallErrors::badRelease();
-    const QUrl url(chosen->value(QLatin1StringView("browser_download_url")).toString(),
-                   QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative())
+    const auto link = [](const QJsonObject &asset) {
+        return QUrl(asset.value(QLatin1StringView("browser_download_url")).toString(),
+                    QUrl::StrictMode);
+    };
+    PublishedAsset published{link(*chosen), std::nullopt, {}};
+    if (!published.downloadURL.isValid() || published.downloadURL.isRelative())
         return notRelease;
-    const auto sha = verifiedDigest(chosen->value(QLatin1StringView("digest")).toString());
-    if (!sha)
+    const QJsonValue digest = chosen->value(QLatin1StringView("digest"));
+    if (digest.isString()) {
+        // A digest that is there but malformed is a bad release; the companion file stands in
+        // only for a digest the feed does not give at all.
+        published.sha256 = verifiedDigest(digest.toString());
+        if (!published.sha256)
+            return InstallErrors::badRelease();
+        return published;
+    }
+    if (!checksum)
         return InstallErrors::badRelease();
-    return VerifiedAsset{url, *sha};
+    published.checksumFileURL = link(*checksum);
+    if (!published.checksumFileURL.isValid() || published.checksumFileURL.isRelative())
+        return notRelease;
+    return published;
 }
 
 AppError networkFailure(const NetworkError &error)
@@ -102,5 +135,25 @@ Result<VerifiedAsset> fetchVerifiedAsset(HttpClient &http, const QUrl &feedUrl,
         return networkFailure(result.error);
     if (result.response->status < 200 || result.response->status > 299)
         return InstallErrors::feedUnavailable();
-    return verifiedAssetFromRelease(result.response->body, assetName);
+    const Result<PublishedAsset> published =
+        publishedAssetFromRelease(result.response->body, assetName);
+    if (!published)
+        return published.error();
+    if (published.value().sha256)
+        return VerifiedAsset{published.value().downloadURL, *published.value().sha256};
+
+    HttpRequest checksumRequest;
+    checksumRequest.url = published.value().checksumFileURL;
+    checksumRequest.headers = {{"User-Agent", "Tovrin/3"}, {"Cache-Control", "no-cache"}};
+    checksumRequest.requestTimeoutSeconds = 30;
+    checksumRequest.resourceTimeoutSeconds = 60;
+    const HttpResult checksum = http.get(checksumRequest, cancel);
+    if (!checksum.ok())
+        return networkFailure(checksum.error);
+    if (checksum.response->status < 200 || checksum.response->status > 299)
+        return InstallErrors::feedUnavailable();
+    const auto sha = digestFromChecksumFile(checksum.response->body, assetName);
+    if (!sha)
+        return InstallErrors::badRelease();
+    return VerifiedAsset{published.value().downloadURL, *sha};
 }

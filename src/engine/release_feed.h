@@ -31,12 +31,27 @@ bool isFeedUnavailable(const AppError &error);
 // lower-cased digits; anything else gives nothing.
 std::optional<QString> verifiedDigest(const QString &digest);
 
+// A checksum file as "sha256sum" writes it: 64 hexadecimal digits of any case, optionally
+// followed by the file name (which must then be `assetName`, "*" for binary mode allowed), on
+// one line. Gives the lower-cased digits; anything else gives nothing.
+std::optional<QString> digestFromChecksumFile(const QByteArray &text, const QString &assetName);
+
+// What a release document says about the asset: its link and either its checked digest or,
+// when the feed gives the asset no digest, the link of its companion checksum file
+// (NAME + ".sha256sum").
+struct PublishedAsset {
+    QUrl downloadURL;
+    std::optional<QString> sha256;
+    QUrl checksumFileURL;
+};
+
 // Picks the first asset named `assetName` from a release document and checks its digest.
 // A document that is not a release fails as a decoding error.
-Result<VerifiedAsset> verifiedAssetFromRelease(const QByteArray &json, const QString &assetName);
+Result<PublishedAsset> publishedAssetFromRelease(const QByteArray &json, const QString &assetName);
 
 // Asks the feed at `feedUrl` (blocking; worker threads only) with the headers GitHub's REST API
-// expects, and returns the verified asset.
+// expects, reads the companion checksum file where the feed gives no digest, and returns the
+// verified asset.
 Result<VerifiedAsset> fetchVerifiedAsset(HttpClient &http, const QUrl &feedUrl,
                                          const QString &assetName, const CancelToken &cancel);
 

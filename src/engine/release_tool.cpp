@@ -20,5 +20,28 @@ ReleaseTool engineReleaseTool()
     tool.legacyFileName = QStringLiteral("yt-dlp");
     tool.digestKey = PreferenceKeys::kEngineDigest;
     tool.lastRefreshKey = PreferenceKeys::kEngineLastRefresh;
+    tool.downloadMegabytes = 51;
+    return tool;
+}
+
+ReleaseTool runtimeReleaseTool()
+{
+    ReleaseTool tool;
+    tool.feedPath = QStringLiteral("/repos/denoland/deno/releases/latest");
+    // The "denort-" assets of the same release are the runtime for compiled programs only.
+#if defined(Q_OS_MACOS) && defined(Q_PROCESSOR_ARM_64)
+    tool.assetName = QStringLiteral("deno-aarch64-apple-darwin.zip");
+#elif defined(Q_OS_MACOS)
+    tool.assetName = QStringLiteral("deno-x86_64-apple-darwin.zip");
+#elif defined(Q_PROCESSOR_ARM_64)
+    tool.assetName = QStringLiteral("deno-aarch64-unknown-linux-gnu.zip");
+#else
+    tool.assetName = QStringLiteral("deno-x86_64-unknown-linux-gnu.zip");
+#endif
+    tool.executableName = QStringLiteral("deno");
+    tool.folderName = QStringLiteral("deno-runtime");
+    tool.digestKey = PreferenceKeys::kRuntimeDigest;
+    tool.lastRefreshKey = PreferenceKeys::kRuntimeLastRefresh;
+    tool.downloadMegabytes = 45;
     return tool;
 }

@@ -176,6 +176,9 @@ Result<InstallResult> ToolInstaller::install(const std::optional<QString> &insta
         report(1.0);
         return InstallResult{sha256, false};
     }
+    // A first install replaces nothing, so runs of another engine do not hold it up.
+    if (!QFileInfo::exists(toolDirectory()))
+        usage = nullptr;
     if (usage && usage->activeRuns() > 0)
         return busy();
     if (cancel.isCancelled())

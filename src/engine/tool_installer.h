@@ -57,7 +57,8 @@ public:
 
     // Progress: 0.05, then 0.10…0.85 during the download, 0.9 before unpacking, 1.0 at the end.
     // `usage` (optional) keeps the swap away from running engines: while a run holds a lease
-    // the install stops before downloading (or before swapping) and fails as busy.
+    // and a previous build is in place, the install stops before downloading (or before
+    // swapping) and fails as busy. A first install replaces nothing and goes ahead.
     Result<InstallResult> install(const std::optional<QString> &installedDigest,
                                   const std::function<void(double)> &progress,
                                   const CancelToken &cancel,

@@ -24,9 +24,13 @@ AnalysisOutcome runAnalysis(const AnalysisRequest &request, AnalysisAttempt &att
     ToolFolderUsage::Lease lease;
     if (request.engineFolderUsage)
         lease = request.engineFolderUsage->acquire();
+    QStringList runtimeArguments;
+    if (request.versions)
+        runtimeArguments = engineRunOptions(*request.versions, request.executable, request.runtimes)
+                               .runtimeArguments;
     ProcessRequest process;
     process.program = request.executable;
-    process.arguments = EngineArguments::analysis(request.link, request.mode);
+    process.arguments = EngineArguments::analysis(request.link, request.mode, runtimeArguments);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
     const ProcessResult result =

@@ -2,6 +2,7 @@
 
 #include "app/app_error.h"
 #include "engine/engine_arguments.h"
+#include "engine/js_runtime.h"
 #include "engine/process_runner.h"
 #include "video/video_metadata.h"
 
@@ -36,6 +37,8 @@ struct AnalysisRequest {
     bool allowAutomaticRepair = false;
     ProcessGroupRegistry *processGroups = nullptr;
     ToolFolderUsage *engineFolderUsage = nullptr;
+    VersionProbe *versions = nullptr; // the build decides whether runtime options are passed
+    QList<JsRuntime> runtimes;        // tried in order
 };
 
 // One analysis run in progress: the engine child of DownloadModel's `process`. The model

@@ -37,10 +37,20 @@ bool fallbackFragments(const QString &lowered)
                                  u"login required"});
 }
 
+// Since its late-2025 builds the engine solves YouTube's player challenges in an outside
+// JavaScript runtime; these are its words when it found none or the solving failed.
+bool runtimeFragments(const QString &lowered)
+{
+    return containsAny(
+        lowered, {u"javascript runtime", u"challenge solving failed", u"signature solving failed"});
+}
+
+// A refresh also retries installing the runtime.
 bool refreshFragments(const QString &lowered)
 {
-    return containsAny(lowered,
-                       {u"unable to extract", u"signature", u"challenge solving", u"nsig"});
+    return runtimeFragments(lowered)
+           || containsAny(lowered,
+                          {u"unable to extract", u"signature", u"challenge solving", u"nsig"});
 }
 
 const QString kUnavailable = QStringLiteral(
@@ -73,6 +83,11 @@ QString explanation(const QString &diagnostic)
         return QStringLiteral("Для этой публикации платформа требует подтверждения возраста.");
     if (text.contains(u"video unavailable"))
         return kUnavailable;
+    // Before "requested format is not available": without a runtime the formats go missing,
+    // and the engine says so only after its warnings about the runtime.
+    if (runtimeFragments(text))
+        return QStringLiteral("Не удалось подготовить компонент, нужный для этой платформы. "
+                              "Проверьте интернет-соединение и попробуйте ещё раз.");
     if (text.contains(u"requested format is not available"))
         return QStringLiteral(
             "Подходящий вариант не найден. Попробуйте другой режим или качество.");

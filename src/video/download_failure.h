@@ -4,7 +4,8 @@
 
 // Turns the engine's English diagnostic output into one plain Russian explanation, and answers
 // whether a failed analysis is worth retrying in a YouTube fallback mode or after refreshing
-// the engine. Pure functions of the text; used by format discovery and by download jobs.
+// the engine and its JavaScript runtime. Pure functions of the text; used by format discovery and
+// by download jobs.
 namespace DownloadFailure {
 
 bool requiresYouTubeFallback(const QString &diagnostic);

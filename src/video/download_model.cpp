@@ -15,7 +15,7 @@
 DownloadModel::DownloadModel(Services services, Options options, QObject *parent)
     : QObject(parent), m_preferences(services.preferences), m_clock(services.clock),
       m_locations(services.locations), m_desktop(services.desktop), m_engine(services.engine),
-      m_options(std::move(options)), m_versions(std::make_unique<EngineVersionProbe>()),
+      m_options(std::move(options)), m_versions(std::make_unique<VersionProbe>()),
       m_folder(services.locations.downloads()), m_status(QStringLiteral("Готово к загрузке")),
       m_history(services.preferences, QString(PreferenceKeys::kVideoHistory), kHistoryLimit)
 {
@@ -148,6 +148,8 @@ void DownloadModel::loadAvailableQualities(bool afterEngineRefresh, bool allowAu
     request.allowAutomaticRepair = allowAutomaticRepair;
     request.processGroups = m_options.processGroups;
     request.engineFolderUsage = &m_engine.folderUsage();
+    request.versions = m_versions.get();
+    request.runtimes = m_engine.runtimeCandidates();
 
     auto attempt = std::make_shared<AnalysisAttempt>();
     attempt->thread = QThread::create([this, attempt, request] {

@@ -23,7 +23,7 @@
 #include <optional>
 
 class EnginePreparation;
-class EngineVersionProbe;
+class VersionProbe;
 class ProcessGroupRegistry;
 struct AnalysisAttempt;
 struct AnalysisOutcome;
@@ -206,7 +206,7 @@ private:
     DesktopServices &m_desktop;
     EnginePreparation &m_engine;
     Options m_options;
-    std::unique_ptr<EngineVersionProbe> m_versions;
+    std::unique_ptr<VersionProbe> m_versions;
 
     QString m_url;
     DownloadKind m_kind = DownloadKind::Video;

@@ -118,6 +118,7 @@ VideoDownloadJob *DownloadModel::createJob(const QString &title, DownloadKind ki
     environment.tempFolder = m_options.tempFolder;
     environment.ffmpegCandidates = m_options.ffmpegCandidates;
     environment.versions = m_versions.get();
+    environment.runtimes = m_engine.runtimeCandidates();
     environment.engineFolderUsage = &m_engine.folderUsage();
     environment.processGroups = m_options.processGroups;
     environment.refreshIntervalMs = m_options.refreshIntervalMs;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/rate_meter.h"
+#include "engine/js_runtime.h"
 #include "video/download_kind.h"
 #include "video/video_job_plan.h"
 
@@ -12,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-class EngineVersionProbe;
 class ProcessGroupRegistry;
 class QThread;
 class QTimer;
@@ -33,7 +33,8 @@ inline bool isTerminal(VideoJobPhase phase)
 struct VideoJobEnvironment {
     QString tempFolder;                            // work folders are made here, one per job
     QStringList ffmpegCandidates;                  // see FFmpeg::defaultCandidates()
-    EngineVersionProbe *versions = nullptr;        // engine options follow the engine's build date
+    VersionProbe *versions = nullptr;              // engine options follow the engine's build date
+    QList<JsRuntime> runtimes;                     // tried in order for builds that take one
     ToolFolderUsage *engineFolderUsage = nullptr;  // a refresh never swaps a folder in use
     ProcessGroupRegistry *processGroups = nullptr; // ended when the program quits
     int refreshIntervalMs = 500;

@@ -98,7 +98,8 @@ void VideoJobRun::beginStage(const QString &status)
 void VideoJobRun::execute()
 {
     if (m_environment.versions && !cancelled())
-        m_capabilities = m_environment.versions->capabilities(m_executable);
+        m_runOptions =
+            engineRunOptions(*m_environment.versions, m_executable, m_environment.runtimes);
 
     const QString workDir = QDir(m_environment.tempFolder).filePath(m_jobId);
     Ending ending;
@@ -141,8 +142,9 @@ ProcessResult VideoJobRun::runEngine(EngineArguments::DownloadRun run)
         lease = m_environment.engineFolderUsage->acquire();
     ProcessRequest request;
     request.program = m_executable;
-    request.arguments = EngineArguments::download(run, m_capabilities);
-    request.progressIntervalSeconds = m_capabilities.ownProgressIntervalSeconds();
+    run.runtimeArguments = m_runOptions.runtimeArguments;
+    request.arguments = EngineArguments::download(run, m_runOptions.engine);
+    request.progressIntervalSeconds = m_runOptions.engine.ownProgressIntervalSeconds();
     request.groups = m_environment.processGroups;
     VideoDownloadJob *job = m_job;
     const ProcessResult result = runProcessToEnd(

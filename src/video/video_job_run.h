@@ -3,7 +3,7 @@
 #include "app/app_error.h"
 #include "app/cancel_token.h"
 #include "engine/engine_arguments.h"
-#include "engine/engine_version.h"
+#include "engine/js_runtime.h"
 #include "engine/process_runner.h"
 #include "video/video_download_job.h"
 
@@ -54,7 +54,7 @@ private:
     VideoJobEnvironment m_environment;
     QString m_executable;
     QString m_jobId;
-    EngineCapabilities m_capabilities;
+    EngineRunOptions m_runOptions;
     CancelToken m_cancel;
 
     std::mutex m_mutex;

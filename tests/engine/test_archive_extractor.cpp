@@ -66,16 +66,6 @@ private slots:
         QCOMPARE(scene.outside(), (QStringList{"release.zip", "stage"}));
     }
 
-    void refusesWhatIsNotAnArchive()
-    {
-        Scene scene(QByteArray("PK\x03\x04 but then nothing sensible", 30));
-        QVERIFY(InstallErrors::isBadRelease(
-            extractZipArchive(scene.archive, scene.staging, CancelToken()).error()));
-        QVERIFY(InstallErrors::isBadRelease(
-            extractZipArchive(scene.dir.filePath("absent.zip"), scene.staging, CancelToken())
-                .error()));
-    }
-
     void cancelStopsUnpacking()
     {
         Scene scene(buildZip({ZipEntry::file("a", "x")}));
@@ -89,18 +79,12 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("plain") << ""
-                               << "a/b" << true;
-        QTest::newRow("up and back in") << "x/y"
-                                        << "../../z" << true;
-        QTest::newRow("one step too many") << "x/y"
-                                           << "../../../z" << false;
-        QTest::newRow("dot steps") << ""
-                                   << "./a/./b" << true;
-        QTest::newRow("absolute") << "x"
-                                  << "/etc/passwd" << false;
-        QTest::newRow("up from the top") << ""
-                                         << ".." << false;
+        QTest::newRow("plain") << QString() << "a/b" << true;
+        QTest::newRow("up and back in") << QString("x/y") << "../../z" << true;
+        QTest::newRow("one step too many") << QString("x/y") << "../../../z" << false;
+        QTest::newRow("dot steps") << QString() << "./a/./b" << true;
+        QTest::newRow("absolute") << QString("x") << "/etc/passwd" << false;
+        QTest::newRow("up from the top") << QString() << ".." << false;
     }
 
     void staysInside()

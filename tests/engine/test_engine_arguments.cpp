@@ -1,88 +1,96 @@
 #include "engine/engine_arguments.h"
+#include "engine/js_runtime.h"
+#include "install_scene.h"
 #include "support/test_main.h"
-
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
 
 class TestEngineArguments : public QObject {
     Q_OBJECT
 
 private slots:
-    void analysis_data()
+    // Options the build does not know are left out; only builds from 2025.11.12 on are told
+    // about the runtime, always just before the link.
+    void commandLines_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("arguments");
-        const QStringList head{"--dump-single-json", "--no-playlist", "--no-warnings"};
-        const QString link = "https://www.youtube.com/watch?v=abc";
-        QTest::newRow("standard") << int(VideoAccessMode::Standard) << head + QStringList{link};
-        QTest::newRow("embedded") << int(VideoAccessMode::YouTubeEmbedded)
-                                  << head
-                                         + QStringList{"--extractor-args",
-                                                       "youtube:player_client=web_embedded", link};
-        QTest::newRow("mobile") << int(VideoAccessMode::YouTubeMobile)
-                                << head
-                                       + QStringList{"--extractor-args",
-                                                     "youtube:player_client=mweb", link};
-    }
-
-    void analysis()
-    {
-        QFETCH(int, mode);
-        QTEST(
-            EngineArguments::analysis("https://www.youtube.com/watch?v=abc", VideoAccessMode(mode)),
-            "arguments");
-    }
-
-    void download_data()
-    {
-        QTest::addColumn<bool>("singleStep");
+        QTest::addColumn<QString>("kind"); // "analysis" (embedded mode), "single" step, "track"
         QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("runtime"); // KIND:PATH of a usable runtime
         QTest::addColumn<bool>("ffmpeg");
         QTest::addColumn<QStringList>("arguments");
+        const QStringList analysis{"--dump-single-json", "--no-playlist", "--no-warnings",
+                                   "--extractor-args", "youtube:player_client=web_embedded"};
         const QString tpl = "download:tovrin:%(progress.downloaded_bytes)s|"
                             "%(progress.total_bytes)s|%(progress.total_bytes_estimate)s";
-        const QStringList tail{
+        const QStringList head{
             "--progress-template", tpl, "--format", "137", "--output", "/w/video.mp4",
-            "--playlist-items",    "2", "LINK"};
+            "--playlist-items",    "2"};
+        const QStringList tail = head + QStringList{"LINK"};
+        const QStringList single{"--newline", "--no-playlist", "--no-overwrites"};
+        const QStringList track{"--newline", "--no-playlist", "--no-warnings"};
+        const QStringList delta{"--progress-delta", "0.5"};
+        const QStringList told{"--no-js-runtimes", "--js-runtimes"};
+        QTest::newRow("analysis, new engine")
+            << "analysis"
+            << "2025.11.12"
+            << "deno:/opt/deno" << false << analysis + told + QStringList{"deno:/opt/deno", "LINK"};
+        QTest::newRow("analysis, Debian's packaged engine")
+            << "analysis"
+            << "2023.03.04"
+            << "deno:/opt/deno" << false << analysis + QStringList{"LINK"};
         QTest::newRow("single step, new engine, sound conversion")
-            << true << "2025.11.12" << true
-            << QStringList{"--newline", "--no-playlist", "--no-overwrites", "--progress-delta",
-                           "0.5"}
-                   + tail
-                   + QStringList{"--extract-audio", "--audio-format", "m4a", "--ffmpeg-location",
+            << "single"
+            << "2025.11.12"
+            << "deno:/opt/deno" << true
+            << single + delta + head + told
+                   + QStringList{"deno:/opt/deno", "LINK", "--extract-audio",
+                                 "--audio-format", "m4a",  "--ffmpeg-location",
                                  "/usr/bin"};
+        QTest::newRow("track, nightly build, a Node")
+            << "track"
+            << "2025.11.12.232853"
+            << "node:/usr/local/bin/node" << false
+            << track + delta + head + told + QStringList{"node:/usr/local/bin/node", "LINK"};
+        QTest::newRow("track, the build before the runtime options")
+            << "track"
+            << "2025.11.11"
+            << "deno:/opt/deno" << true << track + delta + tail;
         QTest::newRow("track, first build with progress-delta")
-            << false << "2024.04.09" << true
-            << QStringList{"--newline", "--no-playlist", "--no-warnings", "--progress-delta", "0.5"}
-                   + tail;
+            << "track"
+            << "2024.04.09"
+            << "deno:/opt/deno" << true << track + delta + tail;
         QTest::newRow("single step, Debian's packaged engine")
-            << true << "2023.03.04" << false
-            << QStringList{"--newline", "--no-playlist", "--no-overwrites"} + tail;
-        QTest::newRow("unknown version counts as old")
-            << false << "" << false
-            << QStringList{"--newline", "--no-playlist", "--no-warnings"} + tail;
+            << "single"
+            << "2023.03.04"
+            << "deno:/opt/deno" << false << single + tail;
+        QTest::newRow("unknown version counts as old") << "track"
+                                                       << ""
+                                                       << "deno:/opt/deno" << false << track + tail;
     }
 
-    void download()
+    void commandLines()
     {
-        QFETCH(bool, singleStep);
+        QFETCH(QString, kind);
         QFETCH(QString, version);
+        QFETCH(QString, runtime);
         QFETCH(bool, ffmpeg);
+        const EngineCapabilities engine{parseEngineVersion(version)};
+        const JsRuntime usable{runtime.startsWith("node") ? JsRuntime::Kind::Node
+                                                          : JsRuntime::Kind::Deno,
+                               runtime.section(u':', 1)};
         EngineArguments::DownloadRun run;
-        run.kind = singleStep ? EngineArguments::DownloadRun::Kind::SingleStep
-                              : EngineArguments::DownloadRun::Kind::Track;
+        run.kind = kind == "single" ? EngineArguments::DownloadRun::Kind::SingleStep
+                                    : EngineArguments::DownloadRun::Kind::Track;
         run.format = "137";
         run.output = "/w/video.mp4";
         run.extraArguments = {"--playlist-items", "2"};
+        run.runtimeArguments = EngineArguments::runtimeArguments(engine, usable);
         run.link = "LINK";
         // Only a single-step run converts sound.
-        run.extractAudioWithFFmpegIn = "/usr/bin";
-        if (!ffmpeg)
-            run.extractAudioWithFFmpegIn.reset();
-        const EngineCapabilities engine{parseEngineVersion(version)};
-        QTEST(EngineArguments::download(run, engine), "arguments");
+        if (ffmpeg)
+            run.extractAudioWithFFmpegIn = "/usr/bin";
+        QTEST(kind == "analysis" ? EngineArguments::analysis(
+                  "LINK", VideoAccessMode::YouTubeEmbedded, run.runtimeArguments)
+                                 : EngineArguments::download(run, engine),
+              "arguments");
         QCOMPARE(engine.ownProgressIntervalSeconds(), engine.knowsProgressDelta() ? 0.0 : 0.5);
     }
 
@@ -112,39 +120,65 @@ private slots:
         const QString engine = dir.filePath("yt-dlp_linux");
         const QString count = dir.filePath("count");
         const auto write = [&](const QByteArray &version) {
-            QFile file(engine);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("#!/bin/sh\necho x >> '" + count.toUtf8() + "'\necho " + version + "\n");
-            file.close();
-            QFile::setPermissions(engine, QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
+            writeScript(engine, "echo x >> '" + count.toUtf8() + "'\necho " + version);
         };
         write("2023.03.04");
-        EngineVersionProbe probe;
+        VersionProbe probe;
         EngineCapabilities first, second, third, missing;
-        QThread *worker = QThread::create([&] {
+        onAWorker([&] {
             first = probe.capabilities(engine);
             second = probe.capabilities(engine);
         });
-        worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
-        delete worker;
         QCOMPARE(first.version, QDate(2023, 3, 4));
         QVERIFY(!second.knowsProgressDelta());
         QFile counted(count);
         QVERIFY(counted.open(QIODevice::ReadOnly));
         QCOMPARE(counted.readAll(), QByteArray("x\n"));
-        counted.close();
 
         write("2025.11.12.232853 extra");
-        worker = QThread::create([&] {
+        onAWorker([&] {
             third = probe.capabilities(engine);
             missing = probe.capabilities(dir.filePath("absent"));
         });
-        worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
-        delete worker;
-        QVERIFY(third.knowsProgressDelta());
+        QVERIFY(third.knowsJsRuntimes());
         QCOMPARE(missing.version, std::nullopt);
+    }
+
+    // Stand-ins answer "--version" as written (nothing: the file is missing; "fail": exit 1);
+    // the first usable one wins.
+    void runtimeChoice_data()
+    {
+        QTest::addColumn<QStringList>("candidates"); // KIND=ANSWER
+        QTest::addColumn<int>("chosen");             // -1: none
+        QTest::newRow("installed Deno") << QStringList{"deno=deno 2.5.6 (stable, release)"} << 0;
+        QTest::newRow("Deno 2.3.0 exactly") << QStringList{"deno=deno 2.3.0"} << 0;
+        QTest::newRow("Deno too old, then Node 22")
+            << QStringList{"deno=deno 2.2.12", "node=v22.0.0"} << 1;
+        QTest::newRow("a Node 18 is not used") << QStringList{"node=v18.19.0"} << -1;
+        QTest::newRow("missing, failing, then Deno")
+            << QStringList{"deno=", "deno=fail", "deno=deno 2.5.6"} << 2;
+        QTest::newRow("a Node's answer from a Deno") << QStringList{"deno=v22.1.0"} << -1;
+    }
+
+    void runtimeChoice()
+    {
+        QFETCH(QStringList, candidates);
+        QFETCH(int, chosen);
+        QTemporaryDir dir;
+        QList<JsRuntime> runtimes;
+        for (const QString &candidate : candidates) {
+            const QString path = dir.filePath(QString::number(runtimes.size()));
+            const QString answer = candidate.mid(5);
+            if (!answer.isEmpty())
+                writeScript(path, answer == "fail" ? "exit 1" : "echo '" + answer.toUtf8() + "'");
+            runtimes.append(
+                {candidate.startsWith("node") ? JsRuntime::Kind::Node : JsRuntime::Kind::Deno,
+                 path});
+        }
+        VersionProbe probe;
+        std::optional<JsRuntime> result;
+        onAWorker([&] { result = firstUsableRuntime(runtimes, probe); });
+        QCOMPARE(result, chosen < 0 ? std::nullopt : std::optional(runtimes.at(chosen)));
     }
 };
 

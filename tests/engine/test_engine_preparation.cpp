@@ -19,18 +19,25 @@ private:
         QList<double> progress;
         QList<bool> answers;
 
+        // Both tools are published; their stand-ins answer "--version" like a current engine
+        // build and Deno.
         explicit Prepared(const QStringList &systemEngines = {})
         {
             clock.wall = QDateTime::currentDateTimeUtc();
-            preparation = std::make_unique<EnginePreparation>(scene.installer(), scene.prefs, clock,
-                                                              systemEngines);
+            scene.publishRelease(engineReleaseTool(), "2025.11.12");
+            scene.publishRelease(runtimeReleaseTool(), "deno 2.5.6");
+            preparation = make(systemEngines);
+            // Progress as it changes; -1 when it is cleared.
             QObject::connect(preparation.get(), &EnginePreparation::installProgressChanged,
-                             preparation.get(), [this] {
-                                 if (const auto p = preparation->installProgress())
-                                     progress << *p;
-                                 else
-                                     progress << -1; // cleared
-                             });
+                             preparation.get(),
+                             [this] { progress << preparation->installProgress().value_or(-1); });
+        }
+        // Both tools from the loopback feed; no package-manager runtime.
+        std::unique_ptr<EnginePreparation> make(const QStringList &systemEngines = {})
+        {
+            return std::make_unique<EnginePreparation>(
+                scene.installer(), scene.prefs, clock, systemEngines,
+                RuntimeSetup{scene.installer(runtimeReleaseTool()), {}});
         }
         void prepare(bool force)
         {
@@ -39,25 +46,25 @@ private:
         }
     };
 
-    static QString standInEngine(const QTemporaryDir &dir)
+    // What a run of the usable engine is given, decided the way a worker decides it.
+    static EngineRunOptions runOptions(const EnginePreparation &preparation)
     {
-        const QString path = dir.filePath("yt-dlp");
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write("#!/bin/sh\necho 2023.03.04\n");
-        file.close();
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-        return path;
+        VersionProbe probe;
+        EngineRunOptions options;
+        onAWorker([&] {
+            options = engineRunOptions(probe, preparation.existingExecutable().value_or(""),
+                                       preparation.runtimeCandidates());
+        });
+        return options;
     }
 
 private slots:
-    void concurrentCallsShareOneInstall()
+    void firstInstallOfBothSharesOnePreparation()
     {
         Prepared p;
-        p.scene.publishEngine("fresh");
         p.scene.server.setBytesPerSecond(2'000'000); // long enough for everyone to pile up
         QVERIFY(!p.preparation->engineReady());
-        QCOMPARE(p.preparation->startingStatus(), "Один раз устанавливаю быстрый движок (≈51 МБ)…");
+        QCOMPARE(p.preparation->startingStatus(), "Один раз устанавливаю быстрый движок (≈96 МБ)…");
         p.prepare(false);
         p.prepare(false);
         p.prepare(true);
@@ -65,89 +72,106 @@ private slots:
         QVERIFY(p.answers.isEmpty()); // never answered from inside the call
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 3, 60000);
         QCOMPARE(p.answers, (QList<bool>{true, true, true}));
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1);
-        QCOMPARE(p.scene.server.requestCount(p.scene.objectPath()), 1);
+        const ReleaseTool engine = engineReleaseTool(), runtime = runtimeReleaseTool();
+        // Requests for the two feeds and the two archives.
+        const auto requests = [&] {
+            QList<int> counts;
+            for (const QString &path :
+                 {engine.feedPath, runtime.feedPath, InstallScene::objectPath(engine),
+                  InstallScene::objectPath(runtime)})
+                counts << p.scene.server.requestCount(path);
+            return counts;
+        };
+        QCOMPARE(requests(), (QList<int>{1, 1, 1, 1}));
         QVERIFY(p.preparation->engineReady());
         QVERIFY(p.preparation->refreshCompleted());
         QCOMPARE(p.preparation->installProgress(), std::nullopt);
         QCOMPARE(*p.preparation->existingExecutable(), p.scene.installer().installedExecutable());
         QCOMPARE(p.preparation->startingStatus(), "Проверяю поддержку платформы…");
 
-        // 0 for a first install, 0.05, the download span, 0.9, 1.0, then cleared.
-        QVERIFY(p.progress.size() >= 5);
-        QCOMPARE(p.progress.mid(0, 2), (QList<double>{0.0, 0.05}));
-        QCOMPARE(p.progress.mid(p.progress.size() - 4), (QList<double>{0.85, 0.9, 1.0, -1}));
+        // One bar over both downloads, each its share of the size: 0 for a first install, the
+        // engine's 0.05…1.0 up to its share, the runtime's on to 1.0, then cleared.
+        const double engineShare = 51.0 / 96.0;
+        QCOMPARE(p.progress.mid(0, 2), (QList<double>{0.0, 0.05 * engineShare}));
+        QVERIFY(p.progress.contains(engineShare));
+        QVERIFY(p.progress.at(p.progress.size() - 3) > engineShare);
+        QCOMPARE(p.progress.mid(p.progress.size() - 2), (QList<double>{1.0, -1}));
         for (qsizetype i = 1; i < p.progress.size() - 1; ++i)
             QVERIFY(p.progress[i] > p.progress[i - 1]);
+
+        // Every run of the engine gets the installed runtime by its absolute path.
+        QCOMPARE(runOptions(*p.preparation).runtimeArguments,
+                 (QStringList{"--no-js-runtimes", "--js-runtimes",
+                              "deno:" + p.scene.installer(runtime).installedExecutable()}));
 
         // Done for this run of the program: later calls answer without the network.
         p.prepare(false);
         QTRY_COMPARE(p.answers.size(), 4);
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1);
-        // A forced refresh always asks the feed again.
+        // The next run of the program, the same day, asks neither feed.
+        bool answered = false;
+        const auto next = p.make();
+        next->prepare(false, this, [&](bool ready) { answered = ready; });
+        QTRY_VERIFY(answered);
+        QVERIFY(next->refreshCompleted());
+        QCOMPARE(requests(), (QList<int>{1, 1, 1, 1}));
+        // A forced refresh asks both feeds again; both builds are current.
         p.prepare(true);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 5, 30000);
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 2);
-        QCOMPARE(p.scene.server.requestCount(p.scene.objectPath()), 1);
+        QCOMPARE(requests(), (QList<int>{2, 2, 1, 1}));
     }
 
-    void failedInstallFallsBackToAPackagedEngine()
+    // Readiness follows the engine alone: a usable engine (installed or packaged) is ready; a
+    // failed engine install is tried again by the next call, a failed runtime only goes unused.
+    void failedInstalls_data()
     {
+        QTest::addColumn<bool>("engineFails");
+        QTest::addColumn<bool>("packaged"); // a package-manager engine is there
+        QTest::addColumn<bool>("ready");
+        QTest::newRow("the runtime fails, the engine installs") << false << false << true;
+        QTest::newRow("the engine fails, a packaged one remains") << true << true << true;
+        QTest::newRow("the engine fails, none anywhere") << true << false << false;
+    }
+
+    void failedInstalls()
+    {
+        QFETCH(bool, engineFails);
+        QFETCH(bool, packaged);
+        QFETCH(bool, ready);
         QTemporaryDir system;
-        const QString packaged = standInEngine(system);
-        Prepared p({packaged});
-        p.scene.publishEngine("x");
-        p.scene.server.script(p.scene.feedPath(), {{.status = 403}, {.status = 403}});
-        QVERIFY(p.preparation->engineReady());
+        const QString packagedEngine = system.filePath("yt-dlp");
+        if (packaged)
+            writeScript(packagedEngine, "echo 2023.03.04");
+        Prepared p({packagedEngine});
+        const ReleaseTool failing = engineFails ? engineReleaseTool() : runtimeReleaseTool();
+        const ReleaseTool other = engineFails ? runtimeReleaseTool() : engineReleaseTool();
+        p.scene.server.script(failing.feedPath, {{.status = 403}, {.status = 500}});
+        QCOMPARE(p.preparation->engineReady(), packaged);
         QVERIFY(p.preparation->needsRefresh()); // a packaged engine is still due
         QSignalSpy finished(p.preparation.get(), &EnginePreparation::preparationFinished);
         p.prepare(false);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 1, 30000);
-        QCOMPARE(p.answers.first(), true);
-        QCOMPARE(finished.first(), (QList<QVariant>{true, false}));
-        QVERIFY(!p.preparation->refreshCompleted());
-        QCOMPARE(*p.preparation->existingExecutable(), packaged);
-        QVERIFY(!p.scene.prefs.contains(p.scene.tool.digestKey));
-
-        // The next analysis tries again.
+        QCOMPARE(p.answers.first(), ready);
+        QCOMPARE(finished.first(), (QList<QVariant>{ready, !engineFails}));
+        QCOMPARE(p.preparation->existingExecutable().value_or(""),
+                 !engineFails ? p.scene.installer().installedExecutable()
+                              : (packaged ? packagedEngine : QString()));
+        QCOMPARE(p.preparation->installProgress(), std::nullopt);
+        QVERIFY(!p.scene.prefs.contains(failing.digestKey));
+        QVERIFY(p.scene.prefs.contains(other.digestKey));
+        if (!engineFails) {
+            const EngineRunOptions options = runOptions(*p.preparation);
+            QVERIFY(options.engine.knowsJsRuntimes());
+            QCOMPARE(options.runtimeArguments, QStringList()); // no runtime to pass
+        }
         p.prepare(false);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 2, 30000);
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 2);
-    }
-
-    void noEngineAnywhere()
-    {
-        Prepared p({"/nonexistent/yt-dlp"});
-        p.scene.server.script(p.scene.feedPath(), {{.status = 500}});
-        QVERIFY(!p.preparation->existingExecutable());
-        QVERIFY(p.preparation->requiresFastEngineInstall());
-        QVERIFY(p.preparation->needsRefresh());
-        p.prepare(false);
-        QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 1, 30000);
-        QCOMPARE(p.answers.first(), false);
-        QVERIFY(!p.preparation->engineReady());
-        QCOMPARE(p.preparation->installProgress(), std::nullopt);
-    }
-
-    void recentRefreshNeedsNoNetwork()
-    {
-        Prepared p;
-        p.scene.publishEngine("fresh");
-        QVERIFY(p.scene.install().ok());
-        p.clock.wall = QDateTime::currentDateTimeUtc().addSecs(86399);
-        EnginePreparation preparation(p.scene.installer(), p.scene.prefs, p.clock, {});
-        QVERIFY(preparation.engineReady());
-        bool answered = false;
-        preparation.prepare(false, this, [&](bool ready) { answered = ready; });
-        QTRY_VERIFY(answered);
-        QVERIFY(preparation.refreshCompleted());
-        QCOMPARE(p.scene.server.requestCount(p.scene.feedPath()), 1); // the install's own
+        QCOMPARE(p.scene.server.requestCount(failing.feedPath), engineFails ? 2 : 1);
     }
 
     void destroyingDuringAnInstallCancelsIt()
     {
         auto p = std::make_unique<Prepared>();
-        p->scene.publishEngine("slow");
+        p->scene.publishRelease(engineReleaseTool(), "slow");
         p->scene.server.script(p->scene.objectPath(), {{.stallAfterBytes = 10, .stallMs = -1}});
         p->prepare(false);
         QVERIFY(p->scene.server.waitForRequests(p->scene.objectPath(), 1, 20000));

@@ -1,10 +1,12 @@
 #include "engine/line_splitter.h"
 #include "engine/process_group_registry.h"
 #include "engine/process_runner.h"
+#include "install_scene.h"
 #include "support/test_main.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,39 +22,25 @@ private:
 
     QString script(const QString &name, const QByteArray &body)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write("#!/bin/sh\n" + body);
-        file.close();
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path;
+        writeScript(m_dir.filePath(name), body);
+        return m_dir.filePath(name);
     }
 
     struct Run {
         std::unique_ptr<ProcessRunner> runner = std::make_unique<ProcessRunner>();
+        QSignalSpy finished{runner.get(), &ProcessRunner::finished};
         QStringList lines;
-        std::unique_ptr<QSignalSpy> finished;
         Run()
         {
-            finished = std::make_unique<QSignalSpy>(runner.get(), &ProcessRunner::finished);
             QObject::connect(runner.get(), &ProcessRunner::progressLine, runner.get(),
                              [this](const QString &line, double) { lines << line; });
         }
         ProcessResult result() const
         {
-            return finished->isEmpty() ? ProcessResult()
-                                       : finished->first().first().value<ProcessResult>();
+            return finished.isEmpty() ? ProcessResult()
+                                      : finished.first().first().value<ProcessResult>();
         }
     };
-
-    ProcessRequest request(const QString &program)
-    {
-        ProcessRequest r;
-        r.program = program;
-        return r;
-    }
 
 private slots:
     void initTestCase()
@@ -101,16 +89,14 @@ private slots:
                                "printf 'last words' >&2\n"
                                "exit 3\n");
         Run run;
-        run.runner->start(request(path));
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
+        run.runner->start(ProcessRequest{.program = path});
+        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QCOMPARE(run.lines,
                  (QStringList{"tovrin:10|100|NA", "tovrin:50|100|NA", "tovrin:100|100|NA"}));
         const ProcessResult result = run.result();
-        QVERIFY(result.launched);
         QCOMPARE(result.exitCode, 3);
-        QVERIFY(!result.endedBySignal);
-        QVERIFY(!result.cancelled);
-        QVERIFY(!result.succeeded());
+        QVERIFY(result.launched && !result.succeeded() && !result.endedBySignal
+                && !result.cancelled);
         QCOMPARE(result.diagnostic, QString::fromUtf8("ERROR: Ж \uFFFD\nlast words"));
         QVERIFY(result.standardOutput.isEmpty());
     }
@@ -125,10 +111,8 @@ private slots:
                                "head -c 3000000 /dev/zero | tr '\\0' 'x'\n"
                                "wait\necho 'ERROR: final' >&2\n");
         Run run;
-        ProcessRequest r = request(path);
-        r.keepStandardOutput = true;
-        run.runner->start(r);
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 60000);
+        run.runner->start({.program = path, .keepStandardOutput = true});
+        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 60000);
         const ProcessResult result = run.result();
         QVERIFY(result.succeeded());
         QCOMPARE(result.standardOutput.size(), 3000000);
@@ -136,39 +120,37 @@ private slots:
         QVERIFY(result.diagnostic.size() <= 2 * (1 << 20));
     }
 
-    void documentBeyondTheLimitEndsTheChild()
+    void endingTheGroup_data()
     {
-        const QString path = script("big.sh", "head -c 200000 /dev/zero; sleep 30\n");
-        Run run;
-        ProcessRequest r = request(path);
-        r.keepStandardOutput = true;
-        r.standardOutputLimit = 100000;
-        run.runner->start(r);
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(run.result().outputLimitExceeded);
-        QVERIFY(!run.result().cancelled);
-        QVERIFY(run.result().standardOutput.isEmpty());
+        QTest::addColumn<bool>("quitting");
+        QTest::newRow("the owner's cancel") << false;
+        QTest::newRow("the program quitting") << true;
     }
 
-    void cancelEndsTheWholeGroup()
+    void endingTheGroup()
     {
+        QFETCH(bool, quitting);
         // The grandchild ignores SIGTERM and keeps writing; only the group's SIGKILL stops it.
         const QString ticks = m_dir.filePath("ticks.txt");
-        const QString path = script(
-            "family.sh", "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; sleep 0.05; "
-                         "done' sh \"$1\" &\n"
-                         "echo 'tovrin:0|1|1'\nwait\n");
+        ProcessGroupRegistry groups;
         Run run;
-        ProcessRequest r = request(path);
-        r.arguments = {ticks};
-        run.runner->start(r);
+        run.runner->start(
+            {.program =
+                 script("family.sh", "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; "
+                                     "sleep 0.05; done' sh \"$1\" &\necho 'tovrin:0|1|1'\nwait\n"),
+             .arguments = {ticks},
+             .groups = &groups});
         QTRY_COMPARE_WITH_TIMEOUT(run.lines.size(), 1, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ticks).size() > 0, 20000);
-        run.runner->cancel();
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        const ProcessResult result = run.result();
-        QVERIFY(result.cancelled);
-        QVERIFY(result.endedBySignal);
+        QCOMPARE(groups.size(), 1);
+        if (quitting)
+            groups.endAll();
+        else
+            run.runner->cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
+        QVERIFY(run.result().endedBySignal);
+        QCOMPARE(run.result().cancelled, !quitting);
+        QCOMPARE(groups.size(), 0);
         // Nothing keeps writing once the run has ended.
         QTest::qWait(300);
         const qint64 settled = QFileInfo(ticks).size();
@@ -176,54 +158,62 @@ private slots:
         QCOMPARE(QFileInfo(ticks).size(), settled);
     }
 
-    void cancelBeforeStartIsRemembered()
+    // How a run that did not succeed ends: what the result says, and the text it carries.
+    void endings_data()
     {
-        const QString path = script("sleepy.sh", "exec sleep 30\n");
-        Run run;
-        run.runner->control()->cancel();
-        run.runner->start(request(path));
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(run.result().launched);
-        QVERIFY(run.result().cancelled);
+        QTest::addColumn<QByteArray>("body"); // "missing" and "plain": no such program, a text
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<QString>("text"); // the launch error, else the diagnostic
+        QTest::newRow("document beyond the limit")
+            << QByteArray("head -c 200000 /dev/zero; sleep 30") << "limit"
+            << "";
+        QTest::newRow("time-out") << QByteArray("exec sleep 30") << "timeout"
+                                  << "";
+        QTest::newRow("cancel before the start is remembered")
+            << QByteArray("exec sleep 30") << "cancelled"
+            << "";
+        QTest::newRow("a signal not asked for is no cancel")
+            << QByteArray("echo 'ERROR: dying' >&2\nkill -9 $$") << "signal"
+            << "ERROR: dying\n";
+        QTest::newRow("missing program")
+            << QByteArray("missing") << "launch"
+            << "Не удалось запустить программу «missing»: файл не найден.";
+        QTest::newRow("not a program")
+            << QByteArray("plain") << "launch"
+            << "Не удалось запустить программу «plain»: файл не является программой.";
     }
 
-    void signalNotAskedForIsNotACancel()
+    void endings()
     {
-        const QString path = script("suicide.sh", "echo 'ERROR: dying' >&2\nkill -9 $$\n");
+        QFETCH(QByteArray, body);
+        QFETCH(QString, ending);
+        ProcessRequest r{.program = m_dir.filePath(body)};
+        if (body == "plain") {
+            QFile plain(r.program);
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+        } else if (body != "missing") {
+            r.program = script("ending.sh", body + "\n");
+        }
+        r.keepStandardOutput = true;
+        r.standardOutputLimit = 100000;
+        r.timeoutSeconds = ending == "timeout" ? 0.3 : 0;
         Run run;
-        run.runner->start(request(path));
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(run.result().endedBySignal);
-        QVERIFY(!run.result().cancelled);
-        QCOMPARE(run.result().diagnostic, "ERROR: dying\n");
-    }
-
-    void launchErrors_data()
-    {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing")
-            << "/nonexistent/yt-dlp_linux"
-            << "Не удалось запустить программу «yt-dlp_linux»: файл не найден.";
-        QTest::newRow("not executable")
-            << "plain.txt"
-            << "Не удалось запустить программу «plain.txt»: файл не является программой.";
-    }
-
-    void launchErrors()
-    {
-        QFETCH(QString, program);
-        QFile plain(m_dir.filePath("plain.txt"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.close();
-        if (!program.startsWith(u'/'))
-            program = m_dir.filePath(program);
-        Run run;
-        run.runner->start(request(program));
-        QVERIFY(run.finished->isEmpty()); // never from inside start()
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(!run.result().launched);
-        QTEST(run.result().launchError, "message");
+        if (ending == "cancelled")
+            run.runner->control()->cancel();
+        run.runner->start(r);
+        QVERIFY(run.finished.isEmpty()); // never from inside start()
+        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
+        const ProcessResult result = run.result();
+        const QString ended = !result.launched             ? "launch"
+                              : result.outputLimitExceeded ? "limit"
+                              : result.timedOut            ? "timeout"
+                              : result.cancelled           ? "cancelled"
+                              : result.endedBySignal       ? "signal"
+                                                           : "exit";
+        QCOMPARE(ended, ending);
+        QVERIFY(!result.succeeded());
+        QVERIFY(result.standardOutput.isEmpty());
+        QTEST(result.launched ? result.diagnostic : result.launchError, "text");
     }
 
     void olderEnginesAreThrottledHere_data()
@@ -239,10 +229,8 @@ private slots:
         const QString path = script("burst.sh", "i=1; while [ $i -le 20 ]; do echo "
                                                 "\"tovrin:$i|20|NA\"; i=$((i+1)); done\n");
         Run run;
-        ProcessRequest r = request(path);
-        r.progressIntervalSeconds = interval;
-        run.runner->start(r);
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
+        run.runner->start({.program = path, .progressIntervalSeconds = interval});
+        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QVERIFY(!run.lines.isEmpty());
         QCOMPARE(run.lines.last(), "tovrin:20|20|NA"); // the newest line always arrives
         if (interval > 0)
@@ -251,64 +239,26 @@ private slots:
             QCOMPARE(run.lines.size(), 20);
     }
 
-    void quittingEndsEveryListedGroup()
-    {
-        ProcessGroupRegistry groups;
-        Run run;
-        ProcessRequest r = request(script("listed.sh", "echo 'tovrin:1|1|1'\nexec sleep 30\n"));
-        r.groups = &groups;
-        run.runner->start(r);
-        QTRY_COMPARE_WITH_TIMEOUT(run.lines.size(), 1, 20000);
-        QCOMPARE(groups.size(), 1);
-        groups.endAll();
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(run.result().endedBySignal);
-        QCOMPARE(groups.size(), 0);
-    }
-
-    void timeoutEndsTheChild()
-    {
-        Run run;
-        ProcessRequest r = request(script("hang.sh", "exec sleep 30\n"));
-        r.timeoutSeconds = 0.3;
-        run.runner->start(r);
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished->size(), 1, 20000);
-        QVERIFY(run.result().timedOut);
-        QVERIFY(!run.result().cancelled);
-    }
-
     void blockingRunOnAWorkerThread()
     {
         const QString path = script("worker.sh", "echo 'tovrin:5|10|NA'\nexec sleep 30\n");
         ProcessResult result;
         QStringList lines;
         std::shared_ptr<ProcessControl> control;
-        std::mutex mutex;
+        QSemaphore lineRead; // also makes `control` and `lines` visible here
         QThread *worker = QThread::create([&] {
-            ProcessRequest r;
-            r.program = path;
             result = runProcessToEnd(
-                r,
-                [&](const std::shared_ptr<ProcessControl> &c) {
-                    std::lock_guard lock(mutex);
-                    control = c;
-                },
+                ProcessRequest{.program = path},
+                [&](const std::shared_ptr<ProcessControl> &c) { control = c; },
                 [&](const QString &line, double) {
-                    std::lock_guard lock(mutex);
                     lines << line;
+                    lineRead.release();
                 });
         });
         worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(([&] {
-                                     std::lock_guard lock(mutex);
-                                     return !lines.isEmpty();
-                                 }()),
-                                 20000);
-        {
-            std::lock_guard lock(mutex);
-            control->cancel(); // from another thread than the runner's
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 20000);
+        QVERIFY(lineRead.tryAcquire(1, 20000));
+        control->cancel(); // from another thread than the runner's
+        QVERIFY(worker->wait(20000));
         delete worker;
         QCOMPARE(lines, QStringList{"tovrin:5|10|NA"});
         QVERIFY(result.cancelled);

@@ -5,39 +5,53 @@
 #include <QFileInfo>
 #include <QTest>
 
-namespace {
-
-enum class Refusal { BadRelease, FeedUnavailable };
-
-} // namespace
-
+// The engine and the runtime go through the one installer; the tests that both share run for
+// both.
 class TestToolInstaller : public QObject {
     Q_OBJECT
 
 private slots:
+    void firstInstall_data()
+    {
+        QTest::addColumn<bool>("isRuntime");
+        QTest::addColumn<QString>("digestSource");
+        QTest::newRow("engine, digest in the feed") << false << "feed";
+        QTest::newRow("runtime, upper-case digits in the feed") << true << "upper";
+        QTest::newRow("runtime, companion checksum file") << true << "file";
+    }
+
     void firstInstall()
     {
-        InstallScene scene;
-        scene.publishEngine("fresh");
+        QFETCH(QString, digestSource);
+        InstallScene scene(InstallScene::rowTool());
+        const QByteArray zip = engineZip(scene.tool.executableName, "fresh");
+        const QString sha = InstallScene::sha256(zip);
+        if (digestSource == "file")
+            scene.publish(scene.tool, zip, std::nullopt, {},
+                          sha.toUpper().toLatin1() + "  " + scene.tool.assetName.toUtf8() + "\n");
+        else
+            scene.publish(scene.tool, zip,
+                          "sha256:" + (digestSource == "upper" ? sha.toUpper() : sha));
+        const ToolInstaller installer = scene.installer();
         // A single-file engine of an earlier version goes once the folder build is in place.
-        QDir().mkpath(scene.installer().programFolder());
-        QFile legacy(scene.installer().legacyExecutable());
-        QVERIFY(legacy.open(QIODevice::WriteOnly));
-        legacy.close();
+        if (!installer.legacyExecutable().isEmpty()) {
+            QDir().mkpath(installer.programFolder());
+            writeScript(installer.legacyExecutable(), {});
+        }
 
+        // A first install replaces nothing: a running engine (a packaged one) does not hold it up.
+        ToolFolderUsage usage;
+        const ToolFolderUsage::Lease lease = usage.acquire();
         QList<double> progress;
-        const auto result = scene.install(&progress);
+        const auto result = scene.install(&progress, &usage);
         QVERIFY2(result.ok(), qPrintable(result.ok() ? QString() : result.error().message));
         QVERIFY(result.value().downloaded);
-
-        const ToolInstaller installer = scene.installer();
         QVERIFY(isExecutableFile(installer.installedExecutable())); // 0644 in the zip
         QVERIFY(scene.installedScript().contains("echo fresh"));
         QVERIFY(QFileInfo::exists(installer.toolDirectory() + "/_internal/base_library.txt"));
-        QVERIFY(!QFileInfo::exists(installer.legacyExecutable()));
-        QCOMPARE(scene.programFolderEntries(), QStringList{"yt-dlp-engine"});
+        QCOMPARE(scene.programFolderEntries(), QStringList{scene.tool.folderName});
         QVERIFY(scene.tempEntries().isEmpty()); // the archive is gone
-        QCOMPARE(readDigest(scene), result.value().sha256);
+        QCOMPARE(readDigest(scene), sha);
         QVERIFY(scene.prefs.value(scene.tool.lastRefreshKey)->typeId() == QMetaType::QDateTime);
 
         // 0.05, the download rising through 0.10…0.85 ending at 0.85, then 0.9 and 1.0.
@@ -57,71 +71,31 @@ private slots:
                  "no-cache");
     }
 
-    void alreadyCurrentOnlyUpdatesTheDate()
+    void refusedReleasesLeaveThePreviousBuild_data()
     {
-        InstallScene scene;
-        scene.publishEngine("same");
-        QVERIFY(scene.install().ok());
-        const auto firstDate = scene.prefs.value(scene.tool.lastRefreshKey);
-        const int writes = scene.prefs.writes;
-
-        QList<double> progress;
-        const auto again = scene.install(&progress);
-        QVERIFY(again.ok());
-        QVERIFY(!again.value().downloaded);
-        QCOMPARE(progress, (QList<double>{0.05, 1.0}));
-        QCOMPARE(scene.server.requestCount(scene.objectPath()), 1);
-        QCOMPARE(scene.prefs.writes, writes + 1); // the date only
-
-        // The same digest with the executable gone: a full install runs.
-        QFile::remove(scene.installer().installedExecutable());
-        QVERIFY(scene.installer().requiresInstall());
-        const auto repaired = scene.install();
-        QVERIFY(repaired.ok());
-        QVERIFY(repaired.value().downloaded);
-        QCOMPARE(scene.server.requestCount(scene.objectPath()), 2);
-        Q_UNUSED(firstDate);
-    }
-
-    void upperCaseDigitsAreAccepted()
-    {
-        InstallScene scene;
-        const QByteArray zip = engineZip(scene.tool.executableName, "upper");
-        scene.publish(zip, "sha256:" + InstallScene::sha256(zip).toUpper());
-        const auto result = scene.install();
-        QVERIFY(result.ok());
-        QCOMPARE(readDigest(scene), InstallScene::sha256(zip));
-    }
-
-    void refusedReleasesLeaveThePreviousEngine_data()
-    {
+        QTest::addColumn<bool>("isRuntime");
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("refusal");
-        const int bad = int(Refusal::BadRelease), unavailable = int(Refusal::FeedUnavailable);
-        QTest::newRow("digest mismatch") << "mismatch" << bad;
-        QTest::newRow("upper-case prefix") << "SHA256:" << bad;
-        QTest::newRow("63 digits") << "short" << bad;
-        QTest::newRow("65 digits") << "long" << bad;
-        QTest::newRow("not hexadecimal") << "nothex" << bad;
-        QTest::newRow("no digest") << "nodigest" << bad;
-        QTest::newRow("missing asset") << "noasset" << bad;
-        QTest::newRow("feed 403") << "feed403" << unavailable;
-        QTest::newRow("feed 500") << "feed500" << unavailable;
-        QTest::newRow("archive 404") << "archive404" << unavailable;
-        QTest::newRow("dot-dot entry") << "dotdot" << bad;
-        QTest::newRow("absolute entry") << "absolute" << bad;
-        QTest::newRow("link to an absolute path") << "link" << bad;
-        QTest::newRow("link climbing out") << "uplink" << bad;
-        QTest::newRow("no executable") << "noexe" << bad;
-        QTest::newRow("not a zip") << "notzip" << bad;
+        QTest::addColumn<bool>("unavailable"); // the feed or a host said no; else a bad release
+        const QStringList bad =
+            QString("digest mismatch|upper-case prefix|63 digits|no digest and no checksum file|"
+                    "malformed digest beside a good checksum file|checksum file of another "
+                    "asset|missing asset|dot-dot entry|absolute entry|link to an absolute path|"
+                    "link climbing out|no executable|not a zip")
+                .split(u'|');
+        const QStringList unavailable{"checksum file 404", "feed 403", "feed 500", "archive 404"};
+        for (const bool runtime : {false, true}) {
+            for (const QString &fault : bad + unavailable)
+                QTest::addRow("%s: %s", runtime ? "runtime" : "engine", qPrintable(fault))
+                    << runtime << fault << unavailable.contains(fault);
+        }
     }
 
-    void refusedReleasesLeaveThePreviousEngine()
+    void refusedReleasesLeaveThePreviousBuild()
     {
         QFETCH(QString, fault);
-        QFETCH(int, refusal);
-        InstallScene scene;
-        scene.publishEngine("previous");
+        QFETCH(bool, unavailable);
+        InstallScene scene(InstallScene::rowTool());
+        scene.publishRelease(scene.tool, "previous");
         QVERIFY(scene.install().ok());
         const QString digestBefore = readDigest(scene);
         const auto dateBefore = scene.prefs.value(scene.tool.lastRefreshKey);
@@ -129,143 +103,140 @@ private slots:
 
         const QString exe = scene.tool.executableName;
         QByteArray zip = engineZip(exe, "next");
-        std::optional<QString> digest;
-        QString assetName;
-        if (fault == "dotdot")
-            zip = buildZip({ZipEntry::file(exe, "x"), ZipEntry::file("../../escaped", "x")});
-        else if (fault == "absolute")
-            zip = buildZip(
-                {ZipEntry::file(exe, "x"), ZipEntry::file(elsewhere.filePath("escaped"), "x")});
-        else if (fault == "link")
-            zip = buildZip(
-                {ZipEntry::file(exe, "x"), ZipEntry::symlink("_internal", elsewhere.path())});
-        else if (fault == "uplink")
-            zip = buildZip({ZipEntry::file(exe, "x"), ZipEntry::symlink("_internal/up", "../..")});
-        else if (fault == "noexe")
+        const auto beside = [&](const ZipEntry &e) {
+            return buildZip({ZipEntry::file(exe, "x"), e});
+        };
+        if (fault == "dot-dot entry")
+            zip = beside(ZipEntry::file("../../escaped", "x"));
+        else if (fault == "absolute entry")
+            zip = beside(ZipEntry::file(elsewhere.filePath("escaped"), "x"));
+        else if (fault == "link to an absolute path")
+            zip = beside(ZipEntry::symlink("_internal", elsewhere.path()));
+        else if (fault == "link climbing out")
+            zip = beside(ZipEntry::symlink("_internal/up", "../.."));
+        else if (fault == "no executable")
             zip = buildZip({ZipEntry::file("README", "x")});
-        else if (fault == "notzip")
+        else if (fault == "not a zip")
             zip = "this is not an archive";
         const QString sha = InstallScene::sha256(zip);
-        digest = "sha256:" + sha;
-        if (fault == "mismatch")
+        std::optional<QString> digest = "sha256:" + sha;
+        std::optional<QByteArray> checksum;
+        QString assetName;
+        if (fault == "digest mismatch")
             digest = "sha256:" + InstallScene::sha256("other bytes");
-        else if (fault == "SHA256:")
+        else if (fault == "upper-case prefix")
             digest = "SHA256:" + sha;
-        else if (fault == "short")
+        else if (fault == "63 digits")
             digest = "sha256:" + sha.left(63);
-        else if (fault == "long")
-            digest = "sha256:" + sha + "0";
-        else if (fault == "nothex")
-            digest = "sha256:" + sha.left(63) + "g";
-        else if (fault == "nodigest")
+        else if (fault == "no digest and no checksum file")
             digest.reset();
-        else if (fault == "noasset")
-            assetName = "yt-dlp_macos.zip";
-        scene.publish(zip, digest, assetName);
-        if (fault == "feed403")
+        else if (fault == "malformed digest beside a good checksum file")
+            digest = "sha256:" + sha.left(63), checksum = sha.toLatin1();
+        else if (fault == "checksum file of another asset")
+            digest.reset(), checksum = sha.toLatin1() + "  other.zip";
+        else if (fault == "checksum file 404")
+            digest.reset(), checksum = sha.toLatin1();
+        else if (fault == "missing asset")
+            assetName = "other.zip";
+        scene.publish(scene.tool, zip, digest, assetName, checksum);
+        if (fault == "feed 403")
             scene.server.script(scene.feedPath(), {{.status = 403, .body = "{}"}});
-        else if (fault == "feed500")
+        else if (fault == "feed 500")
             scene.server.script(scene.feedPath(), {{.status = 500}});
-        else if (fault == "archive404")
+        else if (fault == "archive 404")
             scene.server.script(scene.objectPath(), {{.status = 404}});
+        else if (fault == "checksum file 404")
+            scene.server.script(scene.objectPath() + ".sha256sum", {{.status = 404}});
 
         const auto result = scene.install();
         QVERIFY(!result.ok());
-        if (Refusal(refusal) == Refusal::BadRelease)
-            QVERIFY2(InstallErrors::isBadRelease(result.error()),
-                     qPrintable(result.error().message));
-        else
-            QVERIFY2(InstallErrors::isFeedUnavailable(result.error()),
-                     qPrintable(result.error().message));
+        QVERIFY2(unavailable ? InstallErrors::isFeedUnavailable(result.error())
+                             : InstallErrors::isBadRelease(result.error()),
+                 qPrintable(result.error().message));
 
         QVERIFY(scene.installedScript().contains("echo previous"));
         QCOMPARE(readDigest(scene), digestBefore);
         QCOMPARE(scene.prefs.value(scene.tool.lastRefreshKey), dateBefore);
-        QCOMPARE(scene.programFolderEntries(), QStringList{"yt-dlp-engine"});
+        QCOMPARE(scene.programFolderEntries(), QStringList{scene.tool.folderName});
         QVERIFY(scene.tempEntries().isEmpty());
         QVERIFY(!QFileInfo::exists(elsewhere.filePath("escaped")));
         QVERIFY(!QFileInfo::exists(scene.dir.filePath("escaped")));
         QVERIFY(!QFileInfo::exists(scene.support + "/escaped"));
     }
 
-    void failedSwapRestoresThePreviousFolder()
+    // A later install over a previous build ("previous"); a new release ("next") is published
+    // unless the previous one is still current.
+    void laterInstall_data()
     {
-        InstallScene scene;
-        scene.publishEngine("previous");
-        QVERIFY(scene.install().ok());
-        scene.publishEngine("next");
-        // The old folder moves to its backup, then moving the staged build into place fails.
-        scene.moveFolder = [](const QString &from, const QString &to) {
-            if (from.endsWith(".install"))
-                return false;
-            return QDir().rename(from, to);
-        };
-        const auto result = scene.install();
-        QVERIFY(!result.ok());
-        QCOMPARE(result.error().kind, ErrorKind::FileSystem);
-        QVERIFY(scene.installedScript().contains("echo previous"));
-        QCOMPARE(scene.programFolderEntries(), QStringList{"yt-dlp-engine"});
+        QTest::addColumn<bool>("isRuntime");
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<ErrorKind>("failure");    // None: it succeeds
+        QTest::addColumn<QByteArray>("installed"); // the build in place afterwards
+        QTest::addColumn<int>("downloads");        // archive requests in all
+        const QList<std::tuple<QString, ErrorKind, QByteArray, int>> scenarios{
+            {"already current", ErrorKind::None, "previous", 1},
+            {"current, but the executable is gone", ErrorKind::None, "previous", 2},
+            {"leftovers of a dead install", ErrorKind::None, "next", 2},
+            {"the swap fails halfway", ErrorKind::FileSystem, "previous", 2},
+            {"an engine run holds the folder", ErrorKind::Internal, "previous", 1}};
+        for (const bool runtime : {false, true}) {
+            for (const auto &[scenario, failure, installed, downloads] : scenarios)
+                QTest::addRow("%s: %s", runtime ? "runtime" : "engine", qPrintable(scenario))
+                    << runtime << scenario << failure << installed << downloads;
+        }
     }
 
-    void leftoversOfADeadInstallAreRemoved()
+    void laterInstall()
     {
-        InstallScene scene;
-        scene.publishEngine("one");
+        QFETCH(QString, scenario);
+        QFETCH(ErrorKind, failure);
+        QFETCH(QByteArray, installed);
+        InstallScene scene(InstallScene::rowTool());
+        scene.publishRelease(scene.tool, "previous");
         QVERIFY(scene.install().ok());
+        const int writes = scene.prefs.writes;
         const QDir program(scene.installer().programFolder());
-        QVERIFY(program.mkpath("yt-dlp-engine-DEAD.install/_internal"));
-        QVERIFY(program.mkpath("yt-dlp-engine-OLD.backup"));
-        QVERIFY(program.mkpath("unrelated.install"));
-        scene.publishEngine("two");
-        QVERIFY(scene.install().ok());
-        QCOMPARE(scene.programFolderEntries(), (QStringList{"unrelated.install", "yt-dlp-engine"}));
+        QStringList entries{scene.tool.folderName};
+        if (!scenario.contains("current"))
+            scene.publishRelease(scene.tool, "next");
+        if (scenario.endsWith("is gone"))
+            QFile::remove(scene.installer().installedExecutable());
+        if (scenario.startsWith("leftovers")) {
+            QVERIFY(program.mkpath(scene.tool.folderName + "-DEAD.install/_internal"));
+            QVERIFY(program.mkpath(scene.tool.folderName + "-OLD.backup"));
+            QVERIFY(program.mkpath("unrelated.install"));
+            entries << "unrelated.install";
+        }
+        // The old folder moves to its backup, then moving the staged build into place fails.
+        if (scenario.startsWith("the swap"))
+            scene.moveFolder = [](const QString &from, const QString &to) {
+                return !from.endsWith(".install") && QDir().rename(from, to);
+            };
+        ToolFolderUsage usage;
+        const ToolFolderUsage::Lease lease =
+            scenario.startsWith("an engine run") ? usage.acquire() : ToolFolderUsage::Lease();
+
+        QList<double> progress;
+        const auto result = scene.install(&progress, &usage);
+        QCOMPARE(result.ok() ? ErrorKind::None : result.error().kind, failure);
+        QVERIFY(scene.installedScript().contains("echo " + installed));
+        QTEST(scene.server.requestCount(scene.objectPath()), "downloads");
+        entries.sort();
+        QCOMPARE(scene.programFolderEntries(), entries);
+        if (scenario == "already current") {
+            QCOMPARE(progress, (QList<double>{0.05, 1.0}));
+            QCOMPARE(scene.prefs.writes, writes + 1); // the date only
+        }
     }
 
     void noLengthMeansNoDownloadProgress()
     {
         InstallScene scene;
-        scene.publishEngine("nolength");
+        scene.publishRelease(scene.tool, "nolength");
         scene.server.script(scene.objectPath(), {{.omitContentLength = true}});
         QList<double> progress;
         QVERIFY(scene.install(&progress).ok());
         QCOMPARE(progress, (QList<double>{0.05, 0.9, 1.0}));
-    }
-
-    void runningEnginePostponesTheSwap()
-    {
-        InstallScene scene;
-        scene.publishEngine("previous");
-        QVERIFY(scene.install().ok());
-        scene.publishEngine("next");
-        ToolFolderUsage usage;
-        {
-            const ToolFolderUsage::Lease lease = usage.acquire();
-            const auto result = scene.install(nullptr, &usage);
-            QVERIFY(!result.ok());
-            QCOMPARE(result.error().message, ToolInstaller::busy().message);
-            QCOMPARE(scene.server.requestCount(scene.objectPath()), 1); // nothing downloaded
-        }
-        QVERIFY(scene.installedScript().contains("echo previous"));
-        QVERIFY(scene.install(nullptr, &usage).ok());
-        QVERIFY(scene.installedScript().contains("echo next"));
-    }
-
-    void anotherToolIsAParameterChange()
-    {
-        InstallScene scene;
-        scene.tool = ReleaseTool{"/repos/example/runtime/releases/latest",
-                                 "runtime-x86_64.zip",
-                                 "runtime",
-                                 "runtime-folder",
-                                 {},
-                                 "runtimeDigest.v1",
-                                 "runtimeRefresh.v1"};
-        scene.publishEngine("runtime");
-        QVERIFY(scene.install().ok());
-        QVERIFY(isExecutableFile(scene.support + "/Corvane/runtime-folder/runtime"));
-        QVERIFY(scene.prefs.contains("runtimeDigest.v1"));
-        QVERIFY(!scene.prefs.contains(scene.tool.digestKey + "x"));
-        QCOMPARE(scene.server.requestCount("/repos/example/runtime/releases/latest"), 1);
     }
 
     void refreshPolicy_data()
@@ -291,10 +262,7 @@ private slots:
         const ToolInstaller installer = scene.installer();
         if (installed) {
             QVERIFY(QDir().mkpath(installer.toolDirectory()));
-            QFile exe(installer.installedExecutable());
-            QVERIFY(exe.open(QIODevice::WriteOnly));
-            exe.close();
-            QFile::setPermissions(exe.fileName(), QFile::ReadOwner | QFile::ExeOwner);
+            writeScript(installer.installedExecutable(), {});
         }
         if (stored.isValid())
             scene.prefs.setValue(scene.tool.lastRefreshKey, stored);
@@ -303,27 +271,31 @@ private slots:
         QCOMPARE(installer.requiresInstall(), !installed);
     }
 
+    // Digests as the feed gives them ("digest" field) and as a companion checksum file holds
+    // them, beyond the cases the installs above go through.
     void digests_data()
     {
-        QTest::addColumn<QString>("digest");
+        QTest::addColumn<bool>("isFile");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("verified");
-        const QString hex = QString(64, u'a');
-        QTest::newRow("lower") << "sha256:" + hex << hex;
-        QTest::newRow("upper digits") << "sha256:" + hex.toUpper() << hex;
-        QTest::newRow("upper prefix") << "SHA256:" + hex << "";
-        QTest::newRow("other algorithm") << "sha512:" + hex << "";
-        QTest::newRow("63") << "sha256:" + hex.left(63) << "";
-        QTest::newRow("65") << "sha256:" + hex + "a"
-                            << "";
-        QTest::newRow("space") << "sha256: " + hex.left(63) << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        const QString hex = QString(64, u'a'), name = "asset.zip";
+        QTest::newRow("other algorithm") << false << "sha512:" + hex << "";
+        QTest::newRow("65") << false << "sha256:" + hex + "a" << QString();
+        QTest::newRow("not hexadecimal") << false << "sha256:" + hex.left(63) + "g" << QString();
+        QTest::newRow("file: digest and name") << true << hex.toUpper() + "  " + name + "\n" << hex;
+        QTest::newRow("file: binary-mode name") << true << hex + " *" + name << hex;
+        QTest::newRow("file: digest alone") << true << hex + "\n" << hex;
+        QTest::newRow("file: two lines") << true << hex + "\n" + hex << "";
+        QTest::newRow("file: prefixed") << true << "sha256:" + hex << "";
     }
 
     void digests()
     {
-        QFETCH(QString, digest);
-        QTEST(verifiedDigest(digest).value_or(QString()), "verified");
+        QFETCH(bool, isFile);
+        QFETCH(QString, text);
+        const auto verified =
+            isFile ? digestFromChecksumFile(text.toUtf8(), "asset.zip") : verifiedDigest(text);
+        QTEST(verified.value_or(QString()), "verified");
     }
 
 private:

@@ -32,11 +32,6 @@ QByteArray buildZip(const QList<ZipEntry> &entries, bool compress)
             archive_entry_set_filetype(entry, AE_IFLNK);
             archive_entry_set_symlink(entry, e.linkTarget.toUtf8().constData());
             break;
-        case ZipEntry::Type::Hardlink:
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_hardlink(entry, e.linkTarget.toUtf8().constData());
-            archive_entry_set_size(entry, 0);
-            break;
         }
         archive_entry_set_perm(entry, e.mode);
         archive_entry_set_mtime(entry, 1700000000, 0);

@@ -7,7 +7,7 @@
 // One entry of a zip archive made for a test: a file, a folder or a link, with any name at all
 // (absolute and ".." names included, which no well-behaved tool would write).
 struct ZipEntry {
-    enum class Type { File, Folder, Symlink, Hardlink };
+    enum class Type { File, Folder, Symlink };
     QString name;
     QByteArray data; // file contents
     int mode = 0644;
@@ -22,10 +22,6 @@ struct ZipEntry {
     static ZipEntry symlink(const QString &name, const QString &target)
     {
         return {name, {}, 0777, Type::Symlink, target};
-    }
-    static ZipEntry hardlink(const QString &name, const QString &target)
-    {
-        return {name, {}, 0644, Type::Hardlink, target};
     }
 };
 

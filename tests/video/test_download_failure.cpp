@@ -23,6 +23,9 @@ static const QStringList kRows = {
                    "попробуйте ещё раз."),
     QStringLiteral("Не удалось скачать файл. Откройте ссылку в браузере и проверьте, что "
                    "публикация доступна без ограничений."),
+    // 12: no JavaScript runtime, or challenge solving failed; checked right after row 4.
+    QStringLiteral("Не удалось подготовить компонент, нужный для этой платформы. Проверьте "
+                   "интернет-соединение и попробуйте ещё раз."),
 };
 
 class TestDownloadFailure : public QObject {
@@ -64,7 +67,23 @@ private slots:
             << "ERROR: Unable to extract uploader id" << 8 << false << true;
         QTest::newRow("signature") << "Signature extraction failed" << 8 << false << true;
         QTest::newRow("nsig") << "WARNING: NSIG extraction failed" << 8 << false << true;
-        QTest::newRow("challenge solving") << "n challenge solving failed" << 8 << false << true;
+        QTest::newRow("challenge solving, not failed")
+            << "n challenge solving took 3 s" << 8 << false << true;
+        // The engine's words about its JavaScript runtime (late-2025 builds).
+        QTest::newRow("no runtime")
+            << "WARNING: [youtube] No supported JavaScript runtime could be found. Only deno is "
+               "enabled by default"
+            << 12 << false << true;
+        QTest::newRow("n challenge failed, then no format")
+            << "WARNING: [youtube] yt1: n challenge solving failed: Some formats may be missing.\n"
+               "ERROR: [youtube] yt1: Requested format is not available"
+            << 12 << false << true;
+        QTest::newRow("signature solving failed")
+            << "WARNING: [youtube] yt1: Signature solving failed: Some formats may be missing" << 12
+            << false << true;
+        QTest::newRow("unavailable beats the runtime")
+            << "WARNING: n challenge solving failed\nERROR: Video unavailable" << 4 << false
+            << true;
         QTest::newRow("bot check beats refresh")
             << "login required; unable to extract" << 7 << true << true;
         QTest::newRow("429") << "ERROR: unable to download: HTTP Error 429: Too Many Requests" << 9

@@ -10,7 +10,8 @@ class TestFormatDiscovery : public QObject {
 
     struct Discovery : VideoScene {
         QStringList statuses;
-        Discovery()
+        explicit Discovery(const QList<JsRuntime> &systemRuntimes = {})
+            : VideoScene({QStringLiteral("/usr/bin/ffmpeg")}, systemRuntimes)
         {
             QObject::connect(model.get(), &DownloadModel::statusChanged, model.get(),
                              [this] { statuses << model->status(); });
@@ -101,44 +102,87 @@ private slots:
         QVERIFY(d.engineCalls().last().contains("youtube:player_client=" + modeArgument));
     }
 
+    // The refresh retries the engine's and the runtime's installs (both feeds answer 404 here).
     void refreshesTheEngineOnce_data()
     {
+        QTest::addColumn<QString>("diagnostic");   // of every failing run
         QTest::addColumn<QString>("afterRefresh"); // the engine's second answer
         QTest::addColumn<bool>("engineVanishes");
         QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("error");
-        const QString changed = DownloadFailure::explanation("ERROR: Unable to extract nsig");
-        QTest::newRow("retry works") << "ok" << false << "Выберите качество видео"
-                                     << "";
+        const QString nsig = "ERROR: [vimeo] 1: Unable to extract nsig";
+        const QString noRuntime =
+            "WARNING: [youtube] No supported JavaScript runtime could be found.\n"
+            "ERROR: [youtube] yt1: Requested format is not available";
+        QTest::newRow("retry works") << nsig << "ok" << false << "Выберите качество видео";
         QTest::newRow("retry fails too")
-            << "fail" << false << "Не удалось получить варианты" << changed;
+            << nsig << "fail" << false << "Не удалось получить варианты";
         QTest::newRow("refresh leaves no engine")
-            << "fail" << true << "Не удалось обновить поддержку" << changed;
+            << nsig << "fail" << true << "Не удалось обновить поддержку";
+        QTest::newRow("no JavaScript runtime, retry fails too")
+            << noRuntime << "fail" << false << "Не удалось получить варианты";
     }
     void refreshesTheEngineOnce()
     {
+        QFETCH(QString, diagnostic);
         QFETCH(QString, afterRefresh);
         QFETCH(bool, engineVanishes);
         QFETCH(QString, status);
-        QFETCH(QString, error);
         Discovery d;
         const QString doc = d.document(videoDocument("v9", "Vimeo clip", combinedFormats()));
         const QString counter = d.dir.filePath("count");
-        const QString second = afterRefresh == "ok"
-                                   ? QString("cat '%1'; exit 0").arg(doc)
-                                   : QString("echo 'ERROR: Unable to extract nsig' >&2; exit 1");
+        const QString fail = QString("printf '%1\\n' >&2; exit 1").arg(diagnostic);
         d.setEngine(QString("n=$(cat '%1' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '%1'\n"
                             "if [ $n -ge 2 ]; then %2; fi\n"
-                            "%3\n"
-                            "echo 'ERROR: [vimeo] 1: Unable to extract nsig' >&2; exit 1")
-                        .arg(counter, second, engineVanishes ? "rm -f \"$0\"" : ""));
+                            "%3\n%4")
+                        .arg(counter,
+                             afterRefresh == "ok" ? QString("cat '%1'; exit 0").arg(doc) : fail,
+                             engineVanishes ? "rm -f \"$0\"" : "", fail));
         d.analyse("https://vimeo.com/1");
         QCOMPARE(d.model->status(), status);
-        QCOMPARE(d.model->errorText(), error);
+        QCOMPARE(d.model->errorText(),
+                 afterRefresh == "ok" ? QString() : DownloadFailure::explanation(diagnostic));
         QVERIFY(d.statuses.contains("Обновляю поддержку платформы…"));
         QCOMPARE(d.feed.requestCount(engineReleaseTool().feedPath), 1);
+        QCOMPARE(d.feed.requestCount(runtimeReleaseTool().feedPath), 1);
         QCOMPARE(d.analysisRuns(), engineVanishes ? 1 : 2);
         QCOMPARE(d.model->showQualityPicker(), afterRefresh == "ok");
+    }
+
+    // The stand-in engine records its arguments: analysis and download alike get the runtime
+    // (by its absolute path, before the link) only from a build that knows the options.
+    void runtimeOptionsFollowTheEngineBuild_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("runtimeInstalled");
+        QTest::addColumn<bool>("told");
+        QTest::newRow("new build, installed runtime") << "2025.11.12" << true << true;
+        QTest::newRow("older build") << "2025.11.11" << true << false;
+        // Only the system's runtimes remain: Debian's Node (20 on the test machine) is too old.
+        QTest::newRow("new build, no runtime installed") << "2025.11.12" << false << false;
+    }
+    void runtimeOptionsFollowTheEngineBuild()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, runtimeInstalled);
+        QFETCH(bool, told);
+        Discovery d(systemRuntimeCandidates());
+        if (!runtimeInstalled)
+            QFile::remove(d.runtimePath());
+        d.engineVersion = version;
+        d.setEngine(QString("case \"$1\" in --dump-single-json) cat '%1';; esac; exit 0")
+                        .arg(d.document(videoDocument("r1", "Clip", combinedFormats()))));
+        d.analyse("https://www.youtube.com/watch?v=r1");
+        QVERIFY(d.model->showQualityPicker());
+        d.model->startDownload(d.model->availableQualities().first());
+        QTRY_COMPARE_WITH_TIMEOUT(d.model->jobs().size(), 0, 20000);
+        const QString tail =
+            (told ? "--no-js-runtimes --js-runtimes deno:" + d.runtimePath() + " " : QString())
+            + "https://www.youtube.com/watch?v=r1";
+        const QStringList calls = d.engineCalls();
+        QCOMPARE(calls.size(), 2);
+        QVERIFY2(calls.first().endsWith(" " + tail), qPrintable(calls.first()));
+        QVERIFY2(calls.last().endsWith(" " + tail), qPrintable(calls.last()));
+        QCOMPARE(calls.join(u' ').contains("js-runtimes"), told);
     }
 
     void listsPublicationVideos()

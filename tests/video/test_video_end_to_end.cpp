@@ -102,17 +102,18 @@ private slots:
 
     void downloadsDirectAndMergedWithTheRealEngine()
     {
-        VideoScene s;
+        VideoScene s({"/usr/bin/ffmpeg"}, QList<JsRuntime>{});
         // The program accepts links of the video platforms only; the wrapper hands the real
-        // engine the loopback address behind a platform-looking link.
+        // engine the loopback address behind a platform-looking link, and records its arguments.
         VideoScene::writeScript(s.enginePath(),
                                 QString("#!/bin/sh\n"
+                                        "echo \"$*\" >> '%3'\n"
                                         "for a in \"$@\"; do shift\n"
                                         "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
                                         "  set -- \"$@\" \"$a\"\n"
                                         "done\n"
                                         "exec /usr/bin/yt-dlp \"$@\"\n")
-                                    .arg(kPlatformPrefix, m_server->baseUrl()));
+                                    .arg(kPlatformPrefix, m_server->baseUrl(), s.engineLog));
 
         const QString direct = downloadFirstOption(s, kPlatformPrefix + "clip.mp4", false);
         QCOMPARE(QFileInfo(direct).fileName(), "clip [clip].mp4");
@@ -131,6 +132,9 @@ private slots:
 
         QCOMPARE(s.downloadsEntries(), QStringList({"clip [clip].mp4", "manifest [manifest].mp4"}));
         QCOMPARE(s.tempEntries(), QStringList());
+        // A 2023 build knows nothing of JavaScript runtimes, though one is installed.
+        QVERIFY(s.engineCalls().size() >= 4);
+        QVERIFY(!s.engineCalls().join(u' ').contains("js-runtimes"));
     }
 
     // A track declared as H.264 that really is VP8: MP4 refuses it, the job falls back to MKV.

@@ -33,9 +33,10 @@ public:
     QString applicationSupport() const override { return supportFolder; }
 };
 
-// A DownloadModel over a stand-in engine installed where the program installs its own, marked
-// as refreshed today (so no test touches a network unless it asks for a refresh, which then
-// meets a loopback feed that answers 404). Each test writes the engine's behaviour as shell.
+// A DownloadModel over a stand-in engine (and, when asked for, a stand-in Deno) installed where
+// the program installs its own, marked as refreshed today (so no test touches a network unless
+// it asks for a refresh, which then meets a loopback feed that answers 404). Each test writes
+// the engine's behaviour as shell; the engine answers "--version" with `engineVersion`.
 struct VideoScene {
     QTemporaryDir dir;
     FixtureServer feed;
@@ -47,8 +48,12 @@ struct VideoScene {
     std::unique_ptr<EnginePreparation> engine;
     std::unique_ptr<DownloadModel> model;
     QString engineLog;
+    QString engineVersion = QStringLiteral("2025.11.12");
 
-    explicit VideoScene(QStringList ffmpegCandidates = {QStringLiteral("/usr/bin/ffmpeg")})
+    // `systemRuntimes`: none for an engine without a runtime; otherwise the Deno is installed
+    // and these package-manager runtimes are tried after it.
+    explicit VideoScene(QStringList ffmpegCandidates = {QStringLiteral("/usr/bin/ffmpeg")},
+                        std::optional<QList<JsRuntime>> systemRuntimes = std::nullopt)
     {
         locations.downloadsFolder = dir.filePath("downloads");
         locations.tempFolder = dir.filePath("tmp");
@@ -63,11 +68,20 @@ struct VideoScene {
         setup.supportFolder = locations.supportFolder;
         setup.tempFolder = locations.tempFolder;
         setup.http = &http;
-        ToolInstaller installer(engineReleaseTool(), setup);
-        QDir().mkpath(installer.toolDirectory());
-        prefs.setValue(installer.tool().digestKey, QString(64, u'a'));
-        prefs.setValue(installer.tool().lastRefreshKey, clock.wall);
-        engine = std::make_unique<EnginePreparation>(installer, prefs, clock, QStringList{});
+        const ToolInstaller installer(engineReleaseTool(), setup);
+        const ToolInstaller runtime(runtimeReleaseTool(), setup);
+        for (const ToolInstaller &tool : {installer, runtime}) {
+            QDir().mkpath(tool.toolDirectory());
+            prefs.setValue(tool.tool().digestKey, QString(64, u'a'));
+            prefs.setValue(tool.tool().lastRefreshKey, clock.wall);
+        }
+        std::optional<RuntimeSetup> runtimeSetup;
+        if (systemRuntimes) {
+            writeScript(runtime.installedExecutable(), "#!/bin/sh\necho 'deno 2.5.6 (stable)'\n");
+            runtimeSetup = RuntimeSetup{runtime, *systemRuntimes};
+        }
+        engine = std::make_unique<EnginePreparation>(installer, prefs, clock, QStringList{},
+                                                     runtimeSetup);
         setEngine(QStringLiteral("exit 0"));
 
         DownloadModelOptions options;
@@ -84,8 +98,9 @@ struct VideoScene {
     }
 
     QString enginePath() const { return engine->installer().installedExecutable(); }
+    QString runtimePath() const { return engine->runtimeInstaller()->installedExecutable(); }
 
-    // The engine answers "--version" with a current build date, logs every other call's
+    // The engine answers "--version" with `engineVersion`, logs every other call's
     // arguments (one line per call), knows its "--output" and "--format" values as $out and
     // $fmt, then runs `body`.
     void setEngine(const QString &body) const { writeScript(enginePath(), engineScript(body)); }
@@ -94,14 +109,14 @@ struct VideoScene {
     {
         return QStringLiteral(
                    "#!/bin/sh\n"
-                   "if [ \"$1\" = \"--version\" ]; then echo 2025.11.12; exit 0; fi\n"
+                   "if [ \"$1\" = \"--version\" ]; then echo %2; exit 0; fi\n"
                    "echo \"$*\" >> '%1'\n"
                    "out=''; fmt=''; prev=''\n"
                    "for a in \"$@\"; do\n"
                    "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; esac\n"
                    "  prev=\"$a\"\n"
                    "done\n")
-                   .arg(engineLog)
+                   .arg(engineLog, engineVersion)
                + body + u'\n';
     }
 

@@ -9,6 +9,8 @@ inline constexpr QLatin1StringView kYandexHistory{"downloadHistory.v1"};
 inline constexpr QLatin1StringView kVideoHistory{"youtubeDownloadHistory.v1"};
 inline constexpr QLatin1StringView kEngineLastRefresh{"videoEngineLastSuccessfulRefresh.v1"};
 inline constexpr QLatin1StringView kEngineDigest{"videoEngineInstalledDigest.v1"};
+inline constexpr QLatin1StringView kRuntimeLastRefresh{"videoRuntimeLastSuccessfulRefresh.v1"};
+inline constexpr QLatin1StringView kRuntimeDigest{"videoRuntimeInstalledDigest.v1"};
 } // namespace PreferenceKeys
 
 // The application identifier; also the preferences domain.
