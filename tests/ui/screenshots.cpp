@@ -2,6 +2,7 @@
 // the test seams (a loopback Yandex Disk stand-in and a scripted engine), for `make
 // screenshots`. Usage: tovrin_screenshots OUTPUT_FOLDER
 #include "app/platform/curl_http_client.h"
+#include "engine/install_scene.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
 #include "support/fake_locations.h"
@@ -161,6 +162,34 @@ void videoStates()
     save(&several, "picker-publication");
 }
 
+// A first start: neither the engine nor the runtime is installed yet, and both come slowly
+// from a loopback release feed, so the screen shows the install under way.
+void engineInstallState()
+{
+    InstallScene feed;
+    feed.server.setBytesPerSecond(2'000'000);
+    for (const ReleaseTool &tool : {engineReleaseTool(), runtimeReleaseTool()}) {
+        const QByteArray zip =
+            buildZip({ZipEntry::file(tool.executableName, "#!/bin/sh\necho 2025.11.12\n", 0755),
+                      ZipEntry::file(QStringLiteral("payload.bin"), QByteArray(6'000'000, 'x'))});
+        feed.publish(tool, zip, "sha256:" + InstallScene::sha256(zip));
+    }
+    FakeClock clock;
+    clock.wall = QDateTime::currentDateTimeUtc();
+    FakeLocations locations(feed.dir.path());
+    FakeDesktopServices desktop;
+    EnginePreparation engine(feed.installer(engineReleaseTool()), feed.prefs, clock, {},
+                             RuntimeSetup{feed.installer(runtimeReleaseTool()), {}});
+    DownloadModel model({feed.prefs, clock, locations, desktop, engine});
+    VideoDownloadView view(model);
+    view.resize(760, 760);
+    view.show();
+    model.setUrl(QStringLiteral("https://youtu.be/clip1"));
+    model.primaryAction();
+    QTest::qWait(2500);
+    save(&view, "video-engine-install");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -175,5 +204,6 @@ int main(int argc, char *argv[])
     QDir().mkpath(g_out);
     yandexStates();
     videoStates();
+    engineInstallState();
     return 0;
 }
