@@ -19,6 +19,32 @@
 #include <cstdio>
 #include <sys/resource.h>
 
+namespace {
+
+// The longest time the event loop went without serving a 5 ms timer: how long the window would
+// have frozen.
+struct StallMeter {
+    static constexpr int kTickMs = 5;
+    const QElapsedTimer &wall;
+    QTimer ticker;
+    qint64 lastTick = 0;
+    qint64 longestMs = 0;
+
+    explicit StallMeter(const QElapsedTimer &clock) : wall(clock)
+    {
+        ticker.setTimerType(Qt::PreciseTimer);
+        ticker.setInterval(kTickMs);
+        QObject::connect(&ticker, &QTimer::timeout, [this] {
+            const qint64 now = wall.elapsed();
+            longestMs = std::max(longestMs, now - lastTick - kTickMs);
+            lastTick = now;
+        });
+    }
+    void start() { ticker.start(); }
+};
+
+} // namespace
+
 int runHeadless(const QString &apiBase, const QString &publicLink, const QString &destination,
                 int parallel)
 {
@@ -36,17 +62,7 @@ int runHeadless(const QString &apiBase, const QString &publicLink, const QString
 
     QElapsedTimer wall;
     double listingSeconds = 0;
-    qint64 longestStallMs = 0;
-    qint64 lastTick = 0;
-    constexpr int kTickMs = 5;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = wall.elapsed();
-        longestStallMs = std::max(longestStallMs, now - lastTick - kTickMs);
-        lastTick = now;
-    });
+    StallMeter stalls(wall);
     QObject::connect(&manager, &DownloadManager::statusChanged, [&] {
         const QString status = manager.status();
         if (listingSeconds == 0
@@ -60,7 +76,7 @@ int runHeadless(const QString &apiBase, const QString &publicLink, const QString
     });
 
     wall.start();
-    ticker.start();
+    stalls.start();
     manager.start();
     if (!manager.canStart())
         QCoreApplication::exec();
@@ -69,29 +85,19 @@ int runHeadless(const QString &apiBase, const QString &publicLink, const QString
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("wall=%.3f listing=%.3f rss_mb=%.1f stall_ms=%lld phase=%d status=%s\n", seconds,
-                listingSeconds, usage.ru_maxrss / 1024.0, static_cast<long long>(longestStallMs),
+                listingSeconds, usage.ru_maxrss / 1024.0, static_cast<long long>(stalls.longestMs),
                 int(manager.phase()), manager.status().toUtf8().constData());
     return manager.phase() == DownloadPhase::Done ? 0 : 1;
 }
 
 int measureIdleStall(double seconds)
 {
-    constexpr int kTickMs = 5;
     QElapsedTimer wall;
-    qint64 lastTick = 0;
-    qint64 longestStallMs = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(kTickMs);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = wall.elapsed();
-        longestStallMs = std::max(longestStallMs, now - lastTick - kTickMs);
-        lastTick = now;
-    });
+    StallMeter stalls(wall);
     QTimer::singleShot(int(seconds * 1000), [] { QCoreApplication::quit(); });
     wall.start();
-    ticker.start();
+    stalls.start();
     QCoreApplication::exec();
-    std::printf("stall_ms=%lld\n", static_cast<long long>(longestStallMs));
+    std::printf("stall_ms=%lld\n", static_cast<long long>(stalls.longestMs));
     return 0;
 }

@@ -130,7 +130,7 @@ void videoStates()
     scene.setEngine(
         QStringLiteral("case \"$*\" in *--dump-single-json*) cat '%1'; exit 0;; esac\n"
                        "i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
-                       "echo \"tovrin:$((i*100000)) 30000000 500000 50\"; sleep 0.1; done")
+                       "echo \"tovrin:$((i*100000))|30000000|30000000\"; sleep 0.1; done")
             .arg(doc));
     scene.model->setUrl(QStringLiteral("https://youtu.be/clip1"));
     scene.model->primaryAction();
