@@ -161,11 +161,6 @@ QString FixtureServer::Request::queryValue(const QString &key) const
     return {};
 }
 
-bool FixtureServer::Request::hasQueryItem(const QString &key) const
-{
-    return std::any_of(query.begin(), query.end(), [&](const auto &q) { return q.first == key; });
-}
-
 struct FixtureServer::Impl {
     // Bytes, a file (filePath set) or an API (handler set).
     struct Route {
@@ -278,7 +273,6 @@ struct FixtureServer::Impl {
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
     std::atomic<bool> listenerDone{false};
-    std::atomic<bool> listening{false};
     std::mutex stopMutex;
     int port = 0;
     bool tls = false;
@@ -290,7 +284,6 @@ struct FixtureServer::Impl {
     std::map<QString, std::deque<Fault>> scripts;
     std::map<QString, qint64> sentByPath;
     QList<Request> log;
-    qint64 sentTotal = 0;
     qint64 defaultBytesPerSecond = 0;
     int active = 0;
     int maxActive = 0;
@@ -318,7 +311,6 @@ struct FixtureServer::Impl {
     {
         std::lock_guard lock(mutex);
         sentByPath[path] += n;
-        sentTotal += n;
     }
 
     void addRoute(const QString &path, Route route)
@@ -351,7 +343,6 @@ struct FixtureServer::Impl {
         // httplib's stop() does nothing until the listener has started running.
         while (!server->is_running() && !listenerDone)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        listening = !listenerDone;
     }
 
     void stop()
@@ -362,7 +353,6 @@ struct FixtureServer::Impl {
             stopping = true;
         }
         changed.notify_all();
-        listening = false;
         if (!listener.joinable())
             return;
         server->stop();
@@ -489,7 +479,7 @@ struct FixtureServer::Impl {
         } else if (route->handler) {
             const Reply reply = route->handler(request);
             status = reply.status;
-            contentType = reply.contentType;
+            contentType = "application/json";
             headers = reply.headers;
             writer->bytes = reply.body;
         } else {
@@ -509,10 +499,7 @@ struct FixtureServer::Impl {
         writer->impl = this;
         writer->path = path;
         writer->fault = fault;
-        writer->bytesPerSecond = fault.bytesPerSecond != 0
-                                     ? std::max<qint64>(0, fault.bytesPerSecond)
-                                 : isContent ? serverRate
-                                             : 0;
+        writer->bytesPerSecond = isContent ? serverRate : 0;
         writer->clientPort = req.remote_port;
         const auto provide = [writer](size_t, httplib::DataSink &sink) {
             return writer->writeNext(sink);
@@ -555,11 +542,6 @@ FixtureServer::~FixtureServer()
 void FixtureServer::stop()
 {
     d->stop();
-}
-
-bool FixtureServer::isListening() const
-{
-    return d->listening && !d->listenerDone;
 }
 
 quint16 FixtureServer::port() const
@@ -643,11 +625,6 @@ qint64 FixtureServer::bytesSent(const QString &path) const
     return d->locked([&] { return d->sentByPath.contains(path) ? d->sentByPath.at(path) : 0; });
 }
 
-qint64 FixtureServer::totalBytesSent() const
-{
-    return d->locked([&] { return d->sentTotal; });
-}
-
 bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutMs) const
 {
     std::unique_lock lock(d->mutex);
@@ -655,14 +632,12 @@ bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutM
                                [&] { return d->countOf(path) >= count; });
 }
 
-std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const QString &folder,
-                                                                           QString *error)
+std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const QString &folder)
 {
     // A self-signed leaf is its own trust anchor: no separate authority is needed.
     const TlsFiles files{QDir(folder).filePath(QStringLiteral("server.pem")),
                          QDir(folder).filePath(QStringLiteral("server-key.pem"))};
     QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
     if (QDir().mkpath(folder)) {
         openssl.start(QStringLiteral("openssl"),
                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
@@ -674,7 +649,5 @@ std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const
     if (openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit
         && openssl.exitCode() == 0)
         return files;
-    if (error)
-        *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
     return std::nullopt;
 }

@@ -37,14 +37,12 @@ public:
         QByteArray header(const QByteArray &name) const;
         // First value of a query item; empty if absent.
         QString queryValue(const QString &key) const;
-        bool hasQueryItem(const QString &key) const;
     };
 
-    // What a handler answers; the server adds Content-Length.
+    // What a handler answers, as JSON; the server adds Content-Length.
     struct Reply {
         int status = 200;
         QByteArray body{};
-        QByteArray contentType = "application/json";
         HeaderList headers{};
     };
 
@@ -52,7 +50,7 @@ public:
     using Handler = std::function<Reply(const Request &)>;
 
     // What to do to one request. Fault{} answers normally. The body-shaping fields (drop,
-    // stall, rate, omitContentLength) apply to whatever body the answer has.
+    // stall, omitContentLength) apply to whatever body the answer has.
     struct Fault {
         int status = 0;                 // non-zero: answer this status with `body`
         QByteArray body{};              //   instead of the path's content
@@ -62,8 +60,6 @@ public:
         qint64 stallAfterBytes = -1;    // >= 0: after this many body bytes...
         int stallMs = 0;                //   ...send nothing for stallMs, then go on;
                                         //   -1: until stopped or the client leaves
-        qint64 bytesPerSecond = 0;      // > 0: rate for this answer; 0: server default;
-                                        //   < 0: unlimited even if a default is set
         bool ignoreRange = false;       // answer a Range request with 200 + whole body
                                         //   (and no Accept-Ranges)
         bool omitContentLength = false; // no Content-Length: the body ends when the
@@ -77,9 +73,8 @@ public:
         QString privateKey{};
     };
 
-    // Makes TlsFiles in `folder` with the openssl command line.
-    static std::optional<TlsFiles> generateCertificates(const QString &folder,
-                                                        QString *error = nullptr);
+    // Makes TlsFiles in `folder` with the openssl command line; nothing if that fails.
+    static std::optional<TlsFiles> generateCertificates(const QString &folder);
 
     FixtureServer();                             // plain HTTP
     explicit FixtureServer(const TlsFiles &tls); // HTTPS
@@ -88,7 +83,6 @@ public:
     FixtureServer(const FixtureServer &) = delete;
     FixtureServer &operator=(const FixtureServer &) = delete;
 
-    bool isListening() const;
     quint16 port() const;
     QString baseUrl() const;                // "http://127.0.0.1:PORT" or "https://..."
     QString url(const QString &path) const; // baseUrl() + path
@@ -106,8 +100,7 @@ public:
     // are answered normally. Replaces any earlier script for path.
     void script(const QString &path, const QList<Fault> &faults);
 
-    // Rate limit for content from serveBytes/serveFile (0 = unlimited). A Fault's
-    // bytesPerSecond overrides it for one answer.
+    // Rate limit for content from serveBytes/serveFile (0 = unlimited).
     void setBytesPerSecond(qint64 bytesPerSecond);
 
     // Observation.
@@ -120,7 +113,6 @@ public:
     // Body bytes written for path. Each chunk is counted just before it is written (and taken
     // back if that fails), so a client never has more.
     qint64 bytesSent(const QString &path) const;
-    qint64 totalBytesSent() const;
     // True once at least `count` requests for path have arrived; false on timeout.
     bool waitForRequests(const QString &path, int count, int timeoutMs = 5000) const;
 

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -13,17 +12,16 @@ FixtureServer::Reply json(int status, const QJsonObject &object)
     return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
-FixtureServer::Reply notFound()
+QJsonObject item(const QString &type, const QString &name, const QString &path)
 {
-    return json(404, QJsonObject{{"message", "Не удалось найти запрошенный ресурс."},
-                                 {"description", "Resource not found."},
-                                 {"error", "DiskNotFoundError"}});
+    return {{"type", type}, {"name", name}, {"path", path}};
 }
 
-QString parentOf(const QString &path)
+// The node a request names: "" for the shared resource itself, as the service takes "/".
+QString keyOf(const FixtureServer::Request &request)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash <= 0 ? QString() : path.left(slash);
+    const QString path = request.queryValue("path");
+    return path == "/" ? QString() : path;
 }
 
 } // namespace
@@ -42,121 +40,96 @@ QByteArray contentsOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files)
-    : m_api(api), m_files(files)
+SleepFn RecordingSleep::function()
+{
+    return [this](double seconds, const CancelToken &cancel) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_delays.append(seconds);
+        }
+        return cancel.sleepFor(seconds * m_scale);
+    };
+}
+
+QList<double> RecordingSleep::delays() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_delays;
+}
+
+FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files) : m_files(files)
 {
     setRootFolder(QStringLiteral("Shared"));
-    m_api.handle(QStringLiteral("/v1/disk/public/resources"),
-                 [this](const FixtureServer::Request &r) { return resource(r); });
-    m_api.handle(QStringLiteral("/v1/disk/public/resources/download"),
-                 [this](const FixtureServer::Request &r) { return download(r); });
+    api.handle(QStringLiteral("/v1/disk/public/resources"),
+               [this](const FixtureServer::Request &r) { return resource(r); });
+    api.handle(QStringLiteral("/v1/disk/public/resources/download"),
+               [this](const FixtureServer::Request &r) { return download(r); });
 }
 
-FakeYandexDisk::Node FakeYandexDisk::fileNode(const QString &path, const QString &name,
-                                              const QByteArray &content, bool listSize)
+void FakeYandexDisk::add(const QString &key, const Node &node)
 {
-    const QString body = QStringLiteral("/files/%1").arg(m_nextBody++);
-    m_files.serveBytes(body, content);
-    return {QStringLiteral("file"),
-            name,
-            path,
-            listSize ? std::optional<qint64>(content.size()) : std::nullopt,
-            {},
-            {},
-            body};
-}
-
-void FakeYandexDisk::addChild(const QString &path, Node node)
-{
-    m_nodes.insert(path, std::move(node));
-    m_nodes[parentOf(path)].children.append(path);
-}
-
-void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content, bool listSize)
-{
-    m_nodes.insert(QString(), fileNode(QStringLiteral("/"), name, content, listSize));
+    m_nodes.insert(key, node);
+    if (!key.isEmpty())
+        m_nodes[key.left(std::max<qsizetype>(0, key.lastIndexOf('/')))].children.append(key);
 }
 
 void FakeYandexDisk::setRootType(const QString &type, const QString &name)
 {
-    m_nodes.insert(QString(), Node{type, name, QStringLiteral("/"), {}, {}, {}, {}});
+    add(QString(), {item(type, name, QStringLiteral("/")), {}, {}});
 }
 
 void FakeYandexDisk::addFolder(const QString &path)
 {
-    addChild(path, Node{QStringLiteral("dir"), path.section('/', -1), path, {}, {}, {}, {}});
+    add(path, {item(QStringLiteral("dir"), path.section('/', -1), path), {}, {}});
+}
+
+void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content, bool listSize)
+{
+    addFile(QString(), content, listSize);
+    m_nodes[QString()].item.insert("name", name);
 }
 
 void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, bool listSize)
 {
-    addChild(path, fileNode(path, path.section('/', -1), content, listSize));
+    Node node{item(QStringLiteral("file"), path.section('/', -1), path.isEmpty() ? "/" : path),
+              {},
+              QStringLiteral("/files/%1").arg(m_next++)};
+    if (listSize)
+        node.item.insert("size", content.size());
+    m_files.serveBytes(node.body, content);
+    add(path, node);
 }
 
-void FakeYandexDisk::addRawItem(const QString &folder, const QByteArray &itemJson)
+void FakeYandexDisk::addRawItem(const QString &folder, const QString &type, const QString &name,
+                                const QString &path)
 {
-    addChild(folder + QStringLiteral("/raw:%1").arg(m_nextBody++),
-             Node{{}, {}, {}, {}, itemJson, {}, {}});
-}
-
-QString FakeYandexDisk::bodyPath(const QString &remotePath) const
-{
-    return m_nodes.value(remotePath).bodyPath;
-}
-
-QList<int> FakeYandexDisk::listedOffsets(const QString &folder) const
-{
-    QList<int> offsets;
-    for (const auto &request : m_api.requests(QStringLiteral("/v1/disk/public/resources"))) {
-        const QString path = request.queryValue(QStringLiteral("path"));
-        if (path == folder && request.hasQueryItem(QStringLiteral("offset")))
-            offsets.append(request.queryValue(QStringLiteral("offset")).toInt());
-    }
-    return offsets;
+    add(folder + QStringLiteral("/raw:%1").arg(m_next++), {item(type, name, path), {}, {}});
 }
 
 FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &request) const
 {
-    const QString path = request.queryValue(QStringLiteral("path"));
-    const QString key = path == QLatin1String("/") ? QString() : path;
-    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink || !m_nodes.contains(key))
-        return notFound();
-    const Node &node = m_nodes[key];
-    QJsonObject object{{"type", node.type}, {"name", node.name}};
-    if (node.size)
-        object.insert("size", *node.size);
-    if (node.type == QLatin1String("dir")
-        && request.queryValue(QStringLiteral("fields")).contains(QLatin1String("_embedded"))) {
-        const int offset = request.queryValue(QStringLiteral("offset")).toInt();
-        const int limit = request.hasQueryItem(QStringLiteral("limit"))
-                              ? request.queryValue(QStringLiteral("limit")).toInt()
-                              : 20;
+    const auto node = m_nodes.constFind(keyOf(request));
+    if (request.queryValue("public_key") != kPublicLink || node == m_nodes.cend())
+        return json(404, {{"message", "Не удалось найти запрошенный ресурс."}});
+    QJsonObject object = node->item;
+    if (object.value("type") == "dir" && request.queryValue("fields").contains("_embedded")) {
         QJsonArray items;
-        for (qsizetype i = offset; i < node.children.size() && i < offset + limit; ++i) {
-            const Node &child = m_nodes[node.children.at(i)];
-            QJsonObject item{{"type", child.type}, {"name", child.name}, {"path", child.path}};
-            if (child.size)
-                item.insert("size", *child.size);
-            items.append(child.rawJson.isEmpty() ? item
-                                                 : QJsonDocument::fromJson(child.rawJson).object());
-        }
-        object.insert("_embedded", QJsonObject{{"items", items},
-                                               {"total", int(node.children.size())},
-                                               {"offset", offset},
-                                               {"limit", limit}});
+        const QStringList page = node->children.mid(request.queryValue("offset").toInt(),
+                                                    request.queryValue("limit").toInt());
+        for (const QString &child : page)
+            items.append(m_nodes.value(child).item);
+        object.insert("_embedded",
+                      QJsonObject{{"items", items}, {"total", int(node->children.size())}});
     }
     return json(200, object);
 }
 
 FixtureServer::Reply FakeYandexDisk::download(const FixtureServer::Request &request) const
 {
-    const QString path = request.queryValue(QStringLiteral("path"));
-    const Node node = m_nodes.value(path == QLatin1String("/") ? QString() : path);
-    if (request.queryValue(QStringLiteral("public_key")) != kPublicLink
-        || node.type != QLatin1String("file"))
-        return notFound();
-    return json(
-        200,
-        QJsonObject{{"href", m_files.url(node.bodyPath)}, {"method", "GET"}, {"templated", false}});
+    const QString body = m_nodes.value(keyOf(request)).body;
+    if (request.queryValue("public_key") != kPublicLink || body.isEmpty())
+        return json(404, {{"message", "Не удалось найти запрошенный ресурс."}});
+    return json(200, {{"href", m_files.url(body)}, {"method", "GET"}});
 }
 
 DiskScene::DiskScene(QString link) : m_link(std::move(link))

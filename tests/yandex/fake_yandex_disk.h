@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/platform/curl_http_client.h"
-#include "recording_sleep.h"
 #include "support/fake_clock.h"
 #include "support/fake_desktop_services.h"
 #include "support/fake_locations.h"
@@ -9,19 +8,31 @@
 #include "support/fixture_server.h"
 #include "yandex/download_manager.h"
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QString>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <memory>
-#include <optional>
+#include <mutex>
 
 // Bytes that differ from one offset to the next, so a misplaced range shows.
 QByteArray patterned(qsizetype size, int seed = 1);
 // A file's whole content; empty when it cannot be read.
 QByteArray contentsOf(const QString &path);
+
+// The retry waits as data: records every delay asked for and waits only `scale` of it,
+// so tests check 1 s, 2 s, 4 s back-offs without spending them. A stop still cuts a wait.
+class RecordingSleep {
+public:
+    explicit RecordingSleep(double scale = 0.001) : m_scale(scale) {}
+    SleepFn function();
+    QList<double> delays() const;
+
+private:
+    double m_scale;
+    mutable std::mutex m_mutex;
+    QList<double> m_delays;
+};
 
 // A stand-in for the public Yandex Disk API on a FixtureServer: one shared resource (a folder
 // tree or a single file) answered page by page as the real service does, with download links
@@ -32,44 +43,32 @@ public:
 
     FakeYandexDisk(FixtureServer &api, FixtureServer &files);
 
-    // The shared resource is a folder named `name` (the default: "Shared").
+    // The shared resource is a folder (the default: "Shared"), one file, or of another type.
     void setRootFolder(const QString &name) { setRootType(QStringLiteral("dir"), name); }
-    // The shared resource is this one file.
     void setRootFile(const QString &name, const QByteArray &content, bool listSize = true);
-    // The shared resource has another type.
     void setRootType(const QString &type, const QString &name);
-
     // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
     void addFolder(const QString &path);
     void addFile(const QString &path, const QByteArray &content, bool listSize = true);
-    // Lists `item` (a raw JSON object) in `folder` without anything behind it.
-    void addRawItem(const QString &folder, const QByteArray &itemJson);
-
+    // Lists an item in `folder` that has nothing behind it.
+    void addRawItem(const QString &folder, const QString &type, const QString &name,
+                    const QString &path);
     // Where a file's body is served on `files`, e.g. "/files/3".
-    QString bodyPath(const QString &remotePath) const;
-    // Offsets asked for when listing `folder` ("" for the root), in order.
-    QList<int> listedOffsets(const QString &folder) const;
+    QString bodyPath(const QString &remotePath) const { return m_nodes.value(remotePath).body; }
 
 private:
     struct Node {
-        QString type;
-        QString name;
-        QString path;
-        std::optional<qint64> size;
-        QByteArray rawJson;      // for raw items
-        QList<QString> children; // paths of children, in listing order
-        QString bodyPath;
+        QJsonObject item;     // as listed: type, name, path and (if listed) size
+        QStringList children; // keys of the children, in listing order
+        QString body;         // files only
     };
-    Node fileNode(const QString &path, const QString &name, const QByteArray &content,
-                  bool listSize);
-    void addChild(const QString &path, Node node);
+    void add(const QString &key, const Node &node); // "" is the shared resource itself
     FixtureServer::Reply resource(const FixtureServer::Request &request) const;
     FixtureServer::Reply download(const FixtureServer::Request &request) const;
 
-    FixtureServer &m_api;
     FixtureServer &m_files;
-    QHash<QString, Node> m_nodes; // by path; "" is the shared resource itself
-    int m_nextBody = 0;
+    QHash<QString, Node> m_nodes; // by path
+    int m_next = 0;
 };
 
 // The real download manager against a FakeYandexDisk (API and file bodies on two loopback

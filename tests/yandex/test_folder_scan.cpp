@@ -1,15 +1,13 @@
-#include "app/platform/curl_http_client.h"
 #include "fake_yandex_disk.h"
-#include "recording_sleep.h"
 #include "support/test_main.h"
 #include "yandex/folder_scan.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
+
+const QString kResources = QStringLiteral("/v1/disk/public/resources");
 
 struct Scan {
     FixtureServer server;
@@ -28,13 +26,6 @@ struct Scan {
     }
 };
 
-QByteArray item(const QString &type, const QString &name, const QString &path)
-{
-    return QStringLiteral("{\"type\":\"%1\",\"name\":\"%2\",\"path\":\"%3\"}")
-        .arg(type, name, path)
-        .toUtf8();
-}
-
 } // namespace
 
 class TestFolderScan : public QObject {
@@ -44,98 +35,57 @@ private slots:
     void largeFolderIsReadInPages()
     {
         Scan scan;
-        for (int i = 0; i < 450; ++i)
+        for (int i = 0; i < 250; ++i)
             scan.disk.addFile(QStringLiteral("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')), "x");
         const auto plans = scan.run();
         QVERIFY(plans.ok());
-        QCOMPARE(plans.value().size(), 450);
-        QCOMPARE(scan.disk.listedOffsets(QString()), (QList<int>{0, 200, 400}));
-        for (const auto &request : scan.server.requests("/v1/disk/public/resources")) {
-            QCOMPARE(request.queryValue("limit"), QString("200"));
-            QCOMPARE(request.queryValue("fields"), YandexAPI::listingFields());
-        }
+        QCOMPARE(plans.value().size(), 250);
+        QList<int> offsets;
+        for (const auto &request : scan.server.requests(kResources))
+            offsets.append(request.queryValue("offset").toInt());
+        QCOMPARE(offsets, (QList<int>{0, 200}));
         QCOMPARE(plans.value().first().destination, scan.dir.filePath("f000.txt"));
-        QCOMPARE(plans.value().last().id, QString("/f449.txt"));
+        QCOMPARE(plans.value().last().id, QString("/f249.txt"));
         QCOMPARE(scan.statuses, (QStringList{"Сканируется папка: найдено 100 файлов…",
                                              "Сканируется папка: найдено 200 файлов…",
-                                             "Сканируется папка: найдено 300 файлов…",
-                                             "Сканируется папка: найдено 400 файлов…",
-                                             "Начинается загрузка 450 файлов…"}));
+                                             "Начинается загрузка 250 файлов…"}));
     }
 
-    // Names are made safe and unique across the whole tree (the rules themselves are tested
-    // with file_naming); folders are created as they are met, files only planned.
-    void treeIsWalkedDepthFirstWithSafeUniqueNames()
+    // How a listing that is not a plain tree ends the scan.
+    void unusualListings_data()
     {
-        Scan scan;
-        scan.disk.addFolder("/Docs");
-        scan.disk.addFile("/Docs/Photo.JPG", "1");
-        scan.disk.addFile("/Docs/photo.jpg", "22", false);
-        scan.disk.addFolder("/docs");
-        scan.disk.addFile("/docs/a:b", "5");
-        scan.disk.addRawItem("/docs", item("symlink", "other", "/docs/other"));
-        scan.disk.addFile("/top.txt", "7");
-
-        const auto plans = scan.run();
-        QVERIFY(plans.ok());
-        // The last sub-folder is listed first; files in the order they were met.
-        QStringList planned;
-        for (const FilePlan &plan : plans.value())
-            planned.append(plan.id + " > "
-                           + QDir(scan.dir.path()).relativeFilePath(plan.destination) + " "
-                           + QString::number(plan.size));
-        QCOMPARE(planned, (QStringList{"/top.txt > top.txt 1", "/docs/a:b > docs (2)/a_b 1",
-                                       "/Docs/Photo.JPG > Docs/Photo.JPG 1",
-                                       "/Docs/photo.jpg > Docs/photo (2).jpg 0"}));
-        QVERIFY(QFileInfo(scan.dir.filePath("Docs")).isDir());
-        QVERIFY(QFileInfo(scan.dir.filePath("docs (2)")).isDir());
-        QVERIFY(!QFileInfo::exists(scan.dir.filePath("top.txt")));
-    }
-
-    void brokenListings_data()
-    {
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("message"); // empty: an empty folder
         QTest::newRow("cyclic") << "Яндекс вернул циклическую структуру папок";
         QTest::newRow("no contents") << "Яндекс не вернул содержимое папки";
-        QTest::newRow("API error") << "Не удалось найти запрошенный ресурс.";
+        QTest::newRow("empty page of a longer listing") << "";
     }
 
-    void brokenListings()
+    void unusualListings()
     {
         QFETCH(QString, message);
+        const QString row = QTest::currentDataTag();
         Scan scan;
         scan.disk.addFolder("/loop");
-        if (QString(QTest::currentDataTag()) == "cyclic") {
-            scan.disk.addRawItem("/loop", item("dir", "again", "/loop"));
-        } else if (QString(QTest::currentDataTag()) == "no contents") {
+        if (row == "cyclic")
+            scan.disk.addRawItem("/loop", "dir", "again", "/loop");
+        else if (row == "no contents")
+            scan.server.script(kResources,
+                               {{}, {.status = 200, .body = R"({"type":"dir","name":"loop"})"}});
+        else
             scan.server.script(
-                "/v1/disk/public/resources",
-                {FixtureServer::Fault{},
-                 FixtureServer::Fault{.status = 200,
-                                      .body = "{\"type\":\"dir\",\"name\":\"loop\"}"}});
+                kResources,
+                {{.status = 200,
+                  .body = R"({"type":"dir","name":"s","_embedded":{"items":[],"total":900}})"}});
+        const auto plans = scan.run();
+        QCOMPARE(plans.ok(), message.isEmpty());
+        if (plans.ok()) {
+            QVERIFY(plans.value().isEmpty());
+            QCOMPARE(scan.server.requestCount(kResources), 1);
+            QCOMPARE(scan.statuses, QStringList{"Папка пуста"});
         } else {
-            scan.disk.addRawItem("/loop", item("dir", "gone", "/missing"));
+            QCOMPARE(plans.error().message, message);
+            QVERIFY(QFileInfo(scan.dir.filePath("loop")).isDir());
         }
-        const auto plans = scan.run();
-        QVERIFY(!plans.ok());
-        QCOMPARE(plans.error().message, message);
-        QVERIFY(QFileInfo(scan.dir.filePath("loop")).isDir());
-    }
-
-    void emptyPagesEndTheListing()
-    {
-        Scan scan;
-        scan.server.handle("/v1/disk/public/resources", [](const auto &) {
-            FixtureServer::Reply reply;
-            reply.body =
-                "{\"type\":\"dir\",\"name\":\"s\",\"_embedded\":{\"items\":[],\"total\":900}}";
-            return reply;
-        });
-        const auto plans = scan.run();
-        QVERIFY(plans.ok());
-        QVERIFY(plans.value().isEmpty());
-        QCOMPARE(scan.server.requestCount("/v1/disk/public/resources"), 1);
-        QCOMPARE(scan.statuses, QStringList{"Папка пуста"});
     }
 };
 
