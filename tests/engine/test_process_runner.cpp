@@ -3,20 +3,14 @@
 #include "install_scene.h"
 #include "support/test_main.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QSemaphore>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
 
-#include <memory>
-
+// The runner on the test's thread; runs on a worker thread (runProcessToEnd) are shown by the
+// video jobs and analyses that use them.
 class TestProcessRunner : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
 
     QString script(const QString &name, const QByteArray &body)
@@ -194,31 +188,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QVERIFY2(!run.lines.isEmpty() && run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
         QCOMPARE(run.lines.last(), "tovrin:20|20|NA");
-    }
-
-    void blockingRunOnAWorkerThread()
-    {
-        const QString path = script("worker.sh", "echo 'tovrin:5|10|NA'\nexec sleep 30\n");
-        ProcessResult result;
-        QStringList lines;
-        std::shared_ptr<ProcessControl> control;
-        QSemaphore lineRead; // also makes `control` and `lines` visible here
-        QThread *worker = QThread::create([&] {
-            result = runProcessToEnd(
-                ProcessRequest{.program = path},
-                [&](const std::shared_ptr<ProcessControl> &c) { control = c; },
-                [&](const QString &line, double) {
-                    lines << line;
-                    lineRead.release();
-                });
-        });
-        worker->start();
-        QVERIFY(lineRead.tryAcquire(1, 20000));
-        control->cancel(); // from another thread than the runner's
-        QVERIFY(worker->wait(20000));
-        delete worker;
-        QCOMPARE(lines, QStringList{"tovrin:5|10|NA"});
-        QVERIFY(result.cancelled);
     }
 };
 

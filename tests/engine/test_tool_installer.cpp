@@ -25,7 +25,9 @@ private slots:
         QTest::newRow("engine, digest in the feed") << false << "feed";
         QTest::newRow("engine, archive without a length") << false << "no length";
         QTest::newRow("runtime, upper-case digits in the feed") << true << "upper";
-        QTest::newRow("runtime, companion checksum file") << true << "file";
+        QTest::newRow("runtime, checksum file: upper-case digits and name") << true << "file";
+        QTest::newRow("runtime, checksum file: binary-mode name") << true << "binary";
+        QTest::newRow("engine, checksum file: digest alone") << false << "alone";
     }
 
     void firstInstall()
@@ -34,9 +36,13 @@ private slots:
         InstallScene scene(InstallScene::rowTool());
         const QByteArray zip = engineZip(scene.tool.executableName, "fresh");
         const QString sha = InstallScene::sha256(zip);
+        const QByteArray asset = scene.tool.assetName.toUtf8();
         if (digestSource == "file")
-            scene.publish(scene.tool, zip, std::nullopt, {},
-                          sha.toUpper().toLatin1() + "  " + scene.tool.assetName.toUtf8() + "\n");
+            scene.publish(scene.tool, zip, {}, {}, sha.toUpper().toLatin1() + "  " + asset + "\n");
+        else if (digestSource == "binary")
+            scene.publish(scene.tool, zip, {}, {}, sha.toLatin1() + " *" + asset);
+        else if (digestSource == "alone")
+            scene.publish(scene.tool, zip, {}, {}, sha.toLatin1() + "\n");
         else
             scene.publish(scene.tool, zip,
                           "sha256:" + (digestSource == "upper" ? sha.toUpper() : sha));
@@ -120,7 +126,12 @@ private slots:
             row("no digest and no checksum file", zip, {});
             row("malformed digest beside a good checksum file", zip, "sha256:" + sha.left(63),
                 sha.toLatin1());
+            row("sha512 digest", zip, "sha512:" + sha + sha);
+            row("65 digits", zip, "sha256:" + sha + "a");
+            row("not hexadecimal", zip, "sha256:" + sha.left(63) + "g");
             row("checksum file of another asset", zip, {}, sha.toLatin1() + "  other.zip");
+            row("checksum file of two lines", zip, {}, sha.toLatin1() + "\n" + sha.toLatin1());
+            row("prefixed checksum file", zip, {}, "sha256:" + sha.toLatin1());
             row("missing asset", zip, good, {}, "other.zip");
             badZip("dot-dot entry", beside(ZipEntry::file("../../escaped", "x")));
             badZip("absolute entry", beside(ZipEntry::file(m_elsewhere.filePath("escaped"), "x")));
@@ -263,33 +274,6 @@ private slots:
             scene.prefs.setValue(scene.tool.lastRefreshKey, stored);
         QTEST(installer.needsRefresh(scene.prefs, kNow), "due");
         QCOMPARE(installer.requiresInstall(), !installed);
-    }
-
-    // Digests as the feed gives them ("digest" field) and as a companion checksum file holds
-    // them, beyond the cases the installs above go through.
-    void digests_data()
-    {
-        QTest::addColumn<bool>("isFile");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("verified");
-        const QString hex = QString(64, u'a'), name = "asset.zip";
-        QTest::newRow("other algorithm") << false << "sha512:" + hex << "";
-        QTest::newRow("65") << false << "sha256:" + hex + "a" << QString();
-        QTest::newRow("not hexadecimal") << false << "sha256:" + hex.left(63) + "g" << QString();
-        QTest::newRow("file: digest and name") << true << hex.toUpper() + "  " + name + "\n" << hex;
-        QTest::newRow("file: binary-mode name") << true << hex + " *" + name << hex;
-        QTest::newRow("file: digest alone") << true << hex + "\n" << hex;
-        QTest::newRow("file: two lines") << true << hex + "\n" + hex << "";
-        QTest::newRow("file: prefixed") << true << "sha256:" + hex << "";
-    }
-
-    void digests()
-    {
-        QFETCH(bool, isFile);
-        QFETCH(QString, text);
-        const auto verified =
-            isFile ? digestFromChecksumFile(text.toUtf8(), "asset.zip") : verifiedDigest(text);
-        QTEST(verified.value_or(QString()), "verified");
     }
 
 private:
