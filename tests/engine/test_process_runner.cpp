@@ -86,69 +86,42 @@ private slots:
         QVERIFY(result.diagnostic.size() <= 2 * (1 << 20));
     }
 
-    void endingTheGroup_data()
-    {
-        QTest::addColumn<bool>("quitting");
-        QTest::newRow("the owner's cancel") << false;
-        QTest::newRow("the program quitting") << true;
-    }
-
-    void endingTheGroup()
-    {
-        QFETCH(bool, quitting);
-        // The grandchild ignores SIGTERM and keeps writing; only the group's SIGKILL stops it.
-        const QString ticks = m_dir.filePath("ticks.txt");
-        ProcessGroupRegistry groups;
-        Run run;
-        run.runner->start(
-            {.program =
-                 script("family.sh", "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; "
-                                     "sleep 0.05; done' sh \"$1\" &\necho 'tovrin:0|1|1'\nwait\n"),
-             .arguments = {ticks},
-             .groups = &groups});
-        QTRY_COMPARE_WITH_TIMEOUT(run.lines.size(), 1, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ticks).size() > 0, 20000);
-        QCOMPARE(groups.size(), 1);
-        if (quitting)
-            groups.endAll();
-        else
-            run.runner->cancel();
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
-        QVERIFY(run.result().endedBySignal);
-        QCOMPARE(run.result().cancelled, !quitting);
-        QCOMPARE(groups.size(), 0);
-        // Nothing keeps writing once the run has ended.
-        QTest::qWait(300);
-        const qint64 settled = QFileInfo(ticks).size();
-        QTest::qWait(500);
-        QCOMPARE(QFileInfo(ticks).size(), settled);
-    }
-
-    // How a run that did not succeed ends: what the result says, and the text it carries.
+    // How a run that did not succeed ends: what the result says, and the text it carries. The
+    // family's grandchild ignores SIGTERM and keeps writing; only the group's SIGKILL stops it.
     void endings_data()
     {
         QTest::addColumn<QByteArray>("body"); // "missing" and "plain": no such program, a text
+        QTest::addColumn<QString>("stop");    // by the owner "before" the start, "cancel" or
+                                              // "quit" (the program) once the family writes
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QString>("text"); // the launch error, else the diagnostic
-        const QList<std::tuple<const char *, QByteArray, QString, QString>> rows{
-            {"document beyond the limit", "head -c 200000 /dev/zero; sleep 30", "limit", ""},
-            {"time-out", "exec sleep 30", "timeout", ""},
-            {"cancel before the start is remembered", "exec sleep 30", "cancelled", ""},
-            {"a signal not asked for is no cancel", "echo 'ERROR: dying' >&2\nkill -9 $$", "signal",
-             "ERROR: dying\n"},
-            {"missing program", "missing", "launch",
+        const QByteArray family = "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; "
+                                  "sleep 0.05; done' sh \"$1\" &\nwait";
+        const QList<std::tuple<const char *, QByteArray, QString, QString, QString>> rows{
+            {"document beyond the limit", "head -c 200000 /dev/zero; sleep 30", "", "limit", ""},
+            {"time-out", "exec sleep 30", "", "timeout", ""},
+            {"cancel before the start is remembered", "exec sleep 30", "before", "cancelled", ""},
+            {"the owner's cancel ends the group", family, "cancel", "cancelled", ""},
+            {"the program quitting ends the group, no cancel", family, "quit", "signal", ""},
+            {"a signal not asked for is no cancel", "echo 'ERROR: dying' >&2\nkill -9 $$", "",
+             "signal", "ERROR: dying\n"},
+            {"missing program", "missing", "", "launch",
              "Не удалось запустить программу «missing»: файл не найден."},
-            {"not a program", "plain", "launch",
+            {"not a program", "plain", "", "launch",
              "Не удалось запустить программу «plain»: файл не является программой."}};
-        for (const auto &[name, body, ending, text] : rows)
-            QTest::newRow(name) << body << ending << text;
+        for (const auto &[name, body, stop, ending, text] : rows)
+            QTest::newRow(name) << body << stop << ending << text;
     }
 
     void endings()
     {
         QFETCH(QByteArray, body);
+        QFETCH(QString, stop);
         QFETCH(QString, ending);
-        ProcessRequest r{.program = m_dir.filePath(body)};
+        const QString ticks = m_dir.filePath("ticks.txt");
+        QFile::remove(ticks);
+        ProcessGroupRegistry groups;
+        ProcessRequest r{.program = m_dir.filePath(body), .arguments = {ticks}, .groups = &groups};
         if (body == "plain") {
             QFile plain(r.program);
             QVERIFY(plain.open(QIODevice::WriteOnly));
@@ -159,10 +132,15 @@ private slots:
         r.standardOutputLimit = 100000;
         r.timeoutSeconds = ending == "timeout" ? 0.3 : 0;
         Run run;
-        if (ending == "cancelled")
+        if (stop == "before")
             run.runner->control()->cancel();
         run.runner->start(r);
         QVERIFY(run.finished.isEmpty()); // never from inside start()
+        if (stop == "cancel" || stop == "quit") {
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ticks).size() > 0, 20000);
+            QCOMPARE(groups.size(), 1);
+            stop == "quit" ? groups.endAll() : run.runner->cancel();
+        }
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         const ProcessResult result = run.result();
         const QString ended = !result.launched             ? "launch"
@@ -175,6 +153,15 @@ private slots:
         QVERIFY(!result.succeeded());
         QVERIFY(result.standardOutput.isEmpty());
         QTEST(result.launched ? result.diagnostic : result.launchError, "text");
+        QCOMPARE(groups.size(), 0);
+        if (body.startsWith("sh -c")) {
+            QVERIFY(result.endedBySignal);
+            // Nothing keeps writing once the run has ended.
+            QTest::qWait(300);
+            const qint64 settled = QFileInfo(ticks).size();
+            QTest::qWait(500);
+            QCOMPARE(QFileInfo(ticks).size(), settled);
+        }
     }
 
     // Without "--progress-delta" the engine prints every step; at most one line per interval
