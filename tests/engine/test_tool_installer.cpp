@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <sys/stat.h>
+
 // The engine and the runtime go through the one installer; the tests that both share run for
 // both.
 class TestToolInstaller : public QObject {
@@ -15,6 +17,12 @@ class TestToolInstaller : public QObject {
     static QString readDigest(const InstallScene &scene)
     {
         return scene.prefs.value(scene.tool.digestKey).value_or(QVariant()).toString();
+    }
+    static int mode(const QString &path)
+    {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                       : -1;
     }
 
 private slots:
@@ -65,7 +73,18 @@ private slots:
         QVERIFY(result.value().downloaded);
         QVERIFY(isExecutableFile(installer.installedExecutable())); // 0644 in the zip
         QVERIFY(scene.installedScript().contains("echo fresh"));
-        QVERIFY(QFileInfo::exists(installer.toolDirectory() + "/_internal/base_library.txt"));
+        const QDir tool(installer.toolDirectory());
+        QFile helper(tool.filePath("_internal/base_library.txt"));
+        QVERIFY(helper.open(QIODevice::ReadOnly));
+        QCOMPARE(helper.readAll(), "helper fresh");
+        // Permission bits are kept; set-id bits never come from an archive. Links inside the
+        // release still point inside it once the folder is in place.
+        QCOMPARE(mode(tool.filePath("_internal/helper")), 0755);
+        QCOMPARE(mode(tool.filePath("_internal/notes.txt")), 0640);
+        QCOMPARE(QFileInfo(tool.filePath("_internal/alias")).symLinkTarget(),
+                 tool.filePath("_internal/base_library.txt"));
+        QCOMPARE(QFileInfo(tool.filePath("_internal/up")).symLinkTarget(),
+                 installer.installedExecutable());
         QCOMPARE(folderEntries(installer.programFolder()), QStringList{scene.tool.folderName});
         QVERIFY(folderEntries(scene.temp).isEmpty()); // the archive is gone
         QCOMPARE(readDigest(scene), sha);
@@ -246,13 +265,14 @@ private slots:
         }
     }
 
+    // Due a day after the last success (a date in the future is not due), when nothing valid
+    // is stored, or when nothing is installed.
     void refreshPolicy_data()
     {
         QTest::addColumn<bool>("installed");
         QTest::addColumn<QVariant>("stored");
         QTest::addColumn<bool>("due");
-        QTest::newRow("one second short of a day")
-            << true << QVariant(kNow.addSecs(-86399)) << false;
+        QTest::newRow("a second short of a day") << true << QVariant(kNow.addSecs(-86399)) << false;
         QTest::newRow("exactly a day") << true << QVariant(kNow.addSecs(-86400)) << true;
         QTest::newRow("in the future") << true << QVariant(kNow.addSecs(3600)) << false;
         QTest::newRow("never") << true << QVariant() << true;
@@ -266,10 +286,8 @@ private slots:
         QFETCH(QVariant, stored);
         InstallScene scene;
         const ToolInstaller installer = scene.installer();
-        if (installed) {
-            QVERIFY(QDir().mkpath(installer.toolDirectory()));
+        if (installed && QDir().mkpath(installer.toolDirectory()))
             writeScript(installer.installedExecutable(), {});
-        }
         if (stored.isValid())
             scene.prefs.setValue(scene.tool.lastRefreshKey, stored);
         QTEST(installer.needsRefresh(scene.prefs, kNow), "due");

@@ -45,5 +45,10 @@ QByteArray engineZip(const QString &executableName, const QByteArray &marker)
 {
     return buildZip({ZipEntry::folder("_internal/"),
                      ZipEntry::file("_internal/base_library.txt", "helper " + marker),
-                     ZipEntry::file(executableName, "#!/bin/sh\necho " + marker + "\n")});
+                     ZipEntry::file("_internal/helper", "#!/bin/sh\n", 04755),
+                     ZipEntry::file("_internal/notes.txt", "read me", 0640),
+                     ZipEntry::symlink("_internal/alias", "base_library.txt"),
+                     ZipEntry::symlink("_internal/up", "../" + executableName),
+                     ZipEntry::file(executableName, "#!/bin/sh\necho " + marker + "\n")},
+                    true);
 }

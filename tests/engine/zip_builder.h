@@ -28,6 +28,7 @@ struct ZipEntry {
 // Writes the entries as a zip archive (stored, not compressed, unless `compress`).
 QByteArray buildZip(const QList<ZipEntry> &entries, bool compress = false);
 
-// A release of a stand-in engine: a zip with the executable script at its top level and a
-// helper folder beside it, the way the real build is laid out.
+// A release of a stand-in engine, compressed: the executable script (mode 0644) at its top
+// level and a helper folder beside it, the way the real build is laid out, with a set-id file
+// (04755), a private one (0640) and links inside the release.
 QByteArray engineZip(const QString &executableName, const QByteArray &marker);
