@@ -151,16 +151,10 @@ private slots:
         video.videoCodec = "avc1.42c00b";
         video.audioCodec = "none";
         // The merged name takes the title and id of the analysed video.
-        const QString doc = s.dir.filePath("doc.json");
-        QFile file(doc);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(videoDocument("v8", "Clip", mergeableFormats()));
-        file.close();
-        s.setEngine(
-            QString("case \"$1\" in --dump-single-json) cat '%1'; exit 0;; esac\n"
-                    "case \"$out\" in */video.mp4) cp '%2' \"$out\";; *) cp '%3' \"$out\";; "
-                    "esac")
-                .arg(doc, m_media.filePath("vp8.webm"), m_media.filePath("sound.m4a")));
+        s.answerAnalysis(videoDocument("v8", "Clip", mergeableFormats()),
+                         QString("case \"$out\" in */video.mp4) cp '%1' \"$out\";; *) cp '%2' "
+                                 "\"$out\";; esac")
+                             .arg(m_media.filePath("vp8.webm"), m_media.filePath("sound.m4a")));
         s.model->primaryAction();
         QTRY_VERIFY_WITH_TIMEOUT(s.model->showQualityPicker(), 20000);
         s.model->startMergedDownload(video, "a1");
