@@ -4,14 +4,10 @@
 #include "support/test_main.h"
 
 #include <QSignalSpy>
-#include <QTest>
-
-#include <memory>
 
 class TestEnginePreparation : public QObject {
     Q_OBJECT
 
-private:
     struct Prepared {
         InstallScene scene;
         FakeClock clock;
@@ -149,7 +145,7 @@ private slots:
         QSignalSpy finished(p.preparation.get(), &EnginePreparation::preparationFinished);
         p.prepare(false);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 1, 30000);
-        QCOMPARE(p.answers.first(), ready);
+        QCOMPARE(p.answers, QList<bool>{ready});
         QCOMPARE(finished.first(), (QList<QVariant>{ready, !engineFails}));
         QCOMPARE(p.preparation->existingExecutable().value_or(""),
                  !engineFails ? p.scene.installer().installedExecutable()

@@ -28,11 +28,11 @@ QByteArray buildZip(const QList<ZipEntry> &entries, bool compress)
         if (e.type == ZipEntry::Type::File)
             archive_entry_set_size(entry, e.data.size());
         if (e.type == ZipEntry::Type::Symlink)
-            archive_entry_set_symlink(entry, e.linkTarget.toUtf8().constData());
+            archive_entry_set_symlink(entry, e.data.constData());
         archive_entry_set_perm(entry, e.mode);
         archive_entry_set_mtime(entry, 1700000000, 0);
         archive_write_header(a, entry);
-        if (!e.data.isEmpty())
+        if (e.type == ZipEntry::Type::File && !e.data.isEmpty())
             archive_write_data(a, e.data.constData(), size_t(e.data.size()));
         archive_entry_free(entry);
     }

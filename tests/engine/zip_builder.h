@@ -9,19 +9,15 @@
 struct ZipEntry {
     enum class Type { File, Folder, Symlink };
     QString name;
-    QByteArray data; // file contents
+    QByteArray data; // file contents; a link's target
     int mode = 0644;
     Type type = Type::File;
-    QString linkTarget;
 
-    static ZipEntry file(const QString &name, const QByteArray &data, int mode = 0644)
+    static ZipEntry file(const QString &n, const QByteArray &d, int m = 0644) { return {n, d, m}; }
+    static ZipEntry folder(const QString &n) { return {n, {}, 0755, Type::Folder}; }
+    static ZipEntry symlink(const QString &n, const QString &to)
     {
-        return {name, data, mode, Type::File, {}};
-    }
-    static ZipEntry folder(const QString &name) { return {name, {}, 0755, Type::Folder, {}}; }
-    static ZipEntry symlink(const QString &name, const QString &target)
-    {
-        return {name, {}, 0777, Type::Symlink, target};
+        return {n, to.toUtf8(), 0777, Type::Symlink};
     }
 };
 
