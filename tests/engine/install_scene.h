@@ -16,8 +16,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <memory>
-
 // Runs `work` on a worker thread and waits: version probes block and run an event loop of their
 // own, never on the test's thread.
 inline void onAWorker(const std::function<void()> &work)
@@ -38,6 +36,11 @@ inline void writeScript(const QString &path, const QByteArray &body)
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+inline QStringList folderEntries(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+}
+
 // A loopback release feed for both tools, a support folder and a temporary folder for one
 // installer test. Asset links redirect to another host name ("localhost"), as the real ones do.
 struct InstallScene {
@@ -50,57 +53,48 @@ struct InstallScene {
     QString temp = dir.filePath("tmp");
     std::function<bool(const QString &, const QString &)> moveFolder;
 
+    InstallScene() = default;
+    explicit InstallScene(ReleaseTool t) : tool(std::move(t)) {}
+
     static QString sha256(const QByteArray &bytes)
     {
         return QString::fromLatin1(
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     }
-
-    // An "isRuntime" column with a row per tool, for the tests that both tools share.
-    static void addToolRows()
-    {
-        QTest::addColumn<bool>("isRuntime");
-        QTest::newRow("engine") << false;
-        QTest::newRow("runtime") << true;
-    }
-    // The tool of the current row of such a test.
+    // The tool of the current row of a test with an "isRuntime" column.
     static ReleaseTool rowTool()
     {
         QFETCH(bool, isRuntime);
         return isRuntime ? runtimeReleaseTool() : engineReleaseTool();
     }
-
-    InstallScene() = default;
-    explicit InstallScene(ReleaseTool t) : tool(std::move(t)) {}
-
-    QString feedPath() const { return tool.feedPath; }
     static QString objectPath(const ReleaseTool &t) { return "/objects/" + t.assetName; }
-    QString objectPath() const { return objectPath(tool); }
 
-    // Serves `zip` as the asset of `t` with the given digest text (null: no digest at all) and,
-    // when given, a companion checksum file.
+    // Serves `zip` as the asset of `t` with the given digest text (none: no digest at all), a
+    // decoy beside it and, when given, a companion checksum file.
     void publish(const ReleaseTool &t, const QByteArray &zip, const std::optional<QString> &digest,
                  const QString &assetName = {}, const std::optional<QByteArray> &checksum = {})
     {
         QJsonArray assets;
         const auto add = [&](const QString &name, const QByteArray &body,
-                             const std::optional<QString> &assetDigest) {
-            const QString link = "/download/" + name, object = "/objects/" + name;
+                             const std::optional<QString> &assetDigest = {}) {
+            const QString link = "/download/" + name;
             assets.append(
                 QJsonObject{{"name", name},
                             {"browser_download_url", server.url(link)},
                             {"digest", assetDigest ? QJsonValue(*assetDigest) : QJsonValue()}});
-            const QByteArray target =
-                QStringLiteral("http://localhost:%1").arg(server.port()).toUtf8() + object.toUtf8();
+            const QByteArray target = QStringLiteral("http://localhost:%1/objects/%2")
+                                          .arg(server.port())
+                                          .arg(name)
+                                          .toUtf8();
             server.handle(link, [target](const FixtureServer::Request &) {
                 return FixtureServer::Reply{.status = 302, .headers = {{"Location", target}}};
             });
-            server.serveBytes(object, body);
+            server.serveBytes("/objects/" + name, body);
         };
-        add(t.assetName + ".sig", "decoy", std::nullopt);
+        add(t.assetName + ".sig", "decoy");
         add(assetName.isEmpty() ? t.assetName : assetName, zip, digest);
         if (checksum)
-            add(t.assetName + ".sha256sum", *checksum, std::nullopt);
+            add(t.assetName + ".sha256sum", *checksum);
         server.serveBytes(
             t.feedPath,
             QJsonDocument(QJsonObject{{"tag_name", "latest"}, {"assets", assets}}).toJson(),
@@ -116,13 +110,7 @@ struct InstallScene {
 
     ToolInstaller installer(const ReleaseTool &t) const
     {
-        InstallerSetup setup;
-        setup.feedBaseUrl = QUrl(server.baseUrl());
-        setup.supportFolder = support;
-        setup.tempFolder = temp;
-        setup.http = &http;
-        setup.moveFolder = moveFolder;
-        return ToolInstaller(t, setup);
+        return ToolInstaller(t, {QUrl(server.baseUrl()), support, temp, &http, moveFolder});
     }
     ToolInstaller installer() const { return installer(tool); }
 
@@ -147,15 +135,5 @@ struct InstallScene {
     {
         QFile file(installer().installedExecutable());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    QStringList programFolderEntries() const
-    {
-        return QDir(installer().programFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    }
-
-    QStringList tempEntries() const
-    {
-        return QDir(temp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 };

@@ -4,14 +4,10 @@
 #include "support/test_main.h"
 
 #include <QSignalSpy>
-#include <QTest>
-
-#include <memory>
 
 class TestEnginePreparation : public QObject {
     Q_OBJECT
 
-private:
     struct Prepared {
         InstallScene scene;
         FakeClock clock;
@@ -72,14 +68,12 @@ private slots:
         QVERIFY(p.answers.isEmpty()); // never answered from inside the call
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 3, 60000);
         QCOMPARE(p.answers, (QList<bool>{true, true, true}));
-        const ReleaseTool engine = engineReleaseTool(), runtime = runtimeReleaseTool();
         // Requests for the two feeds and the two archives.
         const auto requests = [&] {
             QList<int> counts;
-            for (const QString &path :
-                 {engine.feedPath, runtime.feedPath, InstallScene::objectPath(engine),
-                  InstallScene::objectPath(runtime)})
-                counts << p.scene.server.requestCount(path);
+            for (const ReleaseTool &t : {engineReleaseTool(), runtimeReleaseTool()})
+                counts << p.scene.server.requestCount(t.feedPath)
+                       << p.scene.server.requestCount(InstallScene::objectPath(t));
             return counts;
         };
         QCOMPARE(requests(), (QList<int>{1, 1, 1, 1}));
@@ -100,9 +94,10 @@ private slots:
             QVERIFY(p.progress[i] > p.progress[i - 1]);
 
         // Every run of the engine gets the installed runtime by its absolute path.
-        QCOMPARE(runOptions(*p.preparation).runtimeArguments,
-                 (QStringList{"--no-js-runtimes", "--js-runtimes",
-                              "deno:" + p.scene.installer(runtime).installedExecutable()}));
+        QCOMPARE(
+            runOptions(*p.preparation).runtimeArguments,
+            (QStringList{"--no-js-runtimes", "--js-runtimes",
+                         "deno:" + p.scene.installer(runtimeReleaseTool()).installedExecutable()}));
 
         // Done for this run of the program: later calls answer without the network.
         p.prepare(false);
@@ -117,7 +112,7 @@ private slots:
         // A forced refresh asks both feeds again; both builds are current.
         p.prepare(true);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 5, 30000);
-        QCOMPARE(requests(), (QList<int>{2, 2, 1, 1}));
+        QCOMPARE(requests(), (QList<int>{2, 1, 2, 1})); // engine feed, archive; runtime's
     }
 
     // Readiness follows the engine alone: a usable engine (installed or packaged) is ready; a
@@ -150,7 +145,7 @@ private slots:
         QSignalSpy finished(p.preparation.get(), &EnginePreparation::preparationFinished);
         p.prepare(false);
         QTRY_COMPARE_WITH_TIMEOUT(p.answers.size(), 1, 30000);
-        QCOMPARE(p.answers.first(), ready);
+        QCOMPARE(p.answers, QList<bool>{ready});
         QCOMPARE(finished.first(), (QList<QVariant>{ready, !engineFails}));
         QCOMPARE(p.preparation->existingExecutable().value_or(""),
                  !engineFails ? p.scene.installer().installedExecutable()
@@ -172,14 +167,15 @@ private slots:
     {
         auto p = std::make_unique<Prepared>();
         p->scene.publishRelease(engineReleaseTool(), "slow");
-        p->scene.server.script(p->scene.objectPath(), {{.stallAfterBytes = 10, .stallMs = -1}});
+        const QString object = InstallScene::objectPath(engineReleaseTool());
+        p->scene.server.script(object, {{.stallAfterBytes = 10, .stallMs = -1}});
         p->prepare(false);
-        QVERIFY(p->scene.server.waitForRequests(p->scene.objectPath(), 1, 20000));
+        QVERIFY(p->scene.server.waitForRequests(object, 1, 20000));
         const QString program = p->scene.installer().programFolder();
         p->preparation.reset(); // returns promptly: the download is cancelled
         QVERIFY(p->answers.isEmpty());
         QVERIFY(!QFileInfo::exists(program + "/yt-dlp-engine"));
-        QVERIFY(p->scene.tempEntries().isEmpty());
+        QVERIFY(folderEntries(p->scene.temp).isEmpty());
     }
 };
 

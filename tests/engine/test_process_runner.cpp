@@ -1,23 +1,16 @@
-#include "engine/line_splitter.h"
 #include "engine/process_group_registry.h"
 #include "engine/process_runner.h"
 #include "install_scene.h"
 #include "support/test_main.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QSemaphore>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QThread>
 
-#include <memory>
-
+// The runner on the test's thread; runs on a worker thread (runProcessToEnd) are shown by the
+// video jobs and analyses that use them.
 class TestProcessRunner : public QObject {
     Q_OBJECT
 
-private:
     QTemporaryDir m_dir;
 
     QString script(const QString &name, const QByteArray &body)
@@ -49,44 +42,17 @@ private slots:
         QVERIFY(m_dir.isValid());
     }
 
-    void lineSplitting_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<QList<QByteArray>>("lines");
-        QTest::addColumn<QByteArray>("rest");
-        using L = QList<QByteArray>;
-        QTest::newRow("one line per chunk") << L{"a\n", "b\n"} << L{"a", "b"} << QByteArray();
-        QTest::newRow("line across chunks")
-            << L{"tovrin:1", "0|2", "0|NA\nx"} << L{"tovrin:10|20|NA"} << QByteArray("x");
-        QTest::newRow("crlf and lone cr") << L{"a\r\nb\rc\n"} << L{"a", "b", "c"} << QByteArray();
-        QTest::newRow("crlf split across chunks")
-            << L{"a\r", "\nb\n"} << L{"a", "b"} << QByteArray();
-        QTest::newRow("empty lines stay") << L{"\n\n"} << L{"", ""} << QByteArray();
-        QTest::newRow("character split across chunks")
-            << L{"\xD0", "\x96\n"} << L{"\xD0\x96"} << QByteArray();
-    }
-
-    void lineSplitting()
-    {
-        QFETCH(QList<QByteArray>, chunks);
-        LineSplitter splitter;
-        QList<QByteArray> got;
-        for (const QByteArray &chunk : chunks)
-            got << splitter.append(chunk);
-        QTEST(got, "lines");
-        QTEST(splitter.takeRemainder(), "rest");
-    }
-
     void progressAndDiagnosticAreSeparated()
     {
-        // Progress split across writes, on both streams, a character split across writes, an
-        // invalid byte, and a last line without a line break.
+        // Lines are cut on bytes across writes, on "\n", "\r\n" (split across writes too) and
+        // a lone "\r"; progress comes on either stream; a character split across writes, an
+        // invalid byte, an empty line and a last line without a break reach the diagnostic.
         const QString path =
             script("mixed.sh", "printf 'noise\\ntovrin:1'; sleep 0.2; printf '0|100|NA\\n'\n"
-                               "printf 'tovrin:50|100|NA\\n' >&2\n"
-                               "printf 'ERROR: \\320' >&2; sleep 0.2; printf '\\226 \\377\\n' >&2\n"
+                               "printf 'tovrin:50|100|NA\\r\\n' >&2\n"
+                               "printf 'ERROR: \\320' >&2; sleep 0.2; printf '\\226 \\377\\r' >&2\n"
+                               "sleep 0.2; printf '\\n\\nwarn\\rlast words' >&2\n"
                                "printf 'tovrin:100|100|NA'\n"
-                               "printf 'last words' >&2\n"
                                "exit 3\n");
         Run run;
         run.runner->start(ProcessRequest{.program = path});
@@ -97,7 +63,7 @@ private slots:
         QCOMPARE(result.exitCode, 3);
         QVERIFY(result.launched && !result.succeeded() && !result.endedBySignal
                 && !result.cancelled);
-        QCOMPARE(result.diagnostic, QString::fromUtf8("ERROR: Ж \uFFFD\nlast words"));
+        QCOMPARE(result.diagnostic, QString::fromUtf8("ERROR: Ж \uFFFD\n\nwarn\nlast words"));
         QVERIFY(result.standardOutput.isEmpty());
     }
 
@@ -120,74 +86,42 @@ private slots:
         QVERIFY(result.diagnostic.size() <= 2 * (1 << 20));
     }
 
-    void endingTheGroup_data()
-    {
-        QTest::addColumn<bool>("quitting");
-        QTest::newRow("the owner's cancel") << false;
-        QTest::newRow("the program quitting") << true;
-    }
-
-    void endingTheGroup()
-    {
-        QFETCH(bool, quitting);
-        // The grandchild ignores SIGTERM and keeps writing; only the group's SIGKILL stops it.
-        const QString ticks = m_dir.filePath("ticks.txt");
-        ProcessGroupRegistry groups;
-        Run run;
-        run.runner->start(
-            {.program =
-                 script("family.sh", "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; "
-                                     "sleep 0.05; done' sh \"$1\" &\necho 'tovrin:0|1|1'\nwait\n"),
-             .arguments = {ticks},
-             .groups = &groups});
-        QTRY_COMPARE_WITH_TIMEOUT(run.lines.size(), 1, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ticks).size() > 0, 20000);
-        QCOMPARE(groups.size(), 1);
-        if (quitting)
-            groups.endAll();
-        else
-            run.runner->cancel();
-        QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
-        QVERIFY(run.result().endedBySignal);
-        QCOMPARE(run.result().cancelled, !quitting);
-        QCOMPARE(groups.size(), 0);
-        // Nothing keeps writing once the run has ended.
-        QTest::qWait(300);
-        const qint64 settled = QFileInfo(ticks).size();
-        QTest::qWait(500);
-        QCOMPARE(QFileInfo(ticks).size(), settled);
-    }
-
-    // How a run that did not succeed ends: what the result says, and the text it carries.
+    // How a run that did not succeed ends: what the result says, and the text it carries. The
+    // family's grandchild ignores SIGTERM and keeps writing; only the group's SIGKILL stops it.
     void endings_data()
     {
         QTest::addColumn<QByteArray>("body"); // "missing" and "plain": no such program, a text
+        QTest::addColumn<QString>("stop");    // by the owner "before" the start, "cancel" or
+                                              // "quit" (the program) once the family writes
         QTest::addColumn<QString>("ending");
         QTest::addColumn<QString>("text"); // the launch error, else the diagnostic
-        QTest::newRow("document beyond the limit")
-            << QByteArray("head -c 200000 /dev/zero; sleep 30") << "limit"
-            << "";
-        QTest::newRow("time-out") << QByteArray("exec sleep 30") << "timeout"
-                                  << "";
-        QTest::newRow("cancel before the start is remembered")
-            << QByteArray("exec sleep 30") << "cancelled"
-            << "";
-        QTest::newRow("a signal not asked for is no cancel")
-            << QByteArray("echo 'ERROR: dying' >&2\nkill -9 $$") << "signal"
-            << "ERROR: dying\n";
-        QTest::newRow("missing program")
-            << QByteArray("missing") << "launch"
-            << "Не удалось запустить программу «missing»: файл не найден.";
-        QTest::newRow("not a program")
-            << QByteArray("plain") << "launch"
-            << "Не удалось запустить программу «plain»: файл не является программой.";
+        const QByteArray family = "sh -c 'trap \"\" TERM; while true; do echo tick >> \"$1\"; "
+                                  "sleep 0.05; done' sh \"$1\" &\nwait";
+        const QList<std::tuple<const char *, QByteArray, QString, QString, QString>> rows{
+            {"document beyond the limit", "head -c 200000 /dev/zero; sleep 30", "", "limit", ""},
+            {"time-out", "exec sleep 30", "", "timeout", ""},
+            {"cancel before the start is remembered", "exec sleep 30", "before", "cancelled", ""},
+            {"the owner's cancel ends the group", family, "cancel", "cancelled", ""},
+            {"the program quitting ends the group, no cancel", family, "quit", "signal", ""},
+            {"a signal not asked for is no cancel", "echo 'ERROR: dying' >&2\nkill -9 $$", "",
+             "signal", "ERROR: dying\n"},
+            {"missing program", "missing", "", "launch",
+             "Не удалось запустить программу «missing»: файл не найден."},
+            {"not a program", "plain", "", "launch",
+             "Не удалось запустить программу «plain»: файл не является программой."}};
+        for (const auto &[name, body, stop, ending, text] : rows)
+            QTest::newRow(name) << body << stop << ending << text;
     }
 
     void endings()
     {
         QFETCH(QByteArray, body);
+        QFETCH(QString, stop);
         QFETCH(QString, ending);
-        ProcessRequest r{.program = m_dir.filePath(body)};
+        const QString ticks = m_dir.filePath("ticks.txt");
+        QFile::remove(ticks);
+        ProcessGroupRegistry groups;
+        ProcessRequest r{.program = m_dir.filePath(body), .arguments = {ticks}, .groups = &groups};
         if (body == "plain") {
             QFile plain(r.program);
             QVERIFY(plain.open(QIODevice::WriteOnly));
@@ -198,10 +132,15 @@ private slots:
         r.standardOutputLimit = 100000;
         r.timeoutSeconds = ending == "timeout" ? 0.3 : 0;
         Run run;
-        if (ending == "cancelled")
+        if (stop == "before")
             run.runner->control()->cancel();
         run.runner->start(r);
         QVERIFY(run.finished.isEmpty()); // never from inside start()
+        if (stop == "cancel" || stop == "quit") {
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(ticks).size() > 0, 20000);
+            QCOMPARE(groups.size(), 1);
+            stop == "quit" ? groups.endAll() : run.runner->cancel();
+        }
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         const ProcessResult result = run.result();
         const QString ended = !result.launched             ? "launch"
@@ -214,54 +153,28 @@ private slots:
         QVERIFY(!result.succeeded());
         QVERIFY(result.standardOutput.isEmpty());
         QTEST(result.launched ? result.diagnostic : result.launchError, "text");
+        QCOMPARE(groups.size(), 0);
+        if (body.startsWith("sh -c")) {
+            QVERIFY(result.endedBySignal);
+            // Nothing keeps writing once the run has ended.
+            QTest::qWait(300);
+            const qint64 settled = QFileInfo(ticks).size();
+            QTest::qWait(500);
+            QCOMPARE(QFileInfo(ticks).size(), settled);
+        }
     }
 
-    void olderEnginesAreThrottledHere_data()
-    {
-        QTest::addColumn<double>("interval");
-        QTest::newRow("engine throttles itself") << 0.0;
-        QTest::newRow("throttled here") << 0.5;
-    }
-
+    // Without "--progress-delta" the engine prints every step; at most one line per interval
+    // gets through, and the newest always arrives.
     void olderEnginesAreThrottledHere()
     {
-        QFETCH(double, interval);
         const QString path = script("burst.sh", "i=1; while [ $i -le 20 ]; do echo "
                                                 "\"tovrin:$i|20|NA\"; i=$((i+1)); done\n");
         Run run;
-        run.runner->start({.program = path, .progressIntervalSeconds = interval});
+        run.runner->start({.program = path, .progressIntervalSeconds = 0.5});
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
-        QVERIFY(!run.lines.isEmpty());
-        QCOMPARE(run.lines.last(), "tovrin:20|20|NA"); // the newest line always arrives
-        if (interval > 0)
-            QVERIFY2(run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
-        else
-            QCOMPARE(run.lines.size(), 20);
-    }
-
-    void blockingRunOnAWorkerThread()
-    {
-        const QString path = script("worker.sh", "echo 'tovrin:5|10|NA'\nexec sleep 30\n");
-        ProcessResult result;
-        QStringList lines;
-        std::shared_ptr<ProcessControl> control;
-        QSemaphore lineRead; // also makes `control` and `lines` visible here
-        QThread *worker = QThread::create([&] {
-            result = runProcessToEnd(
-                ProcessRequest{.program = path},
-                [&](const std::shared_ptr<ProcessControl> &c) { control = c; },
-                [&](const QString &line, double) {
-                    lines << line;
-                    lineRead.release();
-                });
-        });
-        worker->start();
-        QVERIFY(lineRead.tryAcquire(1, 20000));
-        control->cancel(); // from another thread than the runner's
-        QVERIFY(worker->wait(20000));
-        delete worker;
-        QCOMPARE(lines, QStringList{"tovrin:5|10|NA"});
-        QVERIFY(result.cancelled);
+        QVERIFY2(!run.lines.isEmpty() && run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
+        QCOMPARE(run.lines.last(), "tovrin:20|20|NA");
     }
 };
 

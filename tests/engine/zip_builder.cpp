@@ -3,36 +3,32 @@
 #include <archive.h>
 #include <archive_entry.h>
 
-#include <vector>
-
 QByteArray buildZip(const QList<ZipEntry> &entries, bool compress)
 {
-    std::vector<char> buffer(size_t(64) << 20);
-    size_t used = 0;
-    for (const ZipEntry &e : entries)
-        if (size_t(e.data.size()) + 4096 > buffer.size() / 2)
-            buffer.resize(buffer.size() + size_t(e.data.size()) * 2);
+    QByteArray zip;
     archive *a = archive_write_new();
     archive_write_set_format_zip(a);
     if (!compress)
         archive_write_set_options(a, "zip:compression=store");
-    archive_write_open_memory(a, buffer.data(), buffer.size(), &used);
+    archive_write_set_bytes_in_last_block(a, 1); // no padding after the archive
+    archive_write_open2(
+        a, &zip, nullptr,
+        [](archive *, void *out, const void *data, size_t size) -> la_ssize_t {
+            static_cast<QByteArray *>(out)->append(static_cast<const char *>(data),
+                                                   qsizetype(size));
+            return la_ssize_t(size);
+        },
+        nullptr, nullptr);
     for (const ZipEntry &e : entries) {
         archive_entry *entry = archive_entry_new();
         archive_entry_set_pathname(entry, e.name.toUtf8().constData());
-        switch (e.type) {
-        case ZipEntry::Type::File:
-            archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_filetype(entry, e.type == ZipEntry::Type::File     ? AE_IFREG
+                                          : e.type == ZipEntry::Type::Folder ? AE_IFDIR
+                                                                             : AE_IFLNK);
+        if (e.type == ZipEntry::Type::File)
             archive_entry_set_size(entry, e.data.size());
-            break;
-        case ZipEntry::Type::Folder:
-            archive_entry_set_filetype(entry, AE_IFDIR);
-            break;
-        case ZipEntry::Type::Symlink:
-            archive_entry_set_filetype(entry, AE_IFLNK);
-            archive_entry_set_symlink(entry, e.linkTarget.toUtf8().constData());
-            break;
-        }
+        if (e.type == ZipEntry::Type::Symlink)
+            archive_entry_set_symlink(entry, e.data.constData());
         archive_entry_set_perm(entry, e.mode);
         archive_entry_set_mtime(entry, 1700000000, 0);
         archive_write_header(a, entry);
@@ -42,13 +38,17 @@ QByteArray buildZip(const QList<ZipEntry> &entries, bool compress)
     }
     archive_write_close(a);
     archive_write_free(a);
-    return QByteArray(buffer.data(), qsizetype(used));
+    return zip;
 }
 
 QByteArray engineZip(const QString &executableName, const QByteArray &marker)
 {
-    const QByteArray script = "#!/bin/sh\necho " + marker + "\n";
     return buildZip({ZipEntry::folder("_internal/"),
                      ZipEntry::file("_internal/base_library.txt", "helper " + marker),
-                     ZipEntry::file(executableName, script, 0644)});
+                     ZipEntry::file("_internal/helper", "#!/bin/sh\n", 04755),
+                     ZipEntry::file("_internal/notes.txt", "read me", 0640),
+                     ZipEntry::symlink("_internal/alias", "base_library.txt"),
+                     ZipEntry::symlink("_internal/up", "../" + executableName),
+                     ZipEntry::file(executableName, "#!/bin/sh\necho " + marker + "\n")},
+                    true);
 }

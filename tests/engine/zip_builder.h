@@ -9,25 +9,22 @@
 struct ZipEntry {
     enum class Type { File, Folder, Symlink };
     QString name;
-    QByteArray data; // file contents
+    QByteArray data; // file contents; a link's target
     int mode = 0644;
     Type type = Type::File;
-    QString linkTarget;
 
-    static ZipEntry file(const QString &name, const QByteArray &data, int mode = 0644)
+    static ZipEntry file(const QString &n, const QByteArray &d, int m = 0644) { return {n, d, m}; }
+    static ZipEntry folder(const QString &n) { return {n, {}, 0755, Type::Folder}; }
+    static ZipEntry symlink(const QString &n, const QString &to)
     {
-        return {name, data, mode, Type::File, {}};
-    }
-    static ZipEntry folder(const QString &name) { return {name, {}, 0755, Type::Folder, {}}; }
-    static ZipEntry symlink(const QString &name, const QString &target)
-    {
-        return {name, {}, 0777, Type::Symlink, target};
+        return {n, to.toUtf8(), 0777, Type::Symlink};
     }
 };
 
 // Writes the entries as a zip archive (stored, not compressed, unless `compress`).
 QByteArray buildZip(const QList<ZipEntry> &entries, bool compress = false);
 
-// A release of a stand-in engine: a zip with the executable script at its top level and a
-// helper folder beside it, the way the real build is laid out.
+// A release of a stand-in engine, compressed: the executable script (mode 0644) at its top
+// level and a helper folder beside it, the way the real build is laid out, with a set-id file
+// (04755), a private one (0640) and links inside the release.
 QByteArray engineZip(const QString &executableName, const QByteArray &marker);

@@ -46,8 +46,8 @@ struct VideoScene {
     FakeDesktopServices desktop;
     SceneLocations locations;
     std::unique_ptr<EnginePreparation> engine;
-    std::unique_ptr<DownloadModel> model;
-    QString engineLog;
+    std::unique_ptr<DownloadModel> model; // goes before the engine it uses
+    QString engineLog = dir.filePath("engine-calls.log");
     QString engineVersion = QStringLiteral("2025.11.12");
 
     // `systemRuntimes`: none for an engine without a runtime; otherwise the Deno is installed
@@ -60,14 +60,10 @@ struct VideoScene {
         locations.supportFolder = dir.filePath("support");
         QDir().mkpath(locations.downloadsFolder);
         QDir().mkpath(locations.tempFolder);
-        engineLog = dir.filePath("engine-calls.log");
         clock.wall = QDateTime::currentDateTimeUtc();
 
-        InstallerSetup setup;
-        setup.feedBaseUrl = QUrl(feed.baseUrl());
-        setup.supportFolder = locations.supportFolder;
-        setup.tempFolder = locations.tempFolder;
-        setup.http = &http;
+        const InstallerSetup setup{
+            QUrl(feed.baseUrl()), locations.supportFolder, locations.tempFolder, &http, {}};
         const ToolInstaller installer(engineReleaseTool(), setup);
         const ToolInstaller runtime(runtimeReleaseTool(), setup);
         for (const ToolInstaller &tool : {installer, runtime}) {
@@ -91,33 +87,43 @@ struct VideoScene {
             DownloadModel::Services{prefs, clock, locations, desktop, *engine}, options);
     }
 
-    ~VideoScene()
-    {
-        model.reset();
-        engine.reset();
-    }
-
     QString enginePath() const { return engine->installer().installedExecutable(); }
     QString runtimePath() const { return engine->runtimeInstaller()->installedExecutable(); }
 
     // The engine answers "--version" with `engineVersion`, logs every other call's
     // arguments (one line per call), knows its "--output" and "--format" values as $out and
     // $fmt, then runs `body`.
-    void setEngine(const QString &body) const { writeScript(enginePath(), engineScript(body)); }
-
-    QString engineScript(const QString &body) const
+    void setEngine(const QString &body) const
     {
-        return QStringLiteral(
-                   "#!/bin/sh\n"
-                   "if [ \"$1\" = \"--version\" ]; then echo %2; exit 0; fi\n"
-                   "echo \"$*\" >> '%1'\n"
-                   "out=''; fmt=''; prev=''\n"
-                   "for a in \"$@\"; do\n"
-                   "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; esac\n"
-                   "  prev=\"$a\"\n"
-                   "done\n")
-                   .arg(engineLog, engineVersion)
-               + body + u'\n';
+        writeScript(
+            enginePath(),
+            QStringLiteral("#!/bin/sh\n"
+                           "if [ \"$1\" = \"--version\" ]; then echo %2; exit 0; fi\n"
+                           "echo \"$*\" >> '%1'\n"
+                           "out=''; fmt=''; prev=''\n"
+                           "for a in \"$@\"; do\n"
+                           "  case \"$prev\" in --output) out=\"$a\";; --format) fmt=\"$a\";; "
+                           "esac\n"
+                           "  prev=\"$a\"\n"
+                           "done\n")
+                    .arg(engineLog, engineVersion)
+                + body + u'\n');
+    }
+
+    // A file holding this engine document, for the engine to print.
+    QString document(const QByteArray &json) const
+    {
+        const QString path = dir.filePath(QString("doc-%1.json").arg(qHash(json)));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(json);
+        return path;
+    }
+    // Analyses print `json`; any other call runs `otherwise`.
+    void answerAnalysis(const QByteArray &json, const QString &otherwise = "exit 0") const
+    {
+        setEngine(QString("case \"$1\" in --dump-single-json) cat '%1'; exit 0;; esac\n%2")
+                      .arg(document(json), otherwise));
     }
 
     static void writeScript(const QString &path, const QString &text)
@@ -142,38 +148,28 @@ struct VideoScene {
         return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
 
-    QStringList downloadsEntries() const
+    static QStringList entries(const QString &folder)
     {
-        return QDir(locations.downloadsFolder)
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
-    QStringList tempEntries() const
-    {
-        return QDir(locations.tempFolder)
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    }
+    QStringList downloadsEntries() const { return entries(locations.downloadsFolder); }
+    QStringList tempEntries() const { return entries(locations.tempFolder); }
 
-    static bool isZombie(int pid)
-    {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return true;
-        const QByteArray text = stat.readAll();
-        const qsizetype close = text.lastIndexOf(')');
-        return close > 0 && text.mid(close + 2, 1) == "Z";
-    }
-
-    // Whether a process whose id the script wrote into `pidFile` still runs.
+    // Whether a process whose id the script wrote into `pidFile` still runs; a zombie does not
+    // (the stand-in's parent reaps it, the group is gone).
     static bool processAlive(const QString &pidFile)
     {
         QFile file(pidFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray pid = file.readAll().trimmed();
         bool ok = false;
-        const int id = pid.toInt(&ok);
-        // A zombie is not running: the stand-in's parent reaps it, the group is gone.
-        return ok && id > 0 && ::kill(id, 0) == 0 && !isZombie(id);
+        const int id = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt(&ok) : 0;
+        if (!ok || id <= 0 || ::kill(id, 0) != 0)
+            return false;
+        QFile stat(QString("/proc/%1/stat").arg(id));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        return close > 0 && text.mid(close + 2, 1) != "Z";
     }
 };
 
