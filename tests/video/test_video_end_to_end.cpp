@@ -136,12 +136,7 @@ private slots:
         QFile(QDir(s.locations.downloadsFolder).filePath("Clip [v8].mkv"))
             .open(QIODevice::WriteOnly);
         s.model->setUrl("https://vimeo.com/8");
-        VideoQuality video;
-        video.formatID = "v";
-        video.ext = "mp4";
-        video.height = 120;
-        video.videoCodec = "avc1.42c00b";
-        video.audioCodec = "none";
+        const VideoQuality video = mp4VideoTrack("v", 120, "avc1.42c00b");
         // The merged name takes the title and id of the analysed video.
         s.answerAnalysis(videoDocument("v8", "Clip", mergeableFormats()),
                          QString("case \"$out\" in */video.mp4) cp '%1' \"$out\";; *) cp '%2' "

@@ -58,12 +58,7 @@ private slots:
         QFile(QDir(s.locations.downloadsFolder).filePath("video [media].mp4"))
             .open(QIODevice::WriteOnly);
         s.model->setUrl("https://vimeo.com/1");
-        VideoQuality video;
-        video.formatID = "v1";
-        video.ext = "mp4";
-        video.height = 720;
-        video.videoCodec = "avc1";
-        video.audioCodec = "none";
+        const VideoQuality video = mp4VideoTrack("v1", 720, "avc1");
         s.model->startMergedDownload(video, "a1");
         QPointer<VideoDownloadJob> job = s.model->jobs().first();
         QCOMPARE(QFileInfo(job->outputPath()).fileName(), "video [media] (2).mp4");

@@ -174,6 +174,18 @@ struct VideoScene {
 };
 
 // One engine document with a single video: `formats` is the JSON array text.
+// An MP4 video track without sound, as the picker hands it to a merged download.
+inline VideoQuality mp4VideoTrack(const QString &formatID, int height, const QString &codec)
+{
+    VideoQuality video;
+    video.formatID = formatID;
+    video.ext = QStringLiteral("mp4");
+    video.height = height;
+    video.videoCodec = codec;
+    video.audioCodec = QStringLiteral("none");
+    return video;
+}
+
 inline QByteArray videoDocument(const QString &id, const QString &title, const QString &formats)
 {
     return QStringLiteral("{\"id\":\"%1\",\"title\":\"%2\",\"formats\":%3}")
