@@ -120,39 +120,51 @@ AppError networkFailure(const NetworkError &error)
     return AppError(error.message, ErrorKind::Network);
 }
 
-Result<VerifiedAsset> fetchVerifiedAsset(HttpClient &http, const QUrl &feedUrl,
-                                         const QString &assetName, const CancelToken &cancel)
+namespace {
+
+// One small document from the release host: a network failure, a non-2xx answer (the feed is
+// unavailable) or the body.
+Result<QByteArray> fetchDocument(HttpClient &http, const QUrl &url,
+                                 QList<QPair<QByteArray, QByteArray>> headers,
+                                 int resourceTimeoutSeconds, const CancelToken &cancel)
 {
     HttpRequest request;
-    request.url = feedUrl;
-    request.headers = {{"Accept", "application/vnd.github+json"},
-                       {"User-Agent", "Tovrin/3"},
-                       {"X-GitHub-Api-Version", "2026-03-10"}};
+    request.url = url;
+    request.headers = std::move(headers);
     request.requestTimeoutSeconds = 30;
-    request.resourceTimeoutSeconds = 30;
+    request.resourceTimeoutSeconds = resourceTimeoutSeconds;
     const HttpResult result = http.get(request, cancel);
     if (!result.ok())
         return networkFailure(result.error);
     if (result.response->status < 200 || result.response->status > 299)
         return InstallErrors::feedUnavailable();
-    const Result<PublishedAsset> published =
-        publishedAssetFromRelease(result.response->body, assetName);
+    return result.response->body;
+}
+
+} // namespace
+
+Result<VerifiedAsset> fetchVerifiedAsset(HttpClient &http, const QUrl &feedUrl,
+                                         const QString &assetName, const CancelToken &cancel)
+{
+    const Result<QByteArray> feed = fetchDocument(http, feedUrl,
+                                                  {{"Accept", "application/vnd.github+json"},
+                                                   {"User-Agent", "Tovrin/3"},
+                                                   {"X-GitHub-Api-Version", "2026-03-10"}},
+                                                  30, cancel);
+    if (!feed)
+        return feed.error();
+    const Result<PublishedAsset> published = publishedAssetFromRelease(feed.value(), assetName);
     if (!published)
         return published.error();
     if (published.value().sha256)
         return VerifiedAsset{published.value().downloadURL, *published.value().sha256};
 
-    HttpRequest checksumRequest;
-    checksumRequest.url = published.value().checksumFileURL;
-    checksumRequest.headers = {{"User-Agent", "Tovrin/3"}, {"Cache-Control", "no-cache"}};
-    checksumRequest.requestTimeoutSeconds = 30;
-    checksumRequest.resourceTimeoutSeconds = 60;
-    const HttpResult checksum = http.get(checksumRequest, cancel);
-    if (!checksum.ok())
-        return networkFailure(checksum.error);
-    if (checksum.response->status < 200 || checksum.response->status > 299)
-        return InstallErrors::feedUnavailable();
-    const auto sha = digestFromChecksumFile(checksum.response->body, assetName);
+    const Result<QByteArray> checksum =
+        fetchDocument(http, published.value().checksumFileURL,
+                      {{"User-Agent", "Tovrin/3"}, {"Cache-Control", "no-cache"}}, 60, cancel);
+    if (!checksum)
+        return checksum.error();
+    const auto sha = digestFromChecksumFile(checksum.value(), assetName);
     if (!sha)
         return InstallErrors::badRelease();
     return VerifiedAsset{published.value().downloadURL, *sha};
