@@ -129,11 +129,8 @@ void DownloadModel::loadAvailableQualities(bool afterEngineRefresh, bool allowAu
         return;
     }
 
-    const std::optional<QString> executable = availableEngine();
-    if (!executable)
-        return;
-    const std::optional<QString> link = normalizedVideoURL();
-    if (!link)
+    const std::optional<EngineRunTarget> target = engineRunTarget();
+    if (!target)
         return;
 
     setIsWorking(true);
@@ -141,8 +138,8 @@ void DownloadModel::loadAvailableQualities(bool afterEngineRefresh, bool allowAu
     setStatus(QStringLiteral("Получаю доступные качества…"));
 
     AnalysisRequest request;
-    request.executable = *executable;
-    request.link = *link;
+    request.executable = target->executable;
+    request.link = target->link;
     request.mode = accessMode;
     request.isYouTube = isYouTubeURL();
     request.allowAutomaticRepair = allowAutomaticRepair;

@@ -176,7 +176,11 @@ private:
     void finishAnalysis();
     void stopAttempt();
 
-    std::optional<QString> availableEngine();
+    struct EngineRunTarget {
+        QString executable;
+        QString link;
+    };
+    std::optional<EngineRunTarget> engineRunTarget();
     void enqueue(const VideoJobPlan &plan, const QString &outputPath);
     VideoDownloadJob *createJob(const QString &title, DownloadKind kind, const QString &input,
                                 const VideoJobPlan &plan, const QString &outputPath,

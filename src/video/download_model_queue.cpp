@@ -63,25 +63,26 @@ void DownloadModel::startMergedDownload(const VideoQuality &video, const QString
     enqueue(VideoJobPlan::merged(video, audioFormat, destination), destination);
 }
 
-// The engine that analyses and downloads run with; without one the model says that downloads
-// are still being prepared and nothing starts.
-std::optional<QString> DownloadModel::availableEngine()
+// The engine that analyses and downloads run with, and the link they run on; without an engine
+// the model says that downloads are still being prepared and nothing starts.
+std::optional<DownloadModel::EngineRunTarget> DownloadModel::engineRunTarget()
 {
-    std::optional<QString> executable = m_engine.existingExecutable();
+    const std::optional<QString> executable = m_engine.existingExecutable();
     if (!executable) {
         setEngineReady(false);
         setStatus(QStringLiteral("Загрузки подготавливаются…"));
+        return std::nullopt;
     }
-    return executable;
+    const std::optional<QString> link = normalizedVideoURL();
+    if (!link)
+        return std::nullopt;
+    return EngineRunTarget{*executable, *link};
 }
 
 void DownloadModel::enqueue(const VideoJobPlan &plan, const QString &outputPath)
 {
-    const std::optional<QString> executable = availableEngine();
-    if (!executable)
-        return;
-    const std::optional<QString> link = normalizedVideoURL();
-    if (!link)
+    const std::optional<EngineRunTarget> target = engineRunTarget();
+    if (!target)
         return;
     QString title = m_videoTitle;
     if (title.isEmpty()) {
@@ -89,7 +90,7 @@ void DownloadModel::enqueue(const VideoJobPlan &plan, const QString &outputPath)
                                               : QStringLiteral("Видео из публикации");
     }
     VideoDownloadJob *job =
-        createJob(title, m_kind, *link, plan, outputPath, m_activeExtractorArguments);
+        createJob(title, m_kind, target->link, plan, outputPath, m_activeExtractorArguments);
     m_jobs.prepend(job);
     setShowQualityPicker(false);
     setErrorMessage(std::nullopt);
@@ -97,7 +98,7 @@ void DownloadModel::enqueue(const VideoJobPlan &plan, const QString &outputPath)
     setUrl(QString());
     emit jobsChanged();
     updateBusy();
-    scheduleJobs(executable);
+    scheduleJobs(target->executable);
 }
 
 VideoDownloadJob *DownloadModel::createJob(const QString &title, DownloadKind kind,
@@ -223,11 +224,8 @@ void DownloadModel::downloadAllPublicationVideos()
 {
     if (m_isWorking || m_publicationVideos.size() < 2)
         return;
-    const std::optional<QString> link = normalizedVideoURL();
-    if (!link)
-        return;
-    const std::optional<QString> executable = m_engine.existingExecutable();
-    if (!executable)
+    const std::optional<EngineRunTarget> target = engineRunTarget();
+    if (!target)
         return;
 
     int created = 0;
@@ -250,7 +248,7 @@ void DownloadModel::downloadAllPublicationVideos()
         } else {
             continue;
         }
-        m_jobs.prepend(createJob(video.title, DownloadKind::Video, *link, plan, outputPath,
+        m_jobs.prepend(createJob(video.title, DownloadKind::Video, target->link, plan, outputPath,
                                  extractorArgumentsFor(video)));
         ++created;
     }
@@ -269,7 +267,7 @@ void DownloadModel::downloadAllPublicationVideos()
     setUrl(QString());
     emit jobsChanged();
     updateBusy();
-    scheduleJobs(executable);
+    scheduleJobs(target->executable);
 }
 
 void DownloadModel::chooseFolder()
