@@ -49,7 +49,6 @@ public:
     // Runtimes for the engine's runs, in the order they are tried (their versions are checked
     // right before a run): the installed one, then the package-manager ones.
     QList<JsRuntime> runtimeCandidates() const;
-    bool requiresFastEngineInstall() const { return m_installer.requiresInstall(); }
     // The engine or the runtime is due.
     bool needsRefresh() const;
 
