@@ -281,26 +281,19 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
         }
     }
 
-    res.status = 200;
-    QByteArray contentType = "text/plain; charset=utf-8";
-    HeaderList headers;
-    if (fault.status != 0) {
-        res.status = fault.status;
-        body->bytes = fault.body;
-    } else if (!route) {
-        res.status = 404;
-        body->bytes = "not found\n";
-    } else if (route->handler) {
-        const Reply reply = route->handler(request);
-        res.status = reply.status;
-        contentType = "application/json";
-        headers = reply.headers;
-        body->bytes = reply.body;
-    } else {
-        contentType = route->contentType;
-        body->bytes = route->bytes;
-    }
     const bool content = fault.status == 0 && route && !route->handler;
+    Reply reply{404, "not found\n", {}};
+    if (fault.status != 0)
+        reply = {fault.status, fault.body, {}};
+    else if (route)
+        reply = route->handler ? route->handler(request) : Reply{200, route->bytes, {}};
+    const QByteArray contentType =
+        content ? route->contentType
+                : QByteArray(route && fault.status == 0 ? "application/json"
+                                                        : "text/plain; charset=utf-8");
+    res.status = reply.status;
+    HeaderList &headers = reply.headers;
+    body->bytes = reply.body;
     const qint64 size = body->file ? body->file->size() : body->bytes.size();
     qint64 first = 0, last = size - 1;
     // A single "bytes=A-" or "bytes=A-B" is honoured; HTTP allows ignoring any other.
