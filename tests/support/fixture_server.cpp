@@ -251,13 +251,10 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
         std::lock_guard lock(m_mutex);
         m_log.append(request);
         m_maxActive = std::max(m_maxActive, ++m_active);
-        if (auto script = m_scripts.find(request.path);
-            script != m_scripts.end() && !script->second.empty()) {
-            body->fault = script->second.front();
-            script->second.pop_front();
-        }
-        if (auto found = m_routes.find(request.path); found != m_routes.end())
-            route = found->second;
+        if (!m_scripts.value(request.path).isEmpty())
+            body->fault = m_scripts[request.path].takeFirst();
+        if (m_routes.contains(request.path))
+            route = m_routes.value(request.path);
         body->bytesPerSecond = m_bytesPerSecond;
     }
     m_changed.notify_all();

@@ -10,9 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -128,10 +126,7 @@ public:
 
     // The next faults.size() requests to path get these faults in order; after that requests
     // are answered normally. Replaces any earlier script for path.
-    void script(const QString &path, const QList<Fault> &faults)
-    {
-        put(m_scripts, path, std::deque<Fault>(faults.begin(), faults.end()));
-    }
+    void script(const QString &path, const QList<Fault> &faults) { put(m_scripts, path, faults); }
 
     // Rate limit for content from serveBytes/serveFile (0 = unlimited).
     void setBytesPerSecond(qint64 rate) { m_bytesPerSecond = std::max<qint64>(0, rate); }
@@ -190,8 +185,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed; // a request arrived, or stop
     bool m_stopping = false;
-    std::map<QString, Route> m_routes;
-    std::map<QString, std::deque<Fault>> m_scripts;
+    QMap<QString, Route> m_routes;
+    QMap<QString, QList<Fault>> m_scripts;
     QMap<QString, qint64> m_sent;
     QList<Request> m_log;
     std::atomic<qint64> m_bytesPerSecond{0};
