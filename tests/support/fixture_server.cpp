@@ -3,123 +3,46 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QUrlQuery>
 
 #include <httplib.h>
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <deque>
-#include <map>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 constexpr qint64 kChunkBytes = 64 * 1024;
-constexpr int kWorkerThreads = 64;
-constexpr time_t kSocketTimeoutSeconds = 60;
 
-QString decodeComponent(QByteArray raw, bool plusIsSpace)
+int portOf(const sockaddr_storage &address)
 {
-    if (plusIsSpace)
-        raw.replace('+', ' ');
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(raw));
-}
-
-bool allDigits(const QByteArray &text)
-{
-    return !text.isEmpty()
-           && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The slice [first, last] of a body of `size` bytes that a Range header asks for: the whole body
-// for no header or one this server does not take (HTTP allows ignoring it), nothing (first > last)
-// when the range starts past the end.
-struct Slice {
-    qint64 first = 0;
-    qint64 last = -1;
-    bool ranged = false;
-};
-
-Slice chooseRange(const QByteArray &header, qint64 size)
-{
-    const Slice whole{0, size - 1, false};
-    const QByteArray value = header.trimmed().toLower();
-    const qsizetype dash = value.indexOf('-');
-    if (!value.startsWith("bytes=") || dash < 0)
-        return whole;
-    const QByteArray a = value.mid(6, dash - 6).trimmed();
-    const QByteArray b = value.mid(dash + 1).trimmed();
-    if (!allDigits(a) || (!b.isEmpty() && !allDigits(b)))
-        return whole;
-    const qint64 first = a.toLongLong();
-    const qint64 last = b.isEmpty() ? size - 1 : std::min(b.toLongLong(), size - 1);
-    if (!b.isEmpty() && b.toLongLong() < first)
-        return whole;
-    return first >= size ? Slice{0, -1, true} : Slice{first, last, true};
-}
-
-quint16 portOf(const sockaddr_storage &address)
-{
-    if (address.ss_family == AF_INET)
-        return ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
-    if (address.ss_family == AF_INET6)
-        return ntohs(reinterpret_cast<const sockaddr_in6 &>(address).sin6_port);
-    return 0;
+    // sin_port and sin6_port sit at the same offset.
+    return ntohs(reinterpret_cast<const sockaddr_in &>(address).sin_port);
 }
 
 // Calls visit(fd, peerPort) for every connected socket of this process whose local port is
 // `serverPort` (the server's side of its connections), until visit returns false.
 template <typename Visit> void forEachServerConnection(int serverPort, Visit visit)
 {
-    DIR *dir = opendir("/proc/self/fd");
-    if (!dir)
-        return;
-    const int ownFd = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        char *end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || fd == ownFd)
-            continue;
-        struct stat info {};
-        if (fstat(int(fd), &info) != 0 || !S_ISSOCK(info.st_mode))
-            continue;
-        sockaddr_storage local{};
-        sockaddr_storage peer{};
-        socklen_t length = sizeof local;
-        if (getsockname(int(fd), reinterpret_cast<sockaddr *>(&local), &length) != 0
-            || portOf(local) != serverPort)
-            continue;
-        length = sizeof peer;
-        if (getpeername(int(fd), reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-            continue;
-        if (!visit(int(fd), portOf(peer)))
-            break;
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd"))
+                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : fds) {
+        const int fd = name.toInt();
+        sockaddr_storage local{}, peer{};
+        socklen_t localSize = sizeof local, peerSize = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&local), &localSize) == 0
+            && portOf(local) == serverPort
+            && getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerSize) == 0
+            && !visit(fd, portOf(peer)))
+            return;
     }
-    closedir(dir);
-}
-
-bool peerHasLeft(int fd)
-{
-    if (fd < 0)
-        return false;
-    pollfd p{fd, POLLRDHUP, 0};
-    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 // httplib listens with a backlog of 5: a burst of connections overflows it and the client
@@ -130,15 +53,6 @@ struct ListeningSocket : httplib::Server {
     {
         return (server.*(&ListeningSocket::svr_sock_)).load();
     }
-};
-
-// Closes a file descriptor when the last owner lets go.
-struct FileHandle {
-    explicit FileHandle(int fd) : fd(fd) {}
-    ~FileHandle() { ::close(fd); }
-    FileHandle(const FileHandle &) = delete;
-    FileHandle &operator=(const FileHandle &) = delete;
-    int fd;
 };
 
 } // namespace
@@ -152,386 +66,113 @@ QByteArray FixtureServer::Request::header(const QByteArray &name) const
     return {};
 }
 
-QString FixtureServer::Request::queryValue(const QString &key) const
+bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutMs) const
 {
-    for (const auto &[k, v] : query) {
-        if (k == key)
-            return v;
-    }
-    return {};
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, milliseconds(timeoutMs), [&] {
+        return std::count_if(m_log.begin(), m_log.end(),
+                             [&](const Request &r) { return r.path == path; })
+               >= count;
+    });
 }
 
-struct FixtureServer::Impl {
-    // Bytes, a file (filePath set) or an API (handler set).
-    struct Route {
-        QByteArray bytes;
-        QString filePath;
-        QByteArray contentType;
-        Handler handler;
-    };
+// Writes one answer's body in chunks, applying its fault. Lives inside the httplib content
+// provider, so it dies with the response.
+struct FixtureServer::BodyWriter {
+    FixtureServer *server = nullptr;
+    QString path;
+    Fault fault;
+    qint64 bytesPerSecond = 0;
+    int clientPort = -1;
+    QByteArray bytes;              // the body in memory, or...
+    std::shared_ptr<QFile> file;   // ...the served file, mapped
+    const char *data = nullptr;    // the first byte to send
+    qint64 length = 0;             // bytes to send
+    bool closeWhenDone = false;    // a close-delimited body
+    std::shared_ptr<void> onBooks; // takes the answer off the active count when released
 
-    // Writes one answer's body in chunks, applying its fault. Lives inside the httplib content
-    // provider, so it dies with the response.
-    struct BodyWriter {
-        Impl *impl = nullptr;
-        QString path;
-        QByteArray bytes;                 // memory, or...
-        std::shared_ptr<FileHandle> file; // ...a file read in chunks
-        qint64 offset = 0;                // first byte of the source to send
-        qint64 length = 0;                // bytes to send
-        Fault fault;
-        qint64 bytesPerSecond = 0;
-        int clientPort = -1;
-        bool closeWhenDone = false;
-        std::shared_ptr<void> onTheBooks; // takes the answer off the active count when released
+    qint64 sent = 0;
+    bool stalled = false;
+    Clock::time_point rateStart = Clock::now();
+    qint64 rateBase = 0;
 
-        qint64 sent = 0;
-        bool stallDone = false;
-        Clock::time_point rateStart = Clock::now();
-        qint64 rateBase = 0;
-        std::vector<char> buffer;
-
-        bool writeNext(httplib::DataSink &sink)
-        {
-            if (sent >= length)
-                return !closeWhenDone; // false ends a close-delimited body by closing
-            if (fault.dropAfterBytes >= 0 && sent >= fault.dropAfterBytes)
+    bool writeNext(httplib::DataSink &sink)
+    {
+        if (sent >= length)
+            return !closeWhenDone; // false ends a close-delimited body by closing
+        if (!data || (fault.dropAfterBytes >= 0 && sent >= fault.dropAfterBytes))
+            return false;
+        if (fault.stallAfterBytes >= 0 && !stalled && sent >= fault.stallAfterBytes) {
+            stalled = true;
+            if (!stall())
                 return false;
-            if (fault.stallAfterBytes >= 0 && !stallDone && sent >= fault.stallAfterBytes) {
-                stallDone = true;
-                if (!stall())
-                    return false;
-                rateStart = Clock::now();
-                rateBase = sent;
-            }
-
-            qint64 n = std::min(kChunkBytes, length - sent);
-            if (bytesPerSecond > 0)
-                n = std::min(n, std::clamp<qint64>(bytesPerSecond / 20, 1, kChunkBytes));
-            if (fault.dropAfterBytes >= 0)
-                n = std::min(n, fault.dropAfterBytes - sent);
-            if (fault.stallAfterBytes >= 0 && !stallDone)
-                n = std::min(n, fault.stallAfterBytes - sent);
-
-            if (bytesPerSecond > 0) {
-                const std::chrono::duration<double> seconds(double(sent - rateBase + n)
-                                                            / double(bytesPerSecond));
-                const auto due = rateStart + std::chrono::duration_cast<Clock::duration>(seconds);
-                if (!impl->sleepUntil(due))
-                    return false;
-            }
-
-            // The answer stops counting as active before its last bytes go out: a client that
-            // has the whole body may start its next request at once, and must not find this one
-            // still on the books.
-            if (sent + n >= length && !closeWhenDone)
-                onTheBooks.reset();
-
-            const char *data = nullptr;
-            if (file) {
-                buffer.resize(size_t(n));
-                for (qint64 got = 0; got < n;) {
-                    const ssize_t r = ::pread(file->fd, buffer.data() + got, size_t(n - got),
-                                              off_t(offset + sent + got));
-                    if (r <= 0)
-                        return false; // the file shrank or failed: cut the answer short
-                    got += r;
-                }
-                data = buffer.data();
-            } else {
-                data = bytes.constData() + offset + sent;
-            }
-            // Counted before the write so that a client never holds more than bytesSent()
-            // says; taken back if the write fails.
-            impl->countSent(path, n);
-            if (!sink.write(data, size_t(n))) {
-                impl->countSent(path, -n);
-                return false;
-            }
-            sent += n;
-            return true;
+            rateStart = Clock::now();
+            rateBase = sent;
         }
-
-        bool stall()
-        {
-            if (fault.stallMs >= 0)
-                return impl->sleepUntil(Clock::now() + std::chrono::milliseconds(fault.stallMs));
-            // Until stopped or the client leaves.
-            int fd = -1;
-            forEachServerConnection(impl->port, [&](int socket, quint16 peerPort) {
-                if (peerPort == clientPort)
-                    fd = socket;
-                return fd < 0;
-            });
-            std::unique_lock lock(impl->mutex);
-            while (!impl->stopping && !peerHasLeft(fd))
-                impl->changed.wait_for(lock, std::chrono::milliseconds(50));
+        qint64 n =
+            std::min(length - sent, bytesPerSecond > 0
+                                        ? std::clamp<qint64>(bytesPerSecond / 20, 1, kChunkBytes)
+                                        : kChunkBytes);
+        for (const qint64 mark : {fault.dropAfterBytes, stalled ? -1 : fault.stallAfterBytes})
+            n = mark > sent ? std::min(n, mark - sent) : n;
+        if (bytesPerSecond > 0) {
+            const std::chrono::duration<double> due(double(sent - rateBase + n)
+                                                    / double(bytesPerSecond));
+            if (!server->sleepUntil(rateStart + std::chrono::duration_cast<Clock::duration>(due)))
+                return false;
+        }
+        // The answer stops counting as active before its last bytes go out: a client that has
+        // the whole body may start its next request at once, and must not find this one still
+        // on the books.
+        if (sent + n >= length && !closeWhenDone)
+            onBooks.reset();
+        // Counted before the write so that a client never holds more than bytesSent() says;
+        // taken back if the write fails.
+        count(n);
+        if (!sink.write(data + sent, size_t(n))) {
+            count(-n);
             return false;
         }
-    };
-
-    std::unique_ptr<httplib::Server> server;
-    std::thread listener;
-    std::atomic<bool> listenerDone{false};
-    std::mutex stopMutex;
-    int port = 0;
-    bool tls = false;
-
-    mutable std::mutex mutex;
-    mutable std::condition_variable changed; // a request arrived, or stop
-    bool stopping = false;
-    std::map<QString, std::shared_ptr<const Route>> routes;
-    std::map<QString, std::deque<Fault>> scripts;
-    std::map<QString, qint64> sentByPath;
-    QList<Request> log;
-    qint64 defaultBytesPerSecond = 0;
-    int active = 0;
-    int maxActive = 0;
-
-    template <typename Read> auto locked(Read read) const
-    {
-        std::lock_guard lock(mutex);
-        return read();
+        sent += n;
+        return true;
     }
 
-    int countOf(const QString &path) const // with the mutex held
+    void count(qint64 n)
     {
-        return int(std::count_if(log.begin(), log.end(),
-                                 [&](const Request &r) { return r.path == path; }));
+        std::lock_guard lock(server->m_mutex);
+        server->m_sent[path] += n;
     }
 
-    // Waits until `due`; false if the server is stopping.
-    bool sleepUntil(Clock::time_point due)
+    // Waits stallMs, or (-1) until stopped or the client leaves; false to cut the answer.
+    bool stall()
     {
-        std::unique_lock lock(mutex);
-        return !changed.wait_until(lock, due, [this] { return stopping; });
-    }
-
-    void countSent(const QString &path, qint64 n)
-    {
-        std::lock_guard lock(mutex);
-        sentByPath[path] += n;
-    }
-
-    void addRoute(const QString &path, Route route)
-    {
-        std::lock_guard lock(mutex);
-        routes[path] = std::make_shared<const Route>(std::move(route));
-    }
-
-    void start(std::unique_ptr<httplib::Server> s)
-    {
-        server = std::move(s);
-        if (!server->is_valid())
-            return;
-        server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-        server->set_keep_alive_max_count(1000);
-        server->set_read_timeout(kSocketTimeoutSeconds);
-        server->set_write_timeout(kSocketTimeoutSeconds);
-        server->set_tcp_nodelay(true);
-        server->Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
-            answer(req, res);
+        if (fault.stallMs >= 0)
+            return server->sleepUntil(Clock::now() + milliseconds(fault.stallMs));
+        int fd = -1;
+        forEachServerConnection(server->m_port, [&](int socket, int peerPort) {
+            fd = peerPort == clientPort ? socket : -1;
+            return fd < 0;
         });
-
-        port = server->bind_to_any_port("127.0.0.1");
-        if (port <= 0 || ::listen(ListeningSocket::of(*server), SOMAXCONN) != 0)
-            return;
-        listener = std::thread([this] {
-            server->listen_after_bind();
-            listenerDone = true;
-        });
-        // httplib's stop() does nothing until the listener has started running.
-        while (!server->is_running() && !listenerDone)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-
-    void stop()
-    {
-        const std::lock_guard once(stopMutex);
-        {
-            std::lock_guard lock(mutex);
-            stopping = true;
-        }
-        changed.notify_all();
-        if (!listener.joinable())
-            return;
-        server->stop();
-        // The listener returns once every connection thread has finished. Idle keep-alive
-        // connections and clients that stopped reading would hold them for seconds, so cut them.
-        while (!listenerDone) {
-            forEachServerConnection(port, [](int fd, quint16) {
-                ::shutdown(fd, SHUT_RDWR);
-                return true;
-            });
-            std::unique_lock lock(mutex);
-            changed.wait_for(lock, std::chrono::milliseconds(5));
-        }
-        listener.join();
-    }
-
-    static Request record(const httplib::Request &req)
-    {
-        Request r;
-        const QByteArray target = QByteArray::fromStdString(req.target);
-        const qsizetype question = target.indexOf('?');
-        r.path = decodeComponent(target.left(question < 0 ? target.size() : question), false);
-        const QList<QByteArray> items =
-            question < 0 ? QList<QByteArray>() : target.mid(question + 1).split('&');
-        for (const QByteArray &item : items) {
-            const qsizetype eq = item.indexOf('=');
-            if (!item.isEmpty())
-                r.query.append({decodeComponent(eq < 0 ? item : item.left(eq), true),
-                                eq < 0 ? QString() : decodeComponent(item.mid(eq + 1), true)});
-        }
-        for (const auto &[key, value] : req.headers)
-            r.headers.append({QByteArray::fromStdString(key), QByteArray::fromStdString(value)});
-        return r;
-    }
-
-    // Fills the writer's source and the answer's status and headers for served content.
-    static void serveContent(const Route &route, const Fault &fault, const httplib::Request &req,
-                             BodyWriter &body, int &status, HeaderList &headers)
-    {
-        qint64 size = route.bytes.size();
-        body.bytes = route.bytes;
-        if (!route.filePath.isEmpty()) {
-            const int fd =
-                ::open(QFile::encodeName(route.filePath).constData(), O_RDONLY | O_CLOEXEC);
-            body.file = fd < 0 ? nullptr : std::make_shared<FileHandle>(fd);
-            struct stat info {};
-            if (!body.file || fstat(fd, &info) != 0) {
-                status = 404;
-                body.file.reset();
-                body.bytes = "file not found\n";
-                body.length = body.bytes.size();
-                return;
-            }
-            size = info.st_size;
-        }
-        body.length = size;
-        if (fault.ignoreRange)
-            return;
-        headers.append({QByteArray("Accept-Ranges"), "bytes"});
-        const Slice slice =
-            chooseRange(QByteArray::fromStdString(req.get_header_value("Range")), size);
-        if (!slice.ranged)
-            return;
-        status = slice.first > slice.last ? 416 : 206;
-        const QByteArray range =
-            status == 416 ? QByteArray("*")
-                          : QByteArray::number(slice.first) + '-' + QByteArray::number(slice.last);
-        headers.append(
-            {QByteArray("Content-Range"), "bytes " + range + '/' + QByteArray::number(size)});
-        body.offset = slice.first;
-        body.length = slice.last - slice.first + 1;
-    }
-
-    void answer(const httplib::Request &req, httplib::Response &res)
-    {
-        // httplib would apply the Range header again to whatever we answer (and gets it wrong
-        // for content providers): ranges are ours alone.
-        const_cast<httplib::Request &>(req).ranges.clear();
-
-        const Request request = record(req);
-        const QString path = request.path;
-        Fault fault;
-        std::shared_ptr<const Route> route;
-        qint64 serverRate = 0;
-        {
-            std::lock_guard lock(mutex);
-            log.append(request);
-            maxActive = std::max(maxActive, ++active);
-            auto script = scripts.find(path);
-            if (script != scripts.end() && !script->second.empty()) {
-                fault = script->second.front();
-                script->second.pop_front();
-            }
-            if (auto found = routes.find(path); found != routes.end())
-                route = found->second;
-            serverRate = defaultBytesPerSecond;
-        }
-        changed.notify_all();
-        auto writer = std::make_shared<BodyWriter>();
-        writer->onTheBooks = std::shared_ptr<void>(nullptr, [this](void *) {
-            std::lock_guard lock(mutex);
-            --active;
-        });
-        // Keeps the request active until httplib has finished with the response.
-        res.content_provider_resource_releaser_ = [writer](bool) {};
-
-        if (fault.delayBeforeHeadersMs > 0
-            && !sleepUntil(Clock::now() + std::chrono::milliseconds(fault.delayBeforeHeadersMs))) {
-            res.status = 503;
-            res.set_header("Connection", "close");
-            return;
-        }
-
-        int status = 200;
-        QByteArray contentType = "text/plain; charset=utf-8";
-        HeaderList headers;
-        bool isContent = false;
-        if (fault.status != 0) {
-            status = fault.status;
-            writer->bytes = fault.body;
-        } else if (!route) {
-            status = 404;
-            writer->bytes = "not found\n";
-        } else if (route->handler) {
-            const Reply reply = route->handler(request);
-            status = reply.status;
-            contentType = "application/json";
-            headers = reply.headers;
-            writer->bytes = reply.body;
-        } else {
-            isContent = true;
-            contentType = route->contentType;
-            serveContent(*route, fault, req, *writer, status, headers);
-        }
-        if (!isContent)
-            writer->length = writer->bytes.size();
-        if (!fault.retryAfter.isEmpty())
-            headers.append({QByteArray("Retry-After"), fault.retryAfter});
-
-        res.status = status;
-        for (const auto &[key, value] : headers)
-            res.set_header(key.toStdString(), value.toStdString());
-
-        writer->impl = this;
-        writer->path = path;
-        writer->fault = fault;
-        writer->bytesPerSecond = isContent ? serverRate : 0;
-        writer->clientPort = req.remote_port;
-        const auto provide = [writer](size_t, httplib::DataSink &sink) {
-            return writer->writeNext(sink);
+        const auto peerLeft = [fd] {
+            pollfd p{fd, POLLRDHUP, 0};
+            return fd >= 0 && poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
         };
-        if (fault.omitContentLength) {
-            // Close-delimited: httplib keeps such connections open after the body, so the
-            // writer closes it by failing once everything is sent.
-            writer->closeWhenDone = true;
-            res.set_header("Connection", "close");
-            res.set_content_provider(contentType.toStdString(), provide);
-        } else if (writer->length > 0) {
-            res.set_content_provider(size_t(writer->length), contentType.toStdString(),
-                                     [provide](size_t offset, size_t, httplib::DataSink &sink) {
-                                         return provide(offset, sink);
-                                     });
-        } else {
-            // A zero-length provider would be taken for a length-less one.
-            res.set_content(std::string(), contentType.toStdString());
-        }
+        std::unique_lock lock(server->m_mutex);
+        while (!server->m_stopping && !peerLeft())
+            server->m_changed.wait_for(lock, milliseconds(50));
+        return false;
     }
 };
 
-FixtureServer::FixtureServer() : d(std::make_unique<Impl>())
+FixtureServer::FixtureServer()
 {
-    d->start(std::make_unique<httplib::Server>());
+    start(std::make_unique<httplib::Server>());
 }
 
-FixtureServer::FixtureServer(const TlsFiles &tls) : d(std::make_unique<Impl>())
+FixtureServer::FixtureServer(const TlsFiles &tls) : m_tls(true)
 {
-    d->tls = true;
-    d->start(std::make_unique<httplib::SSLServer>(QFile::encodeName(tls.certificate).constData(),
-                                                  QFile::encodeName(tls.privateKey).constData()));
+    start(std::make_unique<httplib::SSLServer>(QFile::encodeName(tls.certificate).constData(),
+                                               QFile::encodeName(tls.privateKey).constData()));
 }
 
 FixtureServer::~FixtureServer()
@@ -539,97 +180,166 @@ FixtureServer::~FixtureServer()
     stop();
 }
 
+bool FixtureServer::sleepUntil(Clock::time_point due)
+{
+    std::unique_lock lock(m_mutex);
+    return !m_changed.wait_until(lock, due, [this] { return m_stopping; });
+}
+
+void FixtureServer::start(std::unique_ptr<httplib::Server> server)
+{
+    m_server = std::move(server);
+    if (!m_server->is_valid())
+        return;
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+    m_server->set_keep_alive_max_count(1000);
+    m_server->set_read_timeout(60);
+    m_server->set_write_timeout(60);
+    m_server->set_tcp_nodelay(true);
+    m_server->Get(
+        ".*", [this](const httplib::Request &req, httplib::Response &res) { answer(req, res); });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0 || ::listen(ListeningSocket::of(*m_server), SOMAXCONN) != 0)
+        return;
+    m_listener = std::thread([this] {
+        m_server->listen_after_bind();
+        m_listenerDone = true;
+    });
+    // httplib's stop() does nothing until the listener has started running.
+    while (!m_server->is_running() && !m_listenerDone)
+        std::this_thread::sleep_for(milliseconds(1));
+}
+
 void FixtureServer::stop()
 {
-    d->stop();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (!m_listener.joinable())
+        return;
+    m_server->stop();
+    // The listener returns once every connection thread has finished. Idle keep-alive
+    // connections and clients that stopped reading would hold them for seconds, so cut them.
+    while (!m_listenerDone) {
+        forEachServerConnection(m_port,
+                                [](int fd, int) { return ::shutdown(fd, SHUT_RDWR), true; });
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, milliseconds(5));
+    }
+    m_listener.join();
 }
 
-quint16 FixtureServer::port() const
+void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
 {
-    return quint16(d->port);
-}
+    // httplib parsed the Range header (and answered 416 to one it rejects), but would apply it
+    // again to whatever we answer, wrongly for content providers: ranges are ours alone.
+    const httplib::Ranges ranges = std::exchange(const_cast<httplib::Request &>(req).ranges, {});
+    Request request{QString::fromStdString(req.path)};
+    if (const qsizetype question = req.target.find('?'); question != qsizetype(std::string::npos)) {
+        // In a query '+' stands for a space; a plus sign itself comes as %2B.
+        const QByteArray raw = QByteArray::fromStdString(req.target.substr(question + 1));
+        request.query = QUrlQuery(QString::fromUtf8(QByteArray(raw).replace('+', "%20")));
+    }
+    for (const auto &[key, value] : req.headers)
+        request.headers.append({QByteArray::fromStdString(key), QByteArray::fromStdString(value)});
 
-QString FixtureServer::baseUrl() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2").arg(d->tls ? "https" : "http").arg(d->port);
-}
+    auto body = std::make_shared<BodyWriter>();
+    std::optional<Route> route;
+    {
+        std::lock_guard lock(m_mutex);
+        m_log.append(request);
+        m_maxActive = std::max(m_maxActive, ++m_active);
+        if (!m_scripts.value(request.path).isEmpty())
+            body->fault = m_scripts[request.path].takeFirst();
+        if (m_routes.contains(request.path))
+            route = m_routes.value(request.path);
+        body->bytesPerSecond = m_bytesPerSecond;
+    }
+    m_changed.notify_all();
+    const Fault &fault = body->fault;
+    body->onBooks = std::shared_ptr<void>(nullptr, [this](void *) {
+        std::lock_guard lock(m_mutex);
+        --m_active;
+    });
+    // Keeps the request active until httplib has finished with the response.
+    res.content_provider_resource_releaser_ = [body](bool) {};
 
-QString FixtureServer::url(const QString &path) const
-{
-    return baseUrl() + path;
-}
+    if (!sleepUntil(Clock::now() + milliseconds(fault.delayBeforeHeadersMs))) {
+        res.status = 503; // stopping
+        return;
+    }
+    if (fault.status == 0 && route && !route->filePath.isEmpty()) {
+        body->file = std::make_shared<QFile>(route->filePath);
+        if (!body->file->open(QIODevice::ReadOnly)) {
+            body->file.reset();
+            route.reset();
+        }
+    }
 
-void FixtureServer::serveBytes(const QString &path, const QByteArray &body,
-                               const QByteArray &contentType)
-{
-    d->addRoute(path, {body, {}, contentType, {}});
-}
+    const bool content = fault.status == 0 && route && !route->handler;
+    Reply reply{404, "not found\n", {}};
+    if (fault.status != 0)
+        reply = {fault.status, fault.body, {}};
+    else if (route)
+        reply = route->handler ? route->handler(request) : Reply{200, route->bytes, {}};
+    const QByteArray contentType =
+        content ? route->contentType
+                : QByteArray(route && fault.status == 0 ? "application/json"
+                                                        : "text/plain; charset=utf-8");
+    res.status = reply.status;
+    HeaderList &headers = reply.headers;
+    body->bytes = reply.body;
+    const qint64 size = body->file ? body->file->size() : body->bytes.size();
+    qint64 first = 0, last = size - 1;
+    // A single "bytes=A-" or "bytes=A-B" is honoured; HTTP allows ignoring any other.
+    if (content && !fault.ignoreRange) {
+        headers.append({QByteArray("Accept-Ranges"), "bytes"});
+        if (ranges.size() == 1 && ranges.front().first >= 0) {
+            first = ranges.front().first;
+            last = ranges.front().second < 0 ? size - 1
+                                             : std::min<qint64>(ranges.front().second, size - 1);
+            res.status = first < size ? 206 : 416;
+            const QByteArray range =
+                res.status == 416 ? QByteArray("*")
+                                  : QByteArray::number(first) + '-' + QByteArray::number(last);
+            headers.append(
+                {QByteArray("Content-Range"), "bytes " + range + '/' + QByteArray::number(size)});
+            if (res.status == 416)
+                first = 0, last = -1;
+        }
+    }
+    body->length = last - first + 1;
+    if (!body->file)
+        body->data = body->bytes.constData() + first;
+    else if (body->length > 0)
+        body->data = reinterpret_cast<const char *>(body->file->map(first, body->length));
+    body->bytesPerSecond = content ? body->bytesPerSecond : 0;
+    if (!fault.retryAfter.isEmpty())
+        headers.append({QByteArray("Retry-After"), fault.retryAfter});
+    for (const auto &[key, value] : headers)
+        res.set_header(key.toStdString(), value.toStdString());
 
-void FixtureServer::serveFile(const QString &path, const QString &filePath,
-                              const QByteArray &contentType)
-{
-    d->addRoute(path, {{}, filePath, contentType, {}});
-}
-
-void FixtureServer::handle(const QString &path, Handler handler)
-{
-    d->addRoute(path, {{}, {}, {}, std::move(handler)});
-}
-
-void FixtureServer::script(const QString &path, const QList<Fault> &faults)
-{
-    std::lock_guard lock(d->mutex);
-    d->scripts[path] = std::deque<Fault>(faults.begin(), faults.end());
-}
-
-void FixtureServer::setBytesPerSecond(qint64 bytesPerSecond)
-{
-    std::lock_guard lock(d->mutex);
-    d->defaultBytesPerSecond = std::max<qint64>(0, bytesPerSecond);
-}
-
-int FixtureServer::requestCount(const QString &path) const
-{
-    return d->locked([&] { return d->countOf(path); });
-}
-
-int FixtureServer::totalRequests() const
-{
-    return d->locked([&] { return int(d->log.size()); });
-}
-
-int FixtureServer::activeRequests() const
-{
-    return d->locked([&] { return d->active; });
-}
-
-int FixtureServer::maxConcurrentRequests() const
-{
-    return d->locked([&] { return d->maxActive; });
-}
-
-QList<FixtureServer::Request> FixtureServer::requests() const
-{
-    return d->locked([&] { return d->log; });
-}
-
-QList<FixtureServer::Request> FixtureServer::requests(const QString &path) const
-{
-    QList<Request> matching = requests();
-    matching.removeIf([&](const Request &request) { return request.path != path; });
-    return matching;
-}
-
-qint64 FixtureServer::bytesSent(const QString &path) const
-{
-    return d->locked([&] { return d->sentByPath.contains(path) ? d->sentByPath.at(path) : 0; });
-}
-
-bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutMs) const
-{
-    std::unique_lock lock(d->mutex);
-    return d->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                               [&] { return d->countOf(path) >= count; });
+    body->server = this;
+    body->path = request.path;
+    body->clientPort = req.remote_port;
+    const std::string type = contentType.toStdString();
+    if (fault.omitContentLength) {
+        // Close-delimited: httplib keeps such connections open after the body, so the writer
+        // closes it by failing once everything is sent.
+        body->closeWhenDone = true;
+        res.set_header("Connection", "close");
+        res.set_content_provider(
+            type, [body](size_t, httplib::DataSink &sink) { return body->writeNext(sink); });
+    } else if (body->length > 0) {
+        res.set_content_provider(
+            size_t(body->length), type,
+            [body](size_t, size_t, httplib::DataSink &sink) { return body->writeNext(sink); });
+    } else {
+        // A zero-length provider would be taken for a length-less one.
+        res.set_content(std::string(), type);
+    }
 }
 
 std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const QString &folder)
@@ -637,17 +347,14 @@ std::optional<FixtureServer::TlsFiles> FixtureServer::generateCertificates(const
     // A self-signed leaf is its own trust anchor: no separate authority is needed.
     const TlsFiles files{QDir(folder).filePath(QStringLiteral("server.pem")),
                          QDir(folder).filePath(QStringLiteral("server-key.pem"))};
-    QProcess openssl;
-    if (QDir().mkpath(folder)) {
-        openssl.start(QStringLiteral("openssl"),
-                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                       "-nodes", "-keyout", files.privateKey, "-out", files.certificate, "-days",
-                       "30", "-subj", "/CN=127.0.0.1", "-addext",
-                       "subjectAltName=IP:127.0.0.1,DNS:localhost", "-addext",
-                       "basicConstraints=critical,CA:FALSE"});
-    }
-    if (openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit
-        && openssl.exitCode() == 0)
+    if (QDir().mkpath(folder)
+        && QProcess::execute(QStringLiteral("openssl"),
+                             {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", files.privateKey,
+                              "-out", files.certificate, "-days", "30", "-subj", "/CN=127.0.0.1",
+                              "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-addext",
+                              "basicConstraints=critical,CA:FALSE"})
+               == 0)
         return files;
     return std::nullopt;
 }

@@ -2,12 +2,25 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QPair>
 #include <QString>
+#include <QUrlQuery>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
 
 // A real HTTP/1.1 server on 127.0.0.1 for network tests.
 //
@@ -16,10 +29,10 @@
 // in a client or spin an event loop while it serves. Every member function is thread-safe.
 //
 // Content is registered per exact path (the query string is ignored when matching): bytes from
-// memory, a file streamed from disk (any size, with byte ranges), or a handler standing in for
-// an API. Faults are injected as data, per request, with script(). Unknown paths get 404. Every
-// request is recorded and counted, except one whose Range header the underlying library rejects
-// outright (such as "bytes=20-10"): that is answered 416 before the fixture sees it.
+// memory, a file read from disk, or a handler standing in for an API. Faults are injected as data,
+// per request, with script(). Unknown paths get 404. Every request is recorded and counted, except
+// one whose Range header the underlying library rejects outright (such as "bytes=20-10"): that is
+// answered 416 before the fixture sees it.
 //
 // Stop is prompt: the destructor (or stop()) wakes every delay, stall and throttle and cuts
 // every open connection, idle keep-alive ones included.
@@ -29,14 +42,17 @@ public:
 
     // One request as it arrived.
     struct Request {
-        QString path{};                         // percent-decoded, without the query
-        QList<QPair<QString, QString>> query{}; // decoded ('+' is a space), in order
-        HeaderList headers{};                   // as sent
+        QString path{};       // percent-decoded, without the query
+        QUrlQuery query{};    // '+' is a space
+        HeaderList headers{}; // as sent
 
         // First value of a header, names compared case-insensitively; empty if absent.
         QByteArray header(const QByteArray &name) const;
-        // First value of a query item; empty if absent.
-        QString queryValue(const QString &key) const;
+        // First value of a query item, decoded; empty if absent.
+        QString queryValue(const QString &key) const
+        {
+            return query.queryItemValue(key, QUrl::FullyDecoded);
+        }
     };
 
     // What a handler answers, as JSON; the server adds Content-Length.
@@ -83,36 +99,53 @@ public:
     FixtureServer(const FixtureServer &) = delete;
     FixtureServer &operator=(const FixtureServer &) = delete;
 
-    quint16 port() const;
-    QString baseUrl() const;                // "http://127.0.0.1:PORT" or "https://..."
-    QString url(const QString &path) const; // baseUrl() + path
+    quint16 port() const { return quint16(m_port); }
+    QString baseUrl() const // "http://127.0.0.1:PORT" or "https://..."
+    {
+        return QStringLiteral("%1://127.0.0.1:%2").arg(m_tls ? "https" : "http").arg(m_port);
+    }
+    QString url(const QString &path) const { return baseUrl() + path; }
 
     // Content; a later call for the same path replaces the earlier one. serveBytes/serveFile
     // honour a single byte range "bytes=A-" or "bytes=A-B" (206, or 416 past the end) and send
-    // Accept-Ranges: bytes. serveFile reads the file at request time, in chunks.
+    // Accept-Ranges: bytes. serveFile opens the file at request time.
     void serveBytes(const QString &path, const QByteArray &body,
-                    const QByteArray &contentType = "application/octet-stream");
+                    const QByteArray &contentType = "application/octet-stream")
+    {
+        put(m_routes, path, Route{body, {}, contentType, {}});
+    }
     void serveFile(const QString &path, const QString &filePath,
-                   const QByteArray &contentType = "application/octet-stream");
-    void handle(const QString &path, Handler handler);
+                   const QByteArray &contentType = "application/octet-stream")
+    {
+        put(m_routes, path, Route{{}, filePath, contentType, {}});
+    }
+    void handle(const QString &path, Handler handler)
+    {
+        put(m_routes, path, Route{{}, {}, {}, std::move(handler)});
+    }
 
     // The next faults.size() requests to path get these faults in order; after that requests
     // are answered normally. Replaces any earlier script for path.
-    void script(const QString &path, const QList<Fault> &faults);
+    void script(const QString &path, const QList<Fault> &faults) { put(m_scripts, path, faults); }
 
     // Rate limit for content from serveBytes/serveFile (0 = unlimited).
-    void setBytesPerSecond(qint64 bytesPerSecond);
+    void setBytesPerSecond(qint64 rate) { m_bytesPerSecond = std::max<qint64>(0, rate); }
 
     // Observation.
-    int requestCount(const QString &path) const;
-    int totalRequests() const;
-    int activeRequests() const;        // being answered right now
-    int maxConcurrentRequests() const; // highest activeRequests() so far
-    QList<Request> requests() const;   // every request, in arrival order
-    QList<Request> requests(const QString &path) const;
+    int requestCount(const QString &path) const { return int(requests(path).size()); }
+    int totalRequests() const { return int(requests().size()); }
+    int activeRequests() const { return read(m_active); } // being answered right now
+    int maxConcurrentRequests() const { return read(m_maxActive); }
+    QList<Request> requests() const { return read(m_log); } // every request, in arrival order
+    QList<Request> requests(const QString &path) const
+    {
+        QList<Request> matching = requests();
+        matching.removeIf([&](const Request &r) { return r.path != path; });
+        return matching;
+    }
     // Body bytes written for path. Each chunk is counted just before it is written (and taken
     // back if that fails), so a client never has more.
-    qint64 bytesSent(const QString &path) const;
+    qint64 bytesSent(const QString &path) const { return read(m_sent).value(path); }
     // True once at least `count` requests for path have arrived; false on timeout.
     bool waitForRequests(const QString &path, int count, int timeoutMs = 5000) const;
 
@@ -120,6 +153,43 @@ public:
     void stop();
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    struct Route {
+        QByteArray bytes;
+        QString filePath;
+        QByteArray contentType;
+        Handler handler;
+    };
+    struct BodyWriter; // one answer's body, with its fault and rate
+
+    template <typename T> T read(const T &field) const
+    {
+        std::lock_guard lock(m_mutex);
+        return field;
+    }
+    template <typename Map, typename T> void put(Map &map, const QString &key, T value)
+    {
+        std::lock_guard lock(m_mutex);
+        map[key] = std::move(value);
+    }
+    // Waits until `due`; false if the server is stopping.
+    bool sleepUntil(std::chrono::steady_clock::time_point due);
+    void start(std::unique_ptr<httplib::Server> server);
+    void answer(const httplib::Request &req, httplib::Response &res);
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_listener;
+    std::atomic<bool> m_listenerDone{false};
+    int m_port = 0;
+    bool m_tls = false;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed; // a request arrived, or stop
+    bool m_stopping = false;
+    QMap<QString, Route> m_routes;
+    QMap<QString, QList<Fault>> m_scripts;
+    QMap<QString, qint64> m_sent;
+    QList<Request> m_log;
+    std::atomic<qint64> m_bytesPerSecond{0};
+    int m_active = 0;
+    int m_maxActive = 0;
 };

@@ -1,12 +1,9 @@
 // Renders the key states of both screens to PNG files, from the real models driven through
 // the test seams (a loopback Yandex Disk stand-in and a scripted engine), for `make
 // screenshots`. Usage: tovrin_screenshots OUTPUT_FOLDER
-#include "app/platform/curl_http_client.h"
+#include "app/platform/preference_keys.h"
 #include "engine/install_scene.h"
-#include "support/fake_clock.h"
-#include "support/fake_desktop_services.h"
-#include "support/fake_locations.h"
-#include "support/fake_preferences.h"
+#include "sample_history.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/main_window.h"
@@ -14,7 +11,6 @@
 #include "ui/video_download_view.h"
 #include "ui/yandex_download_view.h"
 #include "video/video_scene.h"
-#include "yandex/download_manager.h"
 #include "yandex/fake_yandex_disk.h"
 
 #include <QApplication>
@@ -37,39 +33,12 @@ void save(QWidget *widget, const QString &name)
     std::printf("%s\n", qPrintable(path));
 }
 
-QList<DownloadHistoryItem> sampleHistory(int n)
-{
-    QList<DownloadHistoryItem> items;
-    const QStringList names = {"Отчёт за квартал.pdf",
-                               "Фотографии с дачи",
-                               "Презентация.key",
-                               "Архив проекта.zip",
-                               "Музыка",
-                               "Лекции",
-                               "Документы"};
-    for (int i = 0; i < n; ++i)
-        items.append({QUuid::createUuid(), names.at(i % names.size()), "/tmp",
-                      QDateTime::currentDateTime().addSecs(-3600 * i),
-                      DownloadHistoryItem::Result(i % 3),
-                      i % 3 == 1 ? QStringLiteral("Ошибка: Публичная ссылка не найдена")
-                                 : QStringLiteral("Готово · 12 файлов · 48 МБ")});
-    return items;
-}
-
 void yandexStates()
 {
-    QTemporaryDir dir;
-    FixtureServer api, files;
-    FakeYandexDisk disk(api, files);
-    CurlHttpClient http;
-    FakePreferences prefs;
-    prefs.setValue(QStringLiteral("downloadHistory.v1"), encodeHistory(sampleHistory(8)));
-    FakeClock clock;
-    FakeLocations locations(dir.path());
-    FakeDesktopServices desktop;
-    DownloadManagerOptions options;
-    options.apiBaseUrl = api.baseUrl();
-    DownloadManager manager({http, prefs, clock, locations, desktop}, options);
+    DiskScene scene{QString()};
+    scene.prefs.setValue(QString(PreferenceKeys::kYandexHistory), encodeHistory(sampleHistory(8)));
+    scene.create(); // reads the history
+    DownloadManager &manager = *scene.manager;
     YandexDownloadView view(manager);
     view.resize(760, 760);
     view.show();
@@ -79,10 +48,10 @@ void yandexStates()
     save(&view, "yandex-history-expanded");
     view.historySection()->setExpanded(false);
 
-    disk.setRootFolder("Фотографии");
+    scene.disk.setRootFolder("Фотографии");
     for (int i = 0; i < 6; ++i)
-        disk.addFile(QStringLiteral("/IMG_%1.jpg").arg(i), QByteArray(2'000'000, 'x'));
-    files.setBytesPerSecond(1'500'000);
+        scene.disk.addFile(QStringLiteral("/IMG_%1.jpg").arg(i), QByteArray(2'000'000, 'x'));
+    scene.files.setBytesPerSecond(1'500'000);
     manager.setPublicLink(FakeYandexDisk::kPublicLink);
     manager.start();
     QTest::qWait(1800);
@@ -101,10 +70,8 @@ void yandexStates()
 void videoStates()
 {
     VideoScene scene;
-    scene.prefs.setValue(QStringLiteral("youtubeDownloadHistory.v1"),
-                         encodeHistory(sampleHistory(3)));
+    scene.prefs.setValue(QString(PreferenceKeys::kVideoHistory), encodeHistory(sampleHistory(3)));
     // The model read its history at creation; make a new one over the stored list.
-    scene.model.reset();
     scene.model = std::make_unique<DownloadModel>(DownloadModel::Services{
         scene.prefs, scene.clock, scene.locations, scene.desktop, *scene.engine});
     VideoDownloadView view(*scene.model);
@@ -112,10 +79,7 @@ void videoStates()
     view.show();
     save(&view, "video-idle");
 
-    const QString doc = scene.dir.filePath("doc.json");
-    QFile file(doc);
-    file.open(QIODevice::WriteOnly);
-    file.write(
+    scene.answerAnalysis(
         videoDocument("clip1", "Как устроен двигатель внутреннего сгорания",
                       QStringLiteral("[{\"format_id\":\"137\",\"ext\":\"mp4\",\"height\":1080,"
                                      "\"vcodec\":\"avc1.640028\",\"acodec\":\"none\",\"tbr\":4000,"
@@ -125,13 +89,9 @@ void videoStates()
                                      "\"filesize\":60000000},"
                                      "{\"format_id\":\"140\",\"ext\":\"m4a\",\"vcodec\":\"none\","
                                      "\"acodec\":\"mp4a.40.2\",\"abr\":128,\"language\":\"ru\","
-                                     "\"filesize\":4000000}]")));
-    file.close();
-    scene.setEngine(
-        QStringLiteral("case \"$*\" in *--dump-single-json*) cat '%1'; exit 0;; esac\n"
-                       "i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
-                       "echo \"tovrin:$((i*100000))|30000000|30000000\"; sleep 0.1; done")
-            .arg(doc));
+                                     "\"filesize\":4000000}]")),
+        QStringLiteral("i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
+                       "echo \"tovrin:$((i*100000))|30000000|30000000\"; sleep 0.1; done"));
     scene.model->setUrl(QStringLiteral("https://youtu.be/clip1"));
     scene.model->primaryAction();
     (void)QTest::qWaitFor([&] { return view.picker() != nullptr; }, 15000);

@@ -1,9 +1,5 @@
-#include "app/platform/curl_http_client.h"
 #include "app/platform/preference_keys.h"
-#include "support/fake_clock.h"
-#include "support/fake_desktop_services.h"
-#include "support/fake_locations.h"
-#include "support/fake_preferences.h"
+#include "sample_history.h"
 #include "support/test_main.h"
 #include "ui/components/disclosure_header.h"
 #include "ui/components/history_section.h"
@@ -13,7 +9,7 @@
 #include "ui/video_download_view.h"
 #include "ui/yandex_download_view.h"
 #include "video/video_scene.h"
-#include "yandex/download_manager.h"
+#include "yandex/fake_yandex_disk.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -101,16 +97,6 @@ void verifyTabOrder(QWidget *window, QWidget *start)
     }
 }
 
-QList<DownloadHistoryItem> history(int n)
-{
-    QList<DownloadHistoryItem> items;
-    for (int i = 0; i < n; ++i)
-        items.append({QUuid::createUuid(), QStringLiteral("Запись %1").arg(i), "/tmp",
-                      QDateTime::currentDateTime(), DownloadHistoryItem::Result::Completed,
-                      QStringLiteral("Готово")});
-    return items;
-}
-
 } // namespace
 
 class TestAccessibility : public QObject {
@@ -121,21 +107,18 @@ private slots:
     // each page top to bottom.
     void bothScreensAreNamedAndWalkableByTab()
     {
-        QTemporaryDir dir;
-        CurlHttpClient http;
-        FakePreferences prefs;
-        prefs.setValue(QString(PreferenceKeys::kYandexHistory), encodeHistory(history(7)));
-        FakeClock clock;
-        FakeLocations locations(dir.path());
-        FakeDesktopServices desktop;
-        DownloadManager manager({http, prefs, clock, locations, desktop});
+        DiskScene disk{QString()};
+        disk.prefs.setValue(QString(PreferenceKeys::kYandexHistory),
+                            encodeHistory(sampleHistory(7)));
+        disk.create(); // reads the history
 
         VideoScene scene;
-        scene.prefs.setValue(QString(PreferenceKeys::kVideoHistory), encodeHistory(history(2)));
+        scene.prefs.setValue(QString(PreferenceKeys::kVideoHistory),
+                             encodeHistory(sampleHistory(2)));
         scene.model = std::make_unique<DownloadModel>(DownloadModel::Services{
             scene.prefs, scene.clock, scene.locations, scene.desktop, *scene.engine});
 
-        auto *yandex = new YandexDownloadView(manager);
+        auto *yandex = new YandexDownloadView(*disk.manager);
         auto *video = new VideoDownloadView(*scene.model);
         MainWindow window(yandex, video);
         window.resize(760, 1400);

@@ -1,3 +1,4 @@
+#include "control_states.h"
 #include "support/test_main.h"
 #include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
@@ -28,6 +29,19 @@ struct Screen : DiskScene {
     }
 
     QLineEdit *field() const { return view->linkRow()->field(); }
+    QString controls() const
+    {
+        return controlStates({{"link", field()},
+                              {"download", view->downloadButton()},
+                              {"parallel", view->parallelPicker()},
+                              {"choose", view->destinationRow()->chooseAction()},
+                              {"open", view->destinationRow()->openAction()},
+                              {"status", view->statusCard()},
+                              {"pause", view->pauseButton()},
+                              {"resume", view->resumeButton()},
+                              {"stop", view->stopButton()},
+                              {"stopping", view->stoppingLabel()}});
+    }
     std::unique_ptr<YandexDownloadView> view;
 };
 
@@ -40,24 +54,21 @@ private slots:
     void idleScreenFollowsTheLink()
     {
         Screen s;
-        QVERIFY(!s.view->statusCard()->isVisible());
-        QVERIFY(!s.view->downloadButton()->isEnabled());
-
+        const QString idle = QStringLiteral("link (download) choose open");
+        QCOMPARE(s.controls(), idle);
         QTest::keyClicks(s.field(), QStringLiteral("   "));
         QCOMPARE(s.manager->publicLink(), QStringLiteral("   "));
-        QVERIFY(!s.view->downloadButton()->isEnabled());
+        QCOMPARE(s.controls(), idle);
         QTest::keyClick(s.field(), Qt::Key_Return);
         QCOMPARE(s.manager->phase(), DownloadPhase::Idle); // a blank link starts nothing
 
         s.field()->clear();
         QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
-        QVERIFY(s.view->downloadButton()->isEnabled());
+        QCOMPARE(s.controls(), QStringLiteral("link download choose open"));
         QTest::keyClick(s.field(), Qt::Key_Return);
         QCOMPARE(s.manager->phase(), DownloadPhase::Failed);
-        QVERIFY(s.view->statusCard()->isVisible());
+        QCOMPARE(s.controls(), QStringLiteral("link download choose open status"));
         QCOMPARE(s.view->statusView()->statusLabel()->text(), s.manager->status());
-        QVERIFY(!s.view->stopButton()->isVisible());
-        QVERIFY(s.field()->isEnabled());
 
         // The picker offers 1 to 8 and writes through the manager.
         QComboBox *picker = s.view->parallelPicker();
@@ -80,40 +91,27 @@ private slots:
         for (int i = 0; i < 3; ++i)
             s.disk.addFile(QStringLiteral("/f%1.bin").arg(i), QByteArray(400'000, char('a' + i)));
         s.files.setBytesPerSecond(100'000); // slow enough to look at every phase
+        QTest::mouseClick(s.view->settingsHeader(), Qt::LeftButton);
 
         QTest::keyClicks(s.field(), FakeYandexDisk::kPublicLink);
         s.view->downloadButton()->click();
         QCOMPARE(s.manager->phase(), DownloadPhase::Running);
-        QVERIFY(s.view->statusCard()->isVisible());
-        QVERIFY(!s.field()->isEnabled());
-        QVERIFY(!s.view->downloadButton()->isEnabled());
-        QVERIFY(!s.view->parallelPicker()->isEnabled());
-        QVERIFY(!s.view->destinationRow()->chooseAction()->isEnabled());
-        QVERIFY(s.view->destinationRow()->openAction()->isEnabled());
-        QVERIFY(s.view->pauseButton()->isVisible());
-        QVERIFY(!s.view->resumeButton()->isVisible());
-        QVERIFY(s.view->stopButton()->isVisible());
+        const QString locked = QStringLiteral("(link) (download) (parallel) (choose) open status");
+        QCOMPARE(s.controls(), locked + " pause stop");
 
         QTRY_VERIFY_WITH_TIMEOUT(s.view->statusView()->bar()->isVisible(), 10000);
         s.view->pauseButton()->click();
         QCOMPARE(s.manager->phase(), DownloadPhase::Paused);
-        QVERIFY(!s.view->pauseButton()->isVisible());
-        QVERIFY(s.view->resumeButton()->isVisible());
+        QCOMPARE(s.controls(), locked + " resume stop");
         QCOMPARE(s.view->statusView()->statusLabel()->text(), QStringLiteral("На паузе"));
 
         s.view->resumeButton()->click();
         QCOMPARE(s.manager->phase(), DownloadPhase::Running);
         s.view->stopButton()->click();
-        if (s.manager->phase() == DownloadPhase::Stopping) {
-            QVERIFY(s.view->stoppingLabel()->isVisible());
-            QVERIFY(!s.view->stopButton()->isVisible());
-            QVERIFY(!s.view->pauseButton()->isVisible());
-        }
+        if (s.manager->phase() == DownloadPhase::Stopping)
+            QCOMPARE(s.controls(), locked + " stopping");
         QTRY_COMPARE_WITH_TIMEOUT(s.manager->phase(), DownloadPhase::Canceled, 10000);
-        QVERIFY(s.view->statusCard()->isVisible());
-        QVERIFY(!s.view->stopButton()->isVisible());
-        QVERIFY(!s.view->stoppingLabel()->isVisible());
-        QVERIFY(s.field()->isEnabled());
+        QCOMPARE(s.controls(), QStringLiteral("link download parallel choose open status"));
         QCOMPARE(s.view->statusView()->statusLabel()->text(),
                  QStringLiteral("Остановлено · готовые файлы сохранены"));
 
