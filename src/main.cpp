@@ -4,7 +4,7 @@
 #include "app/platform/system_clock.h"
 #include "app/platform/system_locations.h"
 #include "engine/engine_preparation.h"
-#include "engine/process_group_registry.h"
+#include "app/process/process_group_registry.h"
 #include "engine/release_tool.h"
 #include "engine/tool_installer.h"
 #include "ui/icons.h"

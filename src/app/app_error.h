@@ -12,7 +12,6 @@ enum class Outcome { Succeeded, Failed, Cancelled };
 // The text the user sees is always AppError::message.
 enum class ErrorKind {
     None,
-    Cancelled,
     InvalidInput,
     Network,    // transient: time-out, lost connection, host not found
     HttpStatus, // the server answered with an error status
@@ -33,8 +32,6 @@ struct AppError {
     {
     }
 
-    static AppError cancelled() { return AppError(QString(), ErrorKind::Cancelled); }
-    bool isCancelled() const { return kind == ErrorKind::Cancelled; }
     // Mirrors the platform convention that an error describes itself by its message.
     const QString &description() const { return message; }
 };

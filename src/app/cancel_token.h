@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/app_error.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -34,6 +36,10 @@ public:
         return !m_state->wake.wait_for(lock, std::chrono::duration<double>(seconds),
                                        [this] { return m_state->cancelled; });
     }
+
+    // What a step returns when it stopped because this token fired. The token's owner knows
+    // that it asked for the stop and reports a cancel, so nobody reads this error.
+    static AppError stopped() { return AppError(QStringLiteral("Остановлено"), ErrorKind::Internal); }
 
 private:
     struct State {

@@ -70,7 +70,7 @@ Status extractZipArchive(const QString &archivePath, const QString &targetFolder
     archive_entry *entry = nullptr;
     while (true) {
         if (cancel.isCancelled())
-            return AppError::cancelled();
+            return CancelToken::stopped();
         const int status = archive_read_next_header(reader.get(), &entry);
         if (status == ARCHIVE_EOF)
             break;
@@ -112,7 +112,7 @@ Status extractZipArchive(const QString &archivePath, const QString &targetFolder
                 if (read == ARCHIVE_EOF)
                     break;
                 if (read != ARCHIVE_OK || cancel.isCancelled())
-                    return cancel.isCancelled() ? Status(AppError::cancelled())
+                    return cancel.isCancelled() ? Status(CancelToken::stopped())
                                                 : Status(InstallErrors::badRelease());
                 if (archive_write_data_block(writer.get(), block, size, offset) != ARCHIVE_OK)
                     return InstallErrors::badRelease();

@@ -1,6 +1,5 @@
 #include "engine/engine_arguments.h"
 
-#include "engine/process_runner.h"
 
 #include <QFileInfo>
 

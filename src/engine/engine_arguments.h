@@ -17,6 +17,9 @@ enum class VideoAccessMode { Standard, YouTubeEmbedded, YouTubeMobile };
 // in the program's own template.
 namespace EngineArguments {
 
+// Tells the program's progress lines from the engine's own output.
+inline constexpr QLatin1StringView kProgressMarker{"tovrin:"};
+
 QStringList accessModeArguments(VideoAccessMode mode);
 
 // "--no-js-runtimes" "--js-runtimes" KIND:PATH (the absolute path) when the build knows the

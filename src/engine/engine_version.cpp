@@ -1,6 +1,6 @@
 #include "engine/engine_version.h"
 
-#include "engine/process_runner.h"
+#include "app/process/process_runner.h"
 
 #include <QDateTime>
 #include <QFileInfo>

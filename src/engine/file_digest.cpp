@@ -19,7 +19,7 @@ Result<QString> sha256OfFile(const QString &path, const CancelToken &cancel)
     if (uchar *mapped = size > 0 ? file.map(0, size) : nullptr) {
         for (qint64 offset = 0; offset < size; offset += kSlice) {
             if (cancel.isCancelled())
-                return AppError::cancelled();
+                return CancelToken::stopped();
             const qint64 length = qMin(kSlice, size - offset);
             hash.addData(QByteArrayView(reinterpret_cast<const char *>(mapped) + offset, length));
         }
@@ -28,7 +28,7 @@ Result<QString> sha256OfFile(const QString &path, const CancelToken &cancel)
         QByteArray buffer;
         while (!file.atEnd()) {
             if (cancel.isCancelled())
-                return AppError::cancelled();
+                return CancelToken::stopped();
             buffer = file.read(kSlice);
             if (buffer.isEmpty() && file.error() != QFileDevice::NoError)
                 return AppError(QStringLiteral("Не удалось прочитать загруженный файл."),

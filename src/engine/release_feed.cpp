@@ -116,7 +116,7 @@ Result<PublishedAsset> publishedAssetFromRelease(const QByteArray &json, const Q
 AppError networkFailure(const NetworkError &error)
 {
     if (error.kind == NetworkErrorKind::Cancelled)
-        return AppError::cancelled();
+        return CancelToken::stopped();
     return AppError(error.message, ErrorKind::Network);
 }
 

@@ -182,7 +182,7 @@ Result<InstallResult> ToolInstaller::install(const std::optional<QString> &insta
     if (usage && usage->activeRuns() > 0)
         return busy();
     if (cancel.isCancelled())
-        return AppError::cancelled();
+        return CancelToken::stopped();
 
     QDir().mkpath(m_setup.tempFolder);
     const QString archivePath =
@@ -244,7 +244,7 @@ Result<InstallResult> ToolInstaller::install(const std::optional<QString> &insta
         return AppError(QStringLiteral("Не удалось сделать движок исполняемым."),
                         ErrorKind::FileSystem);
     if (cancel.isCancelled())
-        return AppError::cancelled();
+        return CancelToken::stopped();
 
     Status swapped = Done{};
     const auto swap = [&] { swapped = replaceToolDirectory(staging); };

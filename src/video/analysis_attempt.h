@@ -3,7 +3,7 @@
 #include "app/app_error.h"
 #include "engine/engine_arguments.h"
 #include "engine/js_runtime.h"
-#include "engine/process_runner.h"
+#include "app/process/process_runner.h"
 #include "video/video_metadata.h"
 
 #include <QString>

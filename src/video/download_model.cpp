@@ -17,13 +17,13 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
       m_locations(services.locations), m_desktop(services.desktop), m_engine(services.engine),
       m_options(std::move(options)), m_versions(std::make_unique<VersionProbe>()),
       m_folder(services.locations.downloads()), m_status(QStringLiteral("Готово к загрузке")),
-      m_history(services.preferences, QString(PreferenceKeys::kVideoHistory), kHistoryLimit)
+      m_history(services.preferences, services.desktop, QString(PreferenceKeys::kVideoHistory),
+                kHistoryLimit)
 {
     if (m_options.ffmpegCandidates.isEmpty())
         m_options.ffmpegCandidates = FFmpeg::defaultCandidates();
     if (m_options.tempFolder.isEmpty())
         m_options.tempFolder = m_locations.temp();
-    m_history.load();
     m_engineReady = m_engine.existingExecutable().has_value();
 
     connect(&m_engine, &EnginePreparation::engineReadyChanged, this,

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/download_history_item.h"
-#include "app/history_store.h"
+#include "app/download_history.h"
 #include "app/platform/clock.h"
 #include "app/platform/desktop_services.h"
 #include "app/platform/locations.h"
@@ -229,7 +229,7 @@ private:
     bool m_showQualityPicker = false;
     bool m_startOnVideoOnlyTab = false;
     QList<VideoDownloadJob *> m_jobs;
-    HistoryStore m_history;
+    DownloadHistory m_history;
 
     // The analysis engine run in progress, if any.
     std::shared_ptr<AnalysisAttempt> m_attempt;

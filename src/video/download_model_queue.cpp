@@ -2,10 +2,9 @@
 
 #include "video/download_model.h"
 
-#include "app/reveal.h"
+#include "app/file_names.h"
 #include "engine/engine_preparation.h"
 #include "video/download_choices.h"
-#include "video/file_placement.h"
 #include "video/merged_file_name.h"
 
 #include <QDir>
@@ -142,10 +141,9 @@ QString DownloadModel::mergedOutputURL(const QString &fileExtension, const QStri
     QSet<QString> taken;
     for (const VideoDownloadJob *job : m_jobs) {
         if (!isTerminal(job->phase()))
-            taken.insert(FilePlacement::key(job->outputPath()));
+            taken.insert(reservationKey(job->outputPath()));
     }
-    return FilePlacement::firstFreePath(QDir(m_folder).filePath(base + u'.' + fileExtension),
-                                        taken);
+    return uniqueFile(QDir(m_folder).filePath(base + u'.' + fileExtension), taken);
 }
 
 void DownloadModel::scheduleJobs(std::optional<QString> executable)
@@ -295,12 +293,12 @@ void DownloadModel::revealFolder()
 
 void DownloadModel::revealHistoryItem(const DownloadHistoryItem &item)
 {
-    revealPath(item.path, m_desktop);
+    m_history.reveal(item);
 }
 
 void DownloadModel::removeHistoryItem(const DownloadHistoryItem &item)
 {
-    m_history.remove(item.id);
+    m_history.remove(item);
     emit historyChanged();
 }
 

@@ -1,7 +1,9 @@
 #include "video/media_merger.h"
 
-#include "engine/process_runner.h"
+#include "app/cancel_token.h"
+#include "app/process/process_runner.h"
 #include "video/ffmpeg_locator.h"
+#include "app/file_names.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,7 +37,7 @@ Status merge(const QString &video, const QString &audio, const QString &output, 
     request.groups = setup.processGroups;
     const ProcessResult result = runProcessToEnd(request, setup.started);
     if (result.cancelled)
-        return AppError::cancelled();
+        return CancelToken::stopped();
     if (!result.launched)
         return AppError(result.launchError, ErrorKind::Process);
     if (result.succeeded())
@@ -49,12 +51,7 @@ Status merge(const QString &video, const QString &audio, const QString &output, 
 QString availableMKVURL(const QString &path)
 {
     const QFileInfo info(path);
-    const QDir dir = info.dir();
-    const QString base = info.completeBaseName();
-    QString candidate = dir.filePath(base + QStringLiteral(".mkv"));
-    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
-        candidate = dir.filePath(QStringLiteral("%1 (%2).mkv").arg(base).arg(n));
-    return candidate;
+    return uniqueFile(info.dir().filePath(info.completeBaseName() + QStringLiteral(".mkv")));
 }
 
 } // namespace MediaMerger

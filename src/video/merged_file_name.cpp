@@ -1,15 +1,13 @@
 #include "video/merged_file_name.h"
 
-#include <QList>
-#include <QTextBoundaryFinder>
+#include "app/file_names.h"
 
 #include <algorithm>
 
 namespace {
 
-constexpr int kMaxCharacters = 180;
-constexpr qsizetype kMaxTitleBytes = 200;
-constexpr qsizetype kMaxNameBytes = 255;
+// What Linux allows per name.
+constexpr qsizetype kLinuxNameBytes = 255;
 constexpr qsizetype kMaxIdBytes = 64;
 // " (9999)" and the dot before the extension.
 constexpr qsizetype kCounterRoom = 8;
@@ -38,36 +36,15 @@ QString cleaned(const QString &text)
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {
-        if (isForbidden(c)) {
-            out.append(u'-');
-            continue;
-        }
-        const QChar::Category category = QChar::category(c);
         const bool lineBreak = c == U'\n' || c == U'\r';
-        if (!lineBreak
-            && (category == QChar::Other_Control || category == QChar::Other_Format
-                || category == QChar::Other_Surrogate))
+        if (isForbidden(c))
+            out.append(u'-');
+        else if (!lineBreak && isInvisibleCharacter(c))
             out.append(u'_');
         else
             out.append(QString::fromUcs4(&c, 1));
     }
     return out;
-}
-
-// The longest prefix of whole user-perceived characters within both limits.
-QString cutToFit(const QString &text, int maxCharacters, qsizetype maxBytes)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype keep = 0;
-    int count = 0;
-    while (finder.toNextBoundary() > 0) {
-        const qsizetype end = finder.position();
-        if (count + 1 > maxCharacters || QStringView(text).left(end).toUtf8().size() > maxBytes)
-            break;
-        keep = end;
-        ++count;
-    }
-    return text.left(keep);
 }
 
 } // namespace
@@ -77,7 +54,7 @@ QString mergedBaseName(const QString &title, const QString &mediaID, int extensi
     QString id = cleaned(mediaID).trimmed();
     if (id.isEmpty())
         id = QStringLiteral("media");
-    id = cutToFit(id, kMaxCharacters, kMaxIdBytes);
+    id = cutToFit(id, kMaxNameCharacters, kMaxIdBytes);
     const QString suffix = QStringLiteral(" [") + id + u']';
 
     QString name = cleaned(title).trimmed();
@@ -91,9 +68,9 @@ QString mergedBaseName(const QString &title, const QString &mediaID, int extensi
         std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c == u'-' || c.isSpace(); });
     if (onlyJoins)
         name = QStringLiteral("video");
-    const qsizetype budget = std::min(kMaxTitleBytes, kMaxNameBytes - suffix.toUtf8().size()
+    const qsizetype budget = std::min(kMaxNameBytes, kLinuxNameBytes - suffix.toUtf8().size()
                                                           - extensionLength - kCounterRoom);
-    name = cutToFit(name, kMaxCharacters, budget).trimmed();
+    name = cutToFit(name, kMaxNameCharacters, budget).trimmed();
     if (name.isEmpty())
         name = QStringLiteral("video");
     return name + suffix;

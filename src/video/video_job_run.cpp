@@ -3,8 +3,8 @@
 #include "app/platform/system_clock.h"
 #include "engine/tool_folder_usage.h"
 #include "video/download_failure.h"
+#include "app/file_names.h"
 #include "video/ffmpeg_locator.h"
-#include "video/file_placement.h"
 #include "video/media_merger.h"
 
 #include <QDir>
@@ -144,6 +144,8 @@ ProcessResult VideoJobRun::runEngine(EngineArguments::DownloadRun run)
     request.program = m_executable;
     run.runtimeArguments = m_runOptions.runtimeArguments;
     request.arguments = EngineArguments::download(run, m_runOptions.engine);
+    request.progressMarker = QByteArray(EngineArguments::kProgressMarker.data(),
+                                        EngineArguments::kProgressMarker.size());
     request.progressIntervalSeconds = m_runOptions.engine.ownProgressIntervalSeconds();
     request.groups = m_environment.processGroups;
     VideoDownloadJob *job = m_job;
@@ -195,7 +197,7 @@ VideoJobRun::Ending VideoJobRun::runDirect(const QString &workDir)
                 DownloadFailure::explanation(result.diagnostic), std::nullopt};
     }
     const QString target = QDir(m_description.folder).filePath(QFileInfo(*produced).fileName());
-    const Result<QString> placed = FilePlacement::moveWithoutReplacing(*produced, target);
+    const Result<QString> placed = placeFile(*produced, target);
     if (!placed.ok())
         return {VideoJobPhase::Failed, QStringLiteral("Не удалось скачать файл"),
                 placed.error().message, std::nullopt};
@@ -262,15 +264,14 @@ VideoJobRun::Ending VideoJobRun::runMerged(const QString &workDir)
     QString merged = work.filePath(QStringLiteral("merged.") + extension);
     bool fellBackToMKV = false;
     Status status = mergeInto(videoPath, audioPath, merged);
-    if (!status.ok() && !status.error().isCancelled()
-        && extension.toLower() == QLatin1String("mp4")) {
+    if (!status.ok() && !cancelled() && extension.toLower() == QLatin1String("mp4")) {
         QFile::remove(merged);
         merged = work.filePath(QStringLiteral("merged.mkv"));
         fellBackToMKV = true;
         status = mergeInto(videoPath, audioPath, merged);
     }
     if (!status.ok()) {
-        if (status.error().isCancelled())
+        if (cancelled())
             return cancelledEnding();
         return {VideoJobPhase::Failed, mergeFailed, status.error().message, std::nullopt};
     }
@@ -279,7 +280,7 @@ VideoJobRun::Ending VideoJobRun::runMerged(const QString &workDir)
 
     const QString target =
         fellBackToMKV ? MediaMerger::availableMKVURL(plan.destination) : plan.destination;
-    const Result<QString> placed = FilePlacement::moveWithoutReplacing(merged, target);
+    const Result<QString> placed = placeFile(merged, target);
     if (!placed.ok())
         return {VideoJobPhase::Failed, mergeFailed, placed.error().message, std::nullopt};
     const QString finalPath = placed.value();

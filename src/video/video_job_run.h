@@ -4,7 +4,7 @@
 #include "app/cancel_token.h"
 #include "engine/engine_arguments.h"
 #include "engine/js_runtime.h"
-#include "engine/process_runner.h"
+#include "app/process/process_runner.h"
 #include "video/video_download_job.h"
 
 #include <QString>

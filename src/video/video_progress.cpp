@@ -1,6 +1,6 @@
 #include "video/video_progress.h"
 
-#include "engine/process_runner.h"
+#include "engine/engine_arguments.h"
 
 #include <QStringList>
 
@@ -22,10 +22,10 @@ std::optional<qint64> readCount(const QString &piece)
 
 std::optional<VideoProgressSnapshot> parseProgressLine(const QString &line)
 {
-    const qsizetype marker = line.indexOf(kProgressMarker);
+    const qsizetype marker = line.indexOf(EngineArguments::kProgressMarker);
     if (marker < 0)
         return std::nullopt;
-    const QStringList pieces = line.mid(marker + kProgressMarker.size()).split(u'|');
+    const QStringList pieces = line.mid(marker + EngineArguments::kProgressMarker.size()).split(u'|');
     if (pieces.size() != 3)
         return std::nullopt;
     const std::optional<qint64> downloaded = readCount(pieces.at(0));

@@ -44,6 +44,6 @@ Status ControlGate::waitUntilReady()
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [this] { return m_cancelled || !m_paused; });
     if (m_cancelled)
-        return AppError::cancelled();
+        return CancelToken::stopped();
     return Done{};
 }

@@ -8,7 +8,7 @@
 
 // The pause/stop switch of one download run: every step of the run (each API request,
 // folder, listed item and file) passes it first. A paused gate holds the step until resume;
-// a cancelled gate fails it with AppError::cancelled(). Pause and resume may alternate any
+// a cancelled gate fails it with CancelToken::stopped(). Pause and resume may alternate any
 // number of times; a cancel is final, and the next run gets a new gate.
 // Owned by the download manager; thread-safe.
 class ControlGate {

@@ -3,7 +3,6 @@
 #include "app/byte_format.h"
 #include "app/platform/preference_keys.h"
 #include "app/platform/preference_values.h"
-#include "app/reveal.h"
 #include "yandex/control_gate.h"
 #include "yandex/download_run.h"
 #include "yandex/progress_board.h"
@@ -38,11 +37,11 @@ DownloadManager::DownloadManager(Services services, Options options, QObject *pa
       m_destination(services.locations.downloads()),
       m_concurrentDownloads(storedConcurrency(services.preferences)),
       m_status(QStringLiteral("Готов к загрузке")),
-      m_history(services.preferences, QString(PreferenceKeys::kYandexHistory), kHistoryLimit)
+      m_history(services.preferences, services.desktop, QString(PreferenceKeys::kYandexHistory),
+                kHistoryLimit)
 {
     if (!m_options.sleep)
         m_options.sleep = realSleep();
-    m_history.load();
 
     YandexAPI::Options apiOptions;
     apiOptions.baseUrl = m_options.apiBaseUrl;
@@ -240,7 +239,7 @@ void DownloadManager::finishRun(const Result<RunSummary> &result)
                       ? QStringLiteral("Готово · %1 файлов · %2").arg(m_totalFiles).arg(size)
                       : QStringLiteral("Готово · %1").arg(size));
         addHistory(DownloadHistoryItem::Result::Completed);
-    } else if (result.error().isCancelled()) {
+    } else if (m_phase == DownloadPhase::Stopping) {
         setPhase(DownloadPhase::Canceled);
         setStatus(QStringLiteral("Остановлено · готовые файлы сохранены"));
         addHistory(DownloadHistoryItem::Result::Canceled);
@@ -268,12 +267,12 @@ void DownloadManager::openDestination()
 
 void DownloadManager::revealInFinder(const DownloadHistoryItem &item)
 {
-    revealPath(item.path, m_desktop);
+    m_history.reveal(item);
 }
 
 void DownloadManager::removeHistoryItem(const DownloadHistoryItem &item)
 {
-    m_history.remove(item.id);
+    m_history.remove(item);
     emit historyChanged();
 }
 

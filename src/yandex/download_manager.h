@@ -2,7 +2,7 @@
 
 #include "app/app_error.h"
 #include "app/download_history_item.h"
-#include "app/history_store.h"
+#include "app/download_history.h"
 #include "app/platform/clock.h"
 #include "app/platform/desktop_services.h"
 #include "app/platform/http_client.h"
@@ -145,7 +145,7 @@ private:
     QString m_detail;
     double m_progressValue = 0;
     bool m_hasDeterminateProgress = false;
-    HistoryStore m_history;
+    DownloadHistory m_history;
 
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;

@@ -1,6 +1,6 @@
 #include "yandex/download_run.h"
 
-#include "yandex/file_naming.h"
+#include "app/file_names.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,23 +19,6 @@ namespace {
 QString fileNameOf(const QString &path)
 {
     return QFileInfo(path).fileName();
-}
-
-// Puts the finished body in place without ever replacing a file that appeared meanwhile.
-bool moveWithoutReplacing(const QString &from, const QString &to)
-{
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
-        == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // File systems without RENAME_NOREPLACE: a hard link fails just the same when taken.
-    if (::link(source.constData(), target.constData()) != 0)
-        return false;
-    ::unlink(source.constData());
-    return true;
 }
 
 } // namespace
@@ -137,7 +120,7 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 continue;
             }
             std::lock_guard lock(mutex);
-            if (size.error().isCancelled()) {
+            if (m_gate.isCancelled()) {
                 cancelled = true;
             } else if (!failure) {
                 // One failed file ends the run: the others stop, finished files stay.
@@ -160,7 +143,7 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     if (failure)
         return *failure;
     if (cancelled)
-        return AppError::cancelled();
+        return CancelToken::stopped();
     return Done{};
 }
 
@@ -199,7 +182,7 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return fail(ready.error());
 
-    if (!moveWithoutReplacing(part, destination))
+    if (renameWithoutReplacing(part, destination) != 0)
         return fail(
             AppError(QStringLiteral("Не удалось сохранить файл «%1»").arg(fileNameOf(destination)),
                      ErrorKind::FileSystem));

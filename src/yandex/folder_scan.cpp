@@ -1,6 +1,6 @@
 #include "yandex/folder_scan.h"
 
-#include "yandex/file_naming.h"
+#include "app/file_names.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,14 +55,14 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                 const QString name = safeName(item.name);
                 const QString local = QDir(folder.local).filePath(name);
                 if (item.type == QLatin1String("dir")) {
-                    const QString created = uniqueDirectory(local, reserved);
+                    const QString created = reserveDirectory(local, reserved);
                     if (!QDir().mkpath(created))
                         return AppError(QStringLiteral("Не удалось создать папку «%1»")
                                             .arg(QFileInfo(created).fileName()),
                                         ErrorKind::FileSystem);
                     work.append({item.path, created});
                 } else if (item.type == QLatin1String("file")) {
-                    plans.append(FilePlan{item.path, item.path, uniqueFile(local, reserved),
+                    plans.append(FilePlan{item.path, item.path, reserveFile(local, reserved),
                                           item.size && *item.size > 0 ? *item.size : 0});
                     if (plans.size() % kStatusEvery == 0)
                         setStatus(QStringLiteral("Сканируется папка: найдено %1 файлов…")

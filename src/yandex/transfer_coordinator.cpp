@@ -135,7 +135,7 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
 
     for (;;) {
         if (cancel.isCancelled() || !waitWhileSuspended(cancel))
-            return AppError::cancelled();
+            return CancelToken::stopped();
         TransferAttemptResult result = runAttempt(attempt, progress, cancel);
         if (isSuccessStatus(result.status))
             bodyStarted = true;
@@ -151,7 +151,7 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
         case End::Completed:
             return Done{};
         case End::Cancelled:
-            return AppError::cancelled();
+            return CancelToken::stopped();
         case End::Suspended:
             attempt.offset = result.fileSize;
             continue;
@@ -188,7 +188,7 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
             }
             if (isRetryableStatus(status) && attemptNumber < kMaxAttempts) {
                 if (!backOff(retryDelaySeconds(result.retryAfter, attemptNumber)))
-                    return AppError::cancelled();
+                    return CancelToken::stopped();
                 ++attemptNumber;
                 attempt.offset = result.fileSize;
                 continue;
@@ -199,14 +199,14 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
             if (result.error.kind == NetworkErrorKind::NotConnected
                 && waitedForNetwork + kConnectivityPollSeconds < m_options.resourceTimeoutSeconds) {
                 if (!backOff(kConnectivityPollSeconds))
-                    return AppError::cancelled();
+                    return CancelToken::stopped();
                 waitedForNetwork += kConnectivityPollSeconds;
                 attempt.offset = result.fileSize;
                 continue;
             }
             if (result.error.isTransient() && attemptNumber < kMaxAttempts) {
                 if (!backOff(retryDelaySeconds(std::nullopt, attemptNumber)))
-                    return AppError::cancelled();
+                    return CancelToken::stopped();
                 ++attemptNumber;
                 attempt.offset = result.fileSize;
                 continue;

@@ -50,7 +50,7 @@ public:
     // Blocks until the body is in `transfer.partPath`. Up to 3 attempts on transient network
     // errors and on 408, 429 and 5xx; a retry continues the file by byte range when the server
     // honours it. A non-2xx body never reaches the file; a body shorter than announced is a
-    // failed attempt. Ends with AppError::cancelled() on stop or when `cancel` fires.
+    // failed attempt. Ends with CancelToken::stopped() on stop or when `cancel` fires.
     Status download(const FileTransfer &transfer, const Progress &progress,
                     const CancelToken &cancel);
 

@@ -96,10 +96,10 @@ Result<QByteArray> YandexAPI::request(const QString &path, const QueryItems &que
         if (!result.ok()) {
             const NetworkError &error = result.error;
             if (error.kind == NetworkErrorKind::Cancelled || cancel.isCancelled())
-                return AppError::cancelled();
+                return CancelToken::stopped();
             if (isTemporary(error) && attempt < kMaxAttempts) {
                 if (!m_options.sleep(retryDelaySeconds(std::nullopt, attempt), cancel))
-                    return AppError::cancelled();
+                    return CancelToken::stopped();
                 continue;
             }
             if (error.kind == NetworkErrorKind::TimedOut)
@@ -115,7 +115,7 @@ Result<QByteArray> YandexAPI::request(const QString &path, const QueryItems &que
         if (isRetryableStatus(response.status) && attempt < kMaxAttempts) {
             const double delay = retryDelaySeconds(response.header("Retry-After"), attempt);
             if (!m_options.sleep(delay, cancel))
-                return AppError::cancelled();
+                return CancelToken::stopped();
             continue;
         }
         if (response.status >= 200 && response.status <= 299)

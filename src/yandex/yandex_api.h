@@ -22,7 +22,7 @@ struct YandexApiOptions {
 // The public (no sign-in) Yandex Disk REST API: a resource's metadata or one listing page,
 // and the direct link of a file. Blocking, for worker threads; stateless apart from its
 // settings, so one instance serves every worker of a run at once. Every failure is an
-// AppError with a ready-to-show message, or AppError::cancelled() when `cancel` fired.
+// AppError with a ready-to-show message, or CancelToken::stopped() when `cancel` fired.
 class YandexAPI {
 public:
     using Options = YandexApiOptions;

@@ -1,6 +1,5 @@
-#include "app/history_store.h"
+#include "app/download_history.h"
 #include "app/platform/preference_keys.h"
-#include "app/reveal.h"
 #include "support/fake_desktop_services.h"
 #include "support/fake_preferences.h"
 #include "support/test_main.h"
@@ -10,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -103,8 +103,8 @@ private slots:
         prefs.setValue(kKey, stored);
         prefs.writes = 0;
 
-        HistoryStore store(prefs, kKey, 200);
-        store.load();
+        FakeDesktopServices desktop;
+        DownloadHistory store(prefs, desktop, kKey, 200);
         QCOMPARE(store.items().size(), accepted ? 1 : 0);
         QCOMPARE(prefs.writes, 0);
         QCOMPARE(prefs.value(kKey), std::optional<QVariant>(stored));
@@ -117,10 +117,11 @@ private slots:
     void changesAreSavedAtOnce()
     {
         FakePreferences prefs;
-        HistoryStore store(prefs, kKey, 200);
+        FakeDesktopServices desktop;
+        DownloadHistory store(prefs, desktop, kKey, 200);
+        QSignalSpy changed(&store, &DownloadHistory::changed);
         const auto reread = [&] {
-            HistoryStore other(prefs, kKey, 200);
-            other.load();
+            DownloadHistory other(prefs, desktop, kKey, 200);
             return std::pair(other.items(), prefs.contains(kKey));
         };
         QList<DownloadHistoryItem> added;
@@ -130,17 +131,18 @@ private slots:
         QCOMPARE(store.items().first(), added.last());
         QCOMPARE(store.items().last(), added.at(1));
         QCOMPARE(reread(), std::pair(store.items(), true));
+        QCOMPARE(changed.size(), 201);
 
         store.clear();
         QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{}, false));
         const DownloadHistoryItem a = item("a"), b = item("b"), c = item("c");
         for (const auto &it : {c, b, a, b})
             store.add(it);
-        store.remove(b.id);
+        store.remove(b);
         QCOMPARE(store.items(), (QList<DownloadHistoryItem>{a, c}));
         QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{a, c}, true));
-        store.remove(a.id);
-        store.remove(c.id);
+        store.remove(a);
+        store.remove(c);
         QCOMPARE(reread(), std::pair(QList<DownloadHistoryItem>{}, false));
     }
 
@@ -150,11 +152,12 @@ private slots:
         QDir(dir.path()).mkdir("folder");
         QVERIFY(QFile(dir.filePath("file.bin")).open(QIODevice::WriteOnly));
         FakeDesktopServices desktop;
-        revealPath(dir.filePath("folder"), desktop);
-        revealPath(dir.filePath("file.bin"), desktop);
-        revealPath(dir.filePath("gone.bin"), desktop);
-        revealPath(dir.filePath("gone/deeper.bin"), desktop);
-        revealPath(QString(), desktop);
+        FakePreferences prefs;
+        const DownloadHistory history(prefs, desktop, kKey, 200);
+        for (const QString &path : {dir.filePath("folder"), dir.filePath("file.bin"),
+                                    dir.filePath("gone.bin"), dir.filePath("gone/deeper.bin"),
+                                    QString()})
+            history.reveal({QUuid::createUuid(), "x", path, {}, {}, {}});
 
         QCOMPARE(desktop.opened, (QStringList{dir.filePath("folder"), dir.path()}));
         QCOMPARE(desktop.selected, QStringList{dir.filePath("file.bin")});

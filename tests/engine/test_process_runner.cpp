@@ -1,5 +1,5 @@
-#include "engine/process_group_registry.h"
-#include "engine/process_runner.h"
+#include "app/process/process_group_registry.h"
+#include "app/process/process_runner.h"
 #include "install_scene.h"
 #include "support/test_main.h"
 
@@ -55,7 +55,7 @@ private slots:
                                "printf 'tovrin:100|100|NA'\n"
                                "exit 3\n");
         Run run;
-        run.runner->start(ProcessRequest{.program = path});
+        run.runner->start(ProcessRequest{.program = path, .progressMarker = "tovrin:"});
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QCOMPARE(run.lines,
                  (QStringList{"tovrin:10|100|NA", "tovrin:50|100|NA", "tovrin:100|100|NA"}));
@@ -171,7 +171,7 @@ private slots:
         const QString path = script("burst.sh", "i=1; while [ $i -le 20 ]; do echo "
                                                 "\"tovrin:$i|20|NA\"; i=$((i+1)); done\n");
         Run run;
-        run.runner->start({.program = path, .progressIntervalSeconds = 0.5});
+        run.runner->start({.program = path, .progressMarker = "tovrin:", .progressIntervalSeconds = 0.5});
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QVERIFY2(!run.lines.isEmpty() && run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
         QCOMPARE(run.lines.last(), "tovrin:20|20|NA");

@@ -1,5 +1,5 @@
 #include "engine/engine_arguments.h"
-#include "engine/process_runner.h"
+#include "app/process/process_runner.h"
 #include "support/fixture_server.h"
 #include "support/test_main.h"
 #include "video/download_failure.h"

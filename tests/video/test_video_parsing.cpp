@@ -1,5 +1,4 @@
 #include "support/test_main.h"
-#include "video/file_placement.h"
 #include "video/media_merger.h"
 #include "video/merged_file_name.h"
 #include "video/video_link.h"
@@ -99,36 +98,13 @@ private slots:
         QVERIFY((name + " (9999).mp4").toUtf8().size() <= 255);
     }
 
-    // Free names beside what exists, and a move that never replaces a file: a taken target
-    // gets the next free name, an unwritable one keeps the source.
-    void placesWithoutReplacing()
+    void namesTheMKVFallbackFreely()
     {
-        QTemporaryDir work;
         QTemporaryDir dir;
         touch(dir.filePath("clip.mkv"));
         touch(dir.filePath("clip (2).mkv"));
         QCOMPARE(MediaMerger::availableMKVURL(dir.filePath("clip.mp4")),
                  dir.filePath("clip (3).mkv"));
-        touch(dir.filePath("T [i].mp4"));
-        const QSet<QString> taken{FilePlacement::key(dir.filePath("T [i] (2).mp4"))};
-        QCOMPARE(FilePlacement::firstFreePath(dir.filePath("T [i].mp4"), taken),
-                 dir.filePath("T [i] (3).mp4"));
-
-        touch(work.filePath("a.mp4"), "new");
-        touch(dir.filePath("a.mp4"), "old");
-        const Result<QString> moved =
-            FilePlacement::moveWithoutReplacing(work.filePath("a.mp4"), dir.filePath("a.mp4"));
-        QVERIFY(moved.ok());
-        QCOMPARE(moved.value(), dir.filePath("a (2).mp4"));
-        QFile old(dir.filePath("a.mp4"));
-        QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll() == "old");
-        QVERIFY(!QFile::exists(work.filePath("a.mp4")));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 5); // no staging
-        touch(work.filePath("b.mp4"), "b");
-        QVERIFY(!FilePlacement::moveWithoutReplacing(work.filePath("b.mp4"),
-                                                     dir.filePath("missing/b.mp4"))
-                     .ok());
-        QVERIFY(QFile::exists(work.filePath("b.mp4")));
     }
 
     void reportsMergeFailures_data()

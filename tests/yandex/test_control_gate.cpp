@@ -31,7 +31,7 @@ private slots:
         QVERIFY(!gate.isPaused());
         gate.pause();
         gate.resume();
-        QVERIFY(gate.waitUntilReady().error().isCancelled());
+        QVERIFY(!gate.waitUntilReady().ok());
     }
 };
 

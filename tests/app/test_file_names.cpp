@@ -1,12 +1,14 @@
 #include "support/test_main.h"
-#include "yandex/file_naming.h"
+#include "app/file_names.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-class TestFileNaming : public QObject {
+#include <cerrno>
+
+class TestFileNames : public QObject {
     Q_OBJECT
 
 private slots:
@@ -84,14 +86,40 @@ private slots:
             const bool folder = name.endsWith('/');
             const QString path = dir.filePath(folder ? name.chopped(1) : name);
             const QString free =
-                folder ? (reserve ? uniqueDirectory(path, reserved) : uniqueDirectory(path))
-                       : (reserve ? uniqueFile(path, reserved) : uniqueFile(path));
+                folder ? (reserve ? reserveDirectory(path, reserved) : uniqueDirectory(path))
+                       : (reserve ? reserveFile(path, reserved) : uniqueFile(path));
             given.append(QDir(dir.path()).relativeFilePath(free));
         }
         QTEST(given.join("; "), "given");
         QCOMPARE(entries(), before);
     }
+
+    // A finished file never replaces one: a taken target gets the next free name, nothing is
+    // left under a hidden name, and a target that cannot be written keeps the source.
+    void placesWithoutReplacing()
+    {
+        QTemporaryDir work;
+        QTemporaryDir dir;
+        const auto write = [](const QString &path, const QByteArray &data) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+        };
+        write(work.filePath("a.mp4"), "new");
+        write(dir.filePath("a.mp4"), "old");
+        const Result<QString> placed = placeFile(work.filePath("a.mp4"), dir.filePath("a.mp4"));
+        QVERIFY(placed.ok());
+        QCOMPARE(placed.value(), dir.filePath("a (2).mp4"));
+        QFile old(dir.filePath("a.mp4"));
+        QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll() == "old");
+        QVERIFY(!QFile::exists(work.filePath("a.mp4")));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+        write(work.filePath("b.mp4"), "b");
+        QVERIFY(!placeFile(work.filePath("b.mp4"), dir.filePath("missing/b.mp4")).ok());
+        QVERIFY(QFile::exists(work.filePath("b.mp4")));
+        QCOMPARE(renameWithoutReplacing(work.filePath("b.mp4"), dir.filePath("a.mp4")), EEXIST);
+    }
 };
 
-TOVRIN_TEST(TestFileNaming);
-#include "test_file_naming.moc"
+TOVRIN_TEST(TestFileNames);
+#include "test_file_names.moc"

@@ -1,4 +1,4 @@
-#include "engine/line_splitter.h"
+#include "app/process/line_splitter.h"
 
 QList<QByteArray> LineSplitter::append(QByteArray chunk)
 {

@@ -1,7 +1,7 @@
-#include "engine/process_runner.h"
+#include "app/process/process_runner.h"
 
 #include "app/platform/system_clock.h"
-#include "engine/process_group_registry.h"
+#include "app/process/process_group_registry.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -213,15 +213,20 @@ void ProcessRunner::readStandardError()
         handleStandardErrorLine(line, readAt, true);
 }
 
+bool ProcessRunner::isProgressLine(const QByteArray &line) const
+{
+    return !m_request.progressMarker.isEmpty() && line.contains(m_request.progressMarker);
+}
+
 void ProcessRunner::handleStandardOutputLine(const QByteArray &line, double readAt)
 {
-    if (line.contains(QByteArrayView(kProgressMarker.data(), kProgressMarker.size())))
+    if (isProgressLine(line))
         offerProgress(QString::fromUtf8(line), readAt);
 }
 
 void ProcessRunner::handleStandardErrorLine(const QByteArray &line, double readAt, bool terminated)
 {
-    if (line.contains(QByteArrayView(kProgressMarker.data(), kProgressMarker.size()))) {
+    if (isProgressLine(line)) {
         offerProgress(QString::fromUtf8(line), readAt);
         return;
     }

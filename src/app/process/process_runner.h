@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/line_splitter.h"
+#include "app/process/line_splitter.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -24,6 +24,9 @@ struct ProcessRequest {
     // true: standard output is one document kept whole in memory (an analysis);
     // false: it is read line by line and only progress lines matter (a download).
     bool keepStandardOutput = false;
+    // Lines (on either pipe) that contain this marker are progress lines for the owner;
+    // empty: there are none, and standard-error lines all belong to the diagnostic.
+    QByteArray progressMarker{};
     // A document beyond this size ends the child; the result says so.
     qint64 standardOutputLimit = qint64(64) << 20;
     // > 0: at most one progress line per this many seconds reaches the owner, for engines
@@ -75,8 +78,8 @@ private:
 
 // Runs one outside program (the engine, FFmpeg) as a small state machine on the thread that
 // owns it: both pipes are read as they fill, split into lines on bytes and decoded leniently
-// as UTF-8; lines carrying the progress marker go to progressLine(), the other standard-error
-// lines form the diagnostic. The child gets a process group of its own so that stopping it also
+// as UTF-8; lines carrying the request's progress marker go to progressLine(), the other
+// standard-error lines form the diagnostic. The child gets a process group of its own so that stopping it also
 // stops what it started. finished() is emitted exactly once.
 class ProcessRunner : public QObject {
     Q_OBJECT
@@ -104,6 +107,7 @@ private:
     void onFinished(int exitCode, bool crashed);
     void readStandardOutput();
     void readStandardError();
+    bool isProgressLine(const QByteArray &line) const;
     void handleStandardOutputLine(const QByteArray &line, double readAt);
     void handleStandardErrorLine(const QByteArray &line, double readAt, bool terminated);
     void offerProgress(const QString &line, double readAt);
@@ -137,6 +141,3 @@ ProcessResult
 runProcessToEnd(const ProcessRequest &request,
                 const std::function<void(const std::shared_ptr<ProcessControl> &)> &started = {},
                 const std::function<void(const QString &line, double readAt)> &progress = {});
-
-// The marker that tells the program's progress lines from the engine's own output.
-inline constexpr QLatin1StringView kProgressMarker{"tovrin:"};

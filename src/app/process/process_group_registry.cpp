@@ -1,4 +1,4 @@
-#include "engine/process_group_registry.h"
+#include "app/process/process_group_registry.h"
 
 #include <signal.h>
 
