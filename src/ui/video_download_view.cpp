@@ -11,7 +11,6 @@
 #include "ui/quality_picker.h"
 #include "ui/theme.h"
 #include "ui/video_job_row.h"
-#include "video/download_model.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -55,33 +54,24 @@ VideoDownloadView::VideoDownloadView(DownloadModel &model, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(page);
 
-    connect(m_history, &HistorySection::revealRequested, &m_model,
-            &DownloadModel::revealHistoryItem);
-    connect(m_history, &HistorySection::removeRequested, &m_model,
-            &DownloadModel::removeHistoryItem);
-    connect(m_history, &HistorySection::clearRequested, &m_model, &DownloadModel::clearHistory);
-    connect(&m_model, &DownloadModel::historyChanged, this,
-            [this] { m_history->setItems(m_model.history()); });
+    DownloadHistory &history = m_model.history();
+    connect(m_history, &HistorySection::revealRequested, &history, &DownloadHistory::reveal);
+    connect(m_history, &HistorySection::removeRequested, &history, &DownloadHistory::remove);
+    connect(m_history, &HistorySection::clearRequested, &history, &DownloadHistory::clear);
+    connect(&history, &DownloadHistory::changed, this,
+            [this] { m_history->setItems(m_model.history().items()); });
+    connect(&m_model.folder(), &DestinationFolder::changed, m_destination,
+            &DestinationRow::setPath);
+    connect(&m_model.analysis(), &LinkAnalysis::stateChanged, this,
+            &VideoDownloadView::showAnalysis);
+    connect(&m_model.queue(), &DownloadQueue::stateChanged, this, &VideoDownloadView::showJobs);
+    connect(&m_model.choices(), &QualityChoices::stateChanged, this,
+            &VideoDownloadView::showChoices);
 
-    for (auto signal : {&DownloadModel::urlChanged, &DownloadModel::isWorkingChanged,
-                        &DownloadModel::folderChanged})
-        connect(&m_model, signal, this, &VideoDownloadView::refreshControls);
-    for (auto signal :
-         {&DownloadModel::isWorkingChanged, &DownloadModel::statusChanged,
-          &DownloadModel::errorMessageChanged, &DownloadModel::engineInstallProgressChanged,
-          &DownloadModel::canCancelChanged})
-        connect(&m_model, signal, this, &VideoDownloadView::refreshStatus);
-    connect(&m_model, &DownloadModel::jobsChanged, this, &VideoDownloadView::rebuildJobs);
-    for (auto signal :
-         {&DownloadModel::showQualityPickerChanged, &DownloadModel::availableQualitiesChanged,
-          &DownloadModel::videoTitleChanged, &DownloadModel::publicationVideosChanged,
-          &DownloadModel::selectedPublicationVideoChanged})
-        connect(&m_model, signal, this, &VideoDownloadView::syncPicker);
-
-    m_history->setItems(m_model.history());
-    refreshControls();
-    refreshStatus();
-    rebuildJobs();
+    m_history->setItems(history.items());
+    m_destination->setPath(m_model.folder().path());
+    showAnalysis(m_model.analysis().state());
+    showJobs(m_model.queue().state());
 }
 
 QWidget *VideoDownloadView::buildDownloadCard()
@@ -105,14 +95,15 @@ QWidget *VideoDownloadView::buildDownloadCard()
     m_destination = new DestinationRow(card);
     card->contentLayout()->addWidget(m_destination);
 
-    connect(m_linkRow->field(), &QLineEdit::textEdited, &m_model, &DownloadModel::setUrl);
-    connect(m_linkRow->field(), &QLineEdit::returnPressed, this,
-            &VideoDownloadView::submitFromField);
-    connect(m_clear, &QToolButton::clicked, this, [this] { m_model.setUrl(QString()); });
+    LinkAnalysis &analysis = m_model.analysis();
+    connect(m_linkRow->field(), &QLineEdit::textEdited, &analysis, &LinkAnalysis::setLink);
+    connect(m_linkRow->field(), &QLineEdit::returnPressed, &m_model, &DownloadModel::primaryAction);
+    connect(m_clear, &QToolButton::clicked, &analysis, [&analysis] { analysis.setLink({}); });
     connect(m_chooseFormat, &QPushButton::clicked, &m_model, &DownloadModel::primaryAction);
-    connect(m_destination, &DestinationRow::openRequested, &m_model, &DownloadModel::revealFolder);
-    connect(m_destination, &DestinationRow::chooseRequested, &m_model,
-            &DownloadModel::chooseFolder);
+    connect(m_destination, &DestinationRow::openRequested, &m_model.folder(),
+            &DestinationFolder::open);
+    connect(m_destination, &DestinationRow::chooseRequested, &m_model.folder(),
+            &DestinationFolder::choose);
     return card;
 }
 
@@ -132,7 +123,7 @@ QWidget *VideoDownloadView::buildStatusCard()
     Theme::makeDestructive(m_cancel);
     row->addWidget(m_cancel);
     m_statusCard->contentLayout()->addWidget(m_cancelRow);
-    connect(m_cancel, &QPushButton::clicked, &m_model, &DownloadModel::cancelPreparation);
+    connect(m_cancel, &QPushButton::clicked, &m_model.analysis(), &LinkAnalysis::cancel);
     return m_statusCard;
 }
 
@@ -163,49 +154,36 @@ QWidget *VideoDownloadView::buildJobsCard()
     return m_jobsCard;
 }
 
-void VideoDownloadView::submitFromField()
-{
-    if (m_model.validURL() && !m_model.isWorking())
-        m_model.primaryAction();
-}
-
-void VideoDownloadView::refreshControls()
+void VideoDownloadView::showAnalysis(const AnalysisState &state)
 {
     QLineEdit *field = m_linkRow->field();
-    if (field->text() != m_model.url())
-        field->setText(m_model.url());
-    const bool working = m_model.isWorking();
+    if (field->text() != state.link)
+        field->setText(state.link);
+    const bool working = state.isWorking();
     field->setEnabled(!working);
-    m_clear->setVisible(!m_model.url().isEmpty() && !working);
-    m_chooseFormat->setEnabled(m_model.validURL() && !working);
-    m_destination->setPath(m_model.folder());
+    m_clear->setVisible(!state.link.isEmpty() && !working);
+    m_chooseFormat->setEnabled(state.canAnalyse());
     m_destination->setChangeDisabled(working);
+
+    m_statusCard->setVisible(working || state.error.has_value());
+    m_statusView->setState(state.installProgress, working && !state.installProgress, state.status,
+                           QString(), state.error);
+    m_cancelRow->setVisible(working && state.canCancel);
 }
 
-void VideoDownloadView::refreshStatus()
+void VideoDownloadView::showJobs(const QueueState &state)
 {
-    const bool working = m_model.isWorking();
-    const std::optional<QString> error = m_model.errorMessage();
-    m_statusCard->setVisible(working || error.has_value());
-    const std::optional<double> install = m_model.engineInstallProgress();
-    m_statusView->setState(install, working && !install, m_model.status(), QString(), error);
-    m_cancelRow->setVisible(working && m_model.canCancel());
-}
-
-void VideoDownloadView::rebuildJobs()
-{
-    const QList<VideoDownloadJob *> jobs = m_model.visibleJobs();
     QList<VideoDownloadJob *> shown;
     for (VideoJobRow *row : std::as_const(m_rows))
         shown.append(row->job());
-    if (shown != jobs) {
+    if (shown != state.jobs) {
         while (QLayoutItem *item = m_jobsLayout->takeAt(0)) {
             if (QWidget *w = item->widget())
                 w->deleteLater();
             delete item;
         }
         m_rows.clear();
-        for (VideoDownloadJob *job : jobs) {
+        for (VideoDownloadJob *job : state.jobs) {
             if (!m_rows.isEmpty()) {
                 auto *divider = new QFrame(m_jobsCard);
                 divider->setFrameShape(QFrame::HLine);
@@ -214,78 +192,61 @@ void VideoDownloadView::rebuildJobs()
                 m_jobsLayout->addWidget(divider);
             }
             auto *row = new VideoJobRow(job, m_jobsCard);
-            connect(row, &VideoJobRow::cancelOrRemoveRequested, &m_model,
-                    &DownloadModel::cancelOrRemove);
+            connect(row, &VideoJobRow::cancelOrRemoveRequested, &m_model.queue(),
+                    &DownloadQueue::cancelOrRemove);
             m_jobsLayout->addWidget(row);
             m_rows.append(row);
         }
     }
-    m_jobsCard->setVisible(!jobs.isEmpty());
-    refreshJobsSummary();
-}
-
-void VideoDownloadView::refreshJobsSummary()
-{
-    const int running = m_model.runningJobCount();
-    const int queued = m_model.queuedJobCount();
-    if (queued >= 1)
+    m_jobsCard->setVisible(!state.jobs.isEmpty());
+    if (state.queued >= 1)
         m_jobsSummary->setText(
-            QStringLiteral("%1 активных · %2 в очереди").arg(running).arg(queued));
-    else if (running >= 1)
-        m_jobsSummary->setText(QStringLiteral("%1 из 3 активных").arg(running));
+            QStringLiteral("%1 активных · %2 в очереди").arg(state.running).arg(state.queued));
+    else if (state.running >= 1)
+        m_jobsSummary->setText(QStringLiteral("%1 из %2 активных")
+                                   .arg(state.running)
+                                   .arg(DownloadQueue::kMaximumConcurrentJobs));
     else
         m_jobsSummary->setText(QStringLiteral("завершено"));
 }
 
-QualityPickerContent VideoDownloadView::pickerContent() const
+void VideoDownloadView::showChoices(const ChoicesState &state)
 {
-    QualityPickerContent content;
-    content.title = m_model.videoTitle();
-    for (const PublicationVideo &video : m_model.publicationVideos())
-        content.publicationTitles.append(video.title);
-    content.selectedPublicationVideo = m_model.selectedPublicationVideo();
-    content.withAudioQualities = m_model.availableQualities();
-    content.audioOnlyQualities = m_model.availableAudioQualities();
-    content.videoOnlyQualities = m_model.availableVideoOnlyQualities();
-    content.startOnVideoOnly = m_model.startOnVideoOnlyTab();
-    return content;
-}
-
-void VideoDownloadView::syncPicker()
-{
-    if (!m_model.showQualityPicker()) {
+    if (!state.showPicker) {
         if (m_picker)
             m_picker->close();
         return;
     }
-    if (m_picker) {
-        m_picker->setContent(pickerContent());
-        return;
-    }
-    m_picker = new QualityPicker(pickerContent(), window());
+    QualityPickerContent content;
+    content.title = state.title;
+    for (const PublicationVideo &video : state.publicationVideos)
+        content.publicationTitles.append(video.title);
+    content.selectedPublicationVideo = state.selectedVideo;
+    content.withAudioQualities = state.lists.withAudio;
+    content.audioOnlyQualities = state.lists.audioOnly;
+    content.videoOnlyQualities = state.lists.videoOnly;
+    content.startOnVideoOnly = state.startOnVideoOnly;
+    if (m_picker)
+        m_picker->setContent(content);
+    else
+        openPicker(content);
+}
+
+void VideoDownloadView::openPicker(const QualityPickerContent &content)
+{
+    m_picker = new QualityPicker(content, window());
     m_picker->setAttribute(Qt::WA_DeleteOnClose);
     m_picker->setWindowModality(Qt::WindowModal);
-    connect(m_picker, &QDialog::finished, &m_model,
-            [this] { m_model.setShowQualityPicker(false); });
+    connect(m_picker, &QDialog::finished, &m_model.choices(),
+            [this] { m_model.choices().setPickerShown(false); });
     connect(m_picker, &QualityPicker::publicationVideoSelected, &m_model,
             &DownloadModel::selectPublicationVideo);
     connect(m_picker, &QualityPicker::selectAllVideos, &m_model,
             &DownloadModel::downloadAllPublicationVideos);
-    connect(m_picker, &QualityPicker::selectWithAudio, &m_model, [this](const DownloadOption &o) {
-        m_model.setKind(DownloadKind::Video);
-        m_model.startDownload(o);
-    });
-    connect(m_picker, &QualityPicker::selectAudioOnly, &m_model, [this](const VideoQuality &q) {
-        m_model.setKind(DownloadKind::Audio);
-        m_model.startDownload(q.formatID, false);
-    });
-    connect(m_picker, &QualityPicker::selectBestAudio, &m_model, [this] {
-        m_model.setKind(DownloadKind::Audio);
-        m_model.startDownload(QStringLiteral("bestaudio[ext=m4a]/bestaudio"), true);
-    });
-    connect(m_picker, &QualityPicker::selectVideoOnly, &m_model, [this](const VideoQuality &q) {
-        m_model.setKind(DownloadKind::Video);
-        m_model.startDownload(q.formatID, false);
-    });
+    connect(m_picker, &QualityPicker::selectWithAudio, &m_model,
+            qOverload<const DownloadOption &>(&DownloadModel::startDownload));
+    connect(m_picker, &QualityPicker::selectAudioOnly, &m_model, &DownloadModel::downloadTrack);
+    connect(m_picker, &QualityPicker::selectBestAudio, &m_model, &DownloadModel::downloadBestSound);
+    connect(m_picker, &QualityPicker::selectVideoOnly, &m_model, &DownloadModel::downloadTrack);
     m_picker->open();
 }

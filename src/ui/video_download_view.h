@@ -1,12 +1,12 @@
 #pragma once
 
 #include "ui/quality_picker.h"
+#include "video/download_model.h"
 
 #include <QPointer>
 #include <QWidget>
 
 class DestinationRow;
-class DownloadModel;
 class HistorySection;
 class LinkRow;
 class QLabel;
@@ -17,8 +17,9 @@ class SurfaceCard;
 class TransferStatusView;
 class VideoJobRow;
 
-// The video tab: a view over one DownloadModel and its jobs. It shows the model's state,
-// calls its operations and presents the quality picker while the model asks for it.
+// The video tab: a view over one DownloadModel's parts and its jobs. It draws each part's state
+// whole when it changes, calls the model's operations and presents the quality picker while the
+// choices ask for it.
 class VideoDownloadView : public QWidget {
     Q_OBJECT
 public:
@@ -42,13 +43,10 @@ private:
     QWidget *buildDownloadCard();
     QWidget *buildStatusCard();
     QWidget *buildJobsCard();
-    void submitFromField();
-    void refreshControls();
-    void refreshStatus();
-    void rebuildJobs();
-    void refreshJobsSummary();
-    void syncPicker();
-    QualityPickerContent pickerContent() const;
+    void showAnalysis(const AnalysisState &state);
+    void showJobs(const QueueState &state);
+    void showChoices(const ChoicesState &state);
+    void openPicker(const QualityPickerContent &content);
 
     DownloadModel &m_model;
     LinkRow *m_linkRow = nullptr;

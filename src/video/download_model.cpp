@@ -3,368 +3,57 @@
 #include "app/platform/preference_keys.h"
 #include "engine/engine_preparation.h"
 #include "engine/engine_version.h"
-#include "video/analysis_attempt.h"
-#include "video/download_choices.h"
-#include "video/download_failure.h"
 #include "video/ffmpeg_locator.h"
-#include "video/video_link.h"
 
-#include <QThread>
-#include <QUrl>
+namespace {
+
+// The engine's choice of the best sound, an m4a file where there is one.
+const QString kBestSoundSelector = QStringLiteral("bestaudio[ext=m4a]/bestaudio");
+
+VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, const Locations &locations,
+                                   VersionProbe *versions)
+{
+    VideoJobEnvironment environment;
+    environment.tempFolder = options.tempFolder.isEmpty() ? locations.temp() : options.tempFolder;
+    environment.ffmpegCandidates =
+        options.ffmpegCandidates.isEmpty() ? FFmpeg::defaultCandidates() : options.ffmpegCandidates;
+    environment.versions = versions;
+    environment.processGroups = options.processGroups;
+    environment.refreshIntervalMs = options.refreshIntervalMs;
+    return environment;
+}
+
+} // namespace
 
 DownloadModel::DownloadModel(Services services, Options options, QObject *parent)
-    : QObject(parent), m_preferences(services.preferences), m_clock(services.clock),
-      m_locations(services.locations), m_desktop(services.desktop), m_engine(services.engine),
-      m_options(std::move(options)), m_versions(std::make_unique<VersionProbe>()),
-      m_folder(services.locations.downloads()), m_status(QStringLiteral("Готово к загрузке")),
+    : QObject(parent), m_engine(services.engine),
       m_history(services.preferences, services.desktop, QString(PreferenceKeys::kVideoHistory),
-                kHistoryLimit)
+                kHistoryLimit),
+      m_folder(services.locations.downloads(), services.desktop),
+      m_versions(std::make_unique<VersionProbe>()),
+      m_queue(services.engine, jobEnvironment(options, services.locations, m_versions.get()),
+              m_history, services.clock),
+      m_analysis(services.engine, AnalysisEnvironment{m_versions.get(), options.processGroups},
+                 [this](const AnalysisFindings &found) {
+                     return m_choices.showFindings(found.metadata, found.mode);
+                 })
 {
-    if (m_options.ffmpegCandidates.isEmpty())
-        m_options.ffmpegCandidates = FFmpeg::defaultCandidates();
-    if (m_options.tempFolder.isEmpty())
-        m_options.tempFolder = m_locations.temp();
-    m_engineReady = m_engine.existingExecutable().has_value();
-
-    connect(&m_engine, &EnginePreparation::engineReadyChanged, this,
-            [this](bool ready) { setEngineReady(ready); });
-    connect(&m_engine, &EnginePreparation::installProgressChanged, this, [this] {
-        emit engineInstallProgressChanged();
-        updateBusy();
-    });
-    connect(&m_engine, &EnginePreparation::preparationFinished, this, [this] { updateBusy(); });
+    connect(&m_analysis, &LinkAnalysis::stateChanged, this, &DownloadModel::updateBusy);
+    connect(&m_queue, &DownloadQueue::stateChanged, this, &DownloadModel::updateBusy);
+    connect(&m_engine, &EnginePreparation::installProgressChanged, this,
+            &DownloadModel::updateBusy);
+    connect(&m_engine, &EnginePreparation::preparationFinished, this, &DownloadModel::updateBusy);
 }
 
 DownloadModel::~DownloadModel()
 {
-    if (m_attempt) {
-        m_attempt->cancel();
-        m_attempt->thread->wait();
-        delete m_attempt->thread;
-        m_attempt.reset();
-    }
-    // Each job stops its engine or FFmpeg and removes its work folder before it goes.
-    const QList<VideoDownloadJob *> jobs = std::exchange(m_jobs, {});
-    for (VideoDownloadJob *job : jobs) {
-        disconnect(job, nullptr, this, nullptr);
-        delete job;
-    }
-}
-
-std::optional<double> DownloadModel::engineInstallProgress() const
-{
-    return m_engine.installProgress();
-}
-
-void DownloadModel::setUrl(const QString &url)
-{
-    if (m_url == url)
-        return;
-    m_url = url;
-    emit urlChanged();
-}
-
-void DownloadModel::setKind(DownloadKind kind)
-{
-    if (m_kind == kind)
-        return;
-    m_kind = kind;
-    emit kindChanged();
-}
-
-void DownloadModel::setShowQualityPicker(bool show)
-{
-    if (m_showQualityPicker == show)
-        return;
-    m_showQualityPicker = show;
-    emit showQualityPickerChanged();
-}
-
-std::optional<QString> DownloadModel::normalizedVideoURL() const
-{
-    return normalizeVideoLink(m_url);
-}
-
-bool DownloadModel::isYouTubeURL() const
-{
-    const std::optional<QString> link = normalizedVideoURL();
-    return link && isYouTubeHost(QUrl(*link).host());
+    disconnect(&m_analysis, nullptr, this, nullptr);
+    disconnect(&m_queue, nullptr, this, nullptr);
 }
 
 bool DownloadModel::isBusy() const
 {
-    return m_isWorking || m_engine.isPreparing() || runningJobCount() + queuedJobCount() > 0;
-}
-
-void DownloadModel::primaryAction()
-{
-    if (!validURL() || m_isWorking)
-        return;
-    setStartOnVideoOnlyTab(false);
-    m_activeExtractorArguments.clear();
-    setPublicationVideos({});
-    setSelectedPublicationVideo(0);
-    loadAvailableQualities(false, true, VideoAccessMode::Standard);
-}
-
-void DownloadModel::loadAvailableQualities(bool afterEngineRefresh, bool allowAutomaticRepair,
-                                           VideoAccessMode accessMode)
-{
-    if (!validURL() || m_isWorking)
-        return;
-    if (!afterEngineRefresh && !m_engine.refreshCompleted()) {
-        setIsWorking(true);
-        setErrorMessage(std::nullopt);
-        setStatus(m_engine.startingStatus());
-        m_engine.prepare(false, this, [this, allowAutomaticRepair, accessMode](bool ready) {
-            setIsWorking(false);
-            if (!ready) {
-                setStatus(QStringLiteral("Не удалось подготовить загрузки"));
-                setErrorMessage(QStringLiteral("Не удалось загрузить поддержку видеоплатформ. "
-                                               "Проверьте интернет-соединение."));
-                return;
-            }
-            loadAvailableQualities(true, allowAutomaticRepair, accessMode);
-        });
-        return;
-    }
-
-    const std::optional<EngineRunTarget> target = engineRunTarget();
-    if (!target)
-        return;
-
-    setIsWorking(true);
-    setErrorMessage(std::nullopt);
-    setStatus(QStringLiteral("Получаю доступные качества…"));
-
-    AnalysisRequest request;
-    request.executable = target->executable;
-    request.link = target->link;
-    request.mode = accessMode;
-    request.isYouTube = isYouTubeURL();
-    request.allowAutomaticRepair = allowAutomaticRepair;
-    request.processGroups = m_options.processGroups;
-    request.engineFolderUsage = &m_engine.folderUsage();
-    request.versions = m_versions.get();
-    request.runtimes = m_engine.runtimeCandidates();
-
-    auto attempt = std::make_shared<AnalysisAttempt>();
-    attempt->thread = QThread::create([this, attempt, request] {
-        const AnalysisOutcome outcome = runAnalysis(request, *attempt);
-        // The model waits for this thread before it goes, so `this` is alive here; the call
-        // is dropped if the model is deleted before it runs.
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { attemptEnded(outcome); }, Qt::QueuedConnection);
-    });
-    m_attempt = attempt;
-    emit canCancelChanged();
-    attempt->thread->start();
-}
-
-void DownloadModel::stopAttempt()
-{
-    if (!m_attempt)
-        return;
-    m_attempt->thread->wait();
-    delete m_attempt->thread;
-    m_attempt.reset();
-    emit canCancelChanged();
-}
-
-void DownloadModel::attemptEnded(const AnalysisOutcome &outcome)
-{
-    using Kind = AnalysisOutcome::Kind;
-    stopAttempt();
-    switch (outcome.kind) {
-    case Kind::Success:
-        analysisSucceeded(*outcome.metadata, outcome.mode);
-        return;
-    case Kind::Cancelled:
-        setIsWorking(false);
-        setStatus(QStringLiteral("Получение вариантов отменено"));
-        setErrorMessage(std::nullopt);
-        return;
-    case Kind::Fallback:
-        setIsWorking(false);
-        setStatus(QStringLiteral("Пробую запасной режим YouTube…"));
-        loadAvailableQualities(true, outcome.allowAutomaticRepair, outcome.nextMode);
-        return;
-    case Kind::Repair: {
-        setStatus(QStringLiteral("Обновляю поддержку платформы…"));
-        const QString diagnostic = outcome.diagnostic;
-        const VideoAccessMode mode = outcome.mode;
-        m_engine.prepare(true, this, [this, diagnostic, mode](bool ready) {
-            setIsWorking(false);
-            if (ready) {
-                loadAvailableQualities(true, false, mode);
-                return;
-            }
-            setStatus(QStringLiteral("Не удалось обновить поддержку"));
-            setErrorMessage(DownloadFailure::explanation(diagnostic));
-        });
-        return;
-    }
-    case Kind::EngineFailure:
-        setIsWorking(false);
-        setStatus(QStringLiteral("Не удалось получить варианты"));
-        setErrorMessage(DownloadFailure::explanation(outcome.diagnostic));
-        return;
-    case Kind::GenericFailure:
-        setIsWorking(false);
-        setStatus(QStringLiteral("Не удалось получить варианты"));
-        setErrorMessage(outcome.errorText);
-        return;
-    }
-}
-
-void DownloadModel::analysisSucceeded(const VideoMetadata &metadata, VideoAccessMode mode)
-{
-    m_publicationExtractorArguments = EngineArguments::accessModeArguments(mode);
-    QList<PublicationVideo> videos;
-    if (metadata.entries) {
-        const auto &entries = *metadata.entries;
-        for (qsizetype p = 0; p < entries.size(); ++p) {
-            const std::optional<VideoMetadata> &entry = entries.at(p);
-            if (!entry || entry->formats.isEmpty())
-                continue;
-            PublicationVideo video;
-            video.metadata = *entry;
-            video.playlistIndex = entry->playlistIndex ? *entry->playlistIndex : p + 1;
-            video.title = QStringLiteral("Видео %1").arg(p + 1);
-            videos.append(video);
-        }
-    } else {
-        PublicationVideo video;
-        video.metadata = metadata;
-        video.title = metadata.title.value_or(QStringLiteral("Видео"));
-        videos.append(video);
-    }
-    setPublicationVideos(videos);
-    if (videos.isEmpty()) {
-        setIsWorking(false);
-        setStatus(QStringLiteral("Видео не найдено"));
-        setErrorMessage(QStringLiteral("В этой публикации нет доступных видеороликов."));
-        return;
-    }
-    selectPublicationVideo(0);
-}
-
-void DownloadModel::selectPublicationVideo(int index)
-{
-    if (index < 0 || index >= m_publicationVideos.size())
-        return;
-    setSelectedPublicationVideo(index);
-    const PublicationVideo &video = m_publicationVideos.at(index);
-    const DownloadChoices choices = downloadChoices(video.metadata);
-    setIsWorking(false);
-    if (choices.isEmpty()) {
-        setStatus(QStringLiteral("Готовых вариантов не найдено"));
-        setErrorMessage(QStringLiteral("Платформа не отдала вариантов, которые можно сохранить "
-                                       "или объединить на этом компьютере."));
-        return;
-    }
-    m_availableQualities = choices.withAudio;
-    m_availableAudio = choices.audioOnly;
-    m_availableVideoOnly = choices.videoOnly;
-    emit availableQualitiesChanged();
-    m_activeExtractorArguments = extractorArgumentsFor(video);
-    if (m_publicationVideos.size() < 2)
-        setVideoTitle(video.metadata.title.value_or(QStringLiteral("Выберите качество")));
-    else
-        setVideoTitle(video.title);
-    setVideoID(video.metadata.videoID);
-    setStatus(QStringLiteral("Выберите качество видео"));
-    setStartOnVideoOnlyTab(choices.withAudio.isEmpty() && !choices.videoOnly.isEmpty());
-    setShowQualityPicker(true);
-}
-
-QStringList DownloadModel::extractorArgumentsFor(const PublicationVideo &video) const
-{
-    QStringList arguments;
-    if (video.playlistIndex)
-        arguments << QStringLiteral("--playlist-items") << QString::number(*video.playlistIndex);
-    arguments << m_publicationExtractorArguments;
-    return arguments;
-}
-
-void DownloadModel::cancelPreparation()
-{
-    if (m_attempt)
-        m_attempt->cancel();
-    setStatus(QStringLiteral("Отменяю…"));
-}
-
-void DownloadModel::setIsWorking(bool working)
-{
-    if (m_isWorking == working)
-        return;
-    m_isWorking = working;
-    emit isWorkingChanged();
-    updateBusy();
-}
-
-void DownloadModel::setStatus(const QString &status)
-{
-    if (m_status == status)
-        return;
-    m_status = status;
-    emit statusChanged();
-}
-
-void DownloadModel::setErrorMessage(const std::optional<QString> &message)
-{
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = message;
-    emit errorMessageChanged();
-}
-
-void DownloadModel::setEngineReady(bool ready)
-{
-    if (m_engineReady == ready)
-        return;
-    m_engineReady = ready;
-    emit engineReadyChanged();
-}
-
-void DownloadModel::setVideoTitle(const QString &title)
-{
-    if (m_videoTitle == title)
-        return;
-    m_videoTitle = title;
-    emit videoTitleChanged();
-}
-
-void DownloadModel::setVideoID(const QString &id)
-{
-    if (m_videoID == id)
-        return;
-    m_videoID = id;
-    emit videoIDChanged();
-}
-
-void DownloadModel::setSelectedPublicationVideo(int index)
-{
-    if (m_selectedPublicationVideo == index)
-        return;
-    m_selectedPublicationVideo = index;
-    emit selectedPublicationVideoChanged();
-}
-
-void DownloadModel::setStartOnVideoOnlyTab(bool value)
-{
-    if (m_startOnVideoOnlyTab == value)
-        return;
-    m_startOnVideoOnlyTab = value;
-    emit startOnVideoOnlyTabChanged();
-}
-
-void DownloadModel::setPublicationVideos(const QList<PublicationVideo> &videos)
-{
-    if (m_publicationVideos == videos)
-        return;
-    m_publicationVideos = videos;
-    emit publicationVideosChanged();
+    return m_analysis.state().isWorking() || m_engine.isPreparing() || m_queue.hasUnfinishedJobs();
 }
 
 void DownloadModel::updateBusy()
@@ -373,5 +62,150 @@ void DownloadModel::updateBusy()
     if (m_busy == busy)
         return;
     m_busy = busy;
-    emit busyChanged();
+    emit busyChanged(busy);
+}
+
+void DownloadModel::primaryAction()
+{
+    if (!m_analysis.state().canAnalyse())
+        return;
+    m_choices.reset();
+    m_analysis.analyse();
+}
+
+void DownloadModel::selectPublicationVideo(int index)
+{
+    if (const std::optional<StatusLine> line = m_choices.select(index))
+        m_analysis.showStatus(*line);
+}
+
+bool DownloadModel::canQueue() const
+{
+    return m_analysis.state().canAnalyse();
+}
+
+// Without an engine nothing is queued, and the screen says that downloads are being prepared.
+std::optional<QString> DownloadModel::engineForQueue()
+{
+    std::optional<QString> executable = m_engine.existingExecutable();
+    if (!executable)
+        m_analysis.showStatus(AnalysisJob::enginePendingStatus());
+    return executable;
+}
+
+void DownloadModel::startDownload(const DownloadOption &option)
+{
+    if (!canQueue())
+        return;
+    if (option.audioFormatID) {
+        startMergedDownload(option.video, *option.audioFormatID);
+        return;
+    }
+    enqueue(DownloadKind::Video, VideoJobPlan::direct(option.video.formatID, false));
+}
+
+void DownloadModel::startDownload(const QString &format, bool extractAudio, DownloadKind kind)
+{
+    if (canQueue())
+        enqueue(kind, VideoJobPlan::direct(format, extractAudio));
+}
+
+void DownloadModel::downloadTrack(const VideoQuality &track)
+{
+    startDownload(track.formatID, false,
+                  track.includesVideo() ? DownloadKind::Video : DownloadKind::Audio);
+}
+
+void DownloadModel::downloadBestSound()
+{
+    startDownload(kBestSoundSelector, true, DownloadKind::Audio);
+}
+
+void DownloadModel::startMergedDownload(const VideoQuality &video, const QString &audioFormat)
+{
+    if (!canQueue())
+        return;
+    const ChoicesState &choices = m_choices.state();
+    enqueue(DownloadKind::Video, mergedPlan(video, audioFormat, choices.title, choices.videoId));
+}
+
+VideoJobPlan DownloadModel::mergedPlan(const VideoQuality &video, const QString &audioFormat,
+                                       const QString &title, const QString &mediaId)
+{
+    return VideoJobPlan::merged(
+        video, audioFormat,
+        m_queue.mergedDestination(m_folder.path(), video.mergeOutputExtension(), title, mediaId));
+}
+
+VideoDownloadJob::Description DownloadModel::describe(const QString &title, DownloadKind kind,
+                                                      VideoJobPlan plan,
+                                                      const QStringList &extractorArguments) const
+{
+    VideoDownloadJob::Description description;
+    description.title = title;
+    description.kind = kind;
+    description.folder = m_folder.path();
+    description.outputPath =
+        plan.kind == VideoJobPlan::Kind::Merged ? plan.destination : m_folder.path();
+    description.input = *m_analysis.state().normalizedLink();
+    description.plan = std::move(plan);
+    description.extractorArguments = extractorArguments;
+    return description;
+}
+
+void DownloadModel::enqueue(DownloadKind kind, VideoJobPlan plan)
+{
+    const std::optional<QString> executable = engineForQueue();
+    if (!executable)
+        return;
+    QString title = m_choices.state().title;
+    if (title.isEmpty()) {
+        title = kind == DownloadKind::Audio ? QStringLiteral("Аудио из публикации")
+                                            : QStringLiteral("Видео из публикации");
+    }
+    m_queue.add(describe(title, kind, std::move(plan), m_choices.extractorArguments()));
+    m_queue.startQueued(*executable);
+    m_choices.setPickerShown(false);
+    m_analysis.showQueued({QStringLiteral("Добавлено в загрузки"), std::nullopt});
+}
+
+void DownloadModel::downloadAllPublicationVideos()
+{
+    const QList<PublicationVideo> videos = m_choices.state().publicationVideos;
+    if (m_analysis.state().isWorking() || videos.size() < 2 || !m_analysis.state().hasValidLink())
+        return;
+    const std::optional<QString> executable = engineForQueue();
+    if (!executable)
+        return;
+
+    qsizetype created = 0;
+    for (const PublicationVideo &video : videos) {
+        const DownloadChoices lists = downloadChoices(video.metadata);
+        VideoJobPlan plan;
+        if (!lists.withAudio.isEmpty()) {
+            const DownloadOption &option = lists.withAudio.first();
+            plan = option.audioFormatID ? mergedPlan(option.video, *option.audioFormatID,
+                                                     video.title, video.metadata.videoID)
+                                        : VideoJobPlan::direct(option.video.formatID, false);
+        } else if (!lists.videoOnly.isEmpty()) {
+            plan = VideoJobPlan::direct(lists.videoOnly.first().formatID, false);
+        } else {
+            continue;
+        }
+        // Each job goes in front: the publication's first video is the oldest and starts first.
+        m_queue.add(describe(video.title, DownloadKind::Video, std::move(plan),
+                             m_choices.extractorArgumentsFor(video)));
+        ++created;
+    }
+    if (created == 0) {
+        m_analysis.showError(QStringLiteral("В публикации нет доступных вариантов видео."));
+        return;
+    }
+    m_queue.startQueued(*executable);
+    const qsizetype skipped = videos.size() - created;
+    std::optional<QString> skippedNote;
+    if (skipped >= 1)
+        skippedNote = QStringLiteral("Недоступных роликов пропущено: %1.").arg(skipped);
+    m_choices.setPickerShown(false);
+    m_analysis.showQueued({QStringLiteral("Добавлено в загрузки: %1").arg(created), skippedNote});
 }

@@ -92,7 +92,7 @@ void videoStates()
                                      "\"filesize\":4000000}]")),
         QStringLiteral("i=0; while [ $i -lt 300 ]; do i=$((i+1)); "
                        "echo \"tovrin:$((i*100000))|30000000|30000000\"; sleep 0.1; done"));
-    scene.model->setUrl(QStringLiteral("https://youtu.be/clip1"));
+    scene.model->analysis().setLink(QStringLiteral("https://youtu.be/clip1"));
     scene.model->primaryAction();
     (void)QTest::qWaitFor([&] { return view.picker() != nullptr; }, 15000);
     if (QualityPicker *picker = view.picker()) {
@@ -103,10 +103,10 @@ void videoStates()
         save(picker, "picker-video-only");
         picker->setTab(QualityTab::WithAudio);
         for (int i = 0; i < 4; ++i) {
-            emit picker->selectWithAudio(scene.model->availableQualities().first());
+            emit picker->selectWithAudio(scene.model->choices().state().lists.withAudio.first());
             if (i < 3) {
-                scene.model->setUrl(QStringLiteral("https://youtu.be/clip1"));
-                scene.model->setShowQualityPicker(true);
+                scene.model->analysis().setLink(QStringLiteral("https://youtu.be/clip1"));
+                scene.model->choices().setPickerShown(true);
             }
         }
     }
@@ -116,7 +116,7 @@ void videoStates()
     QualityPickerContent publication;
     publication.title = QStringLiteral("Подборка: лучшие моменты сезона");
     publication.publicationTitles = {"Первый тайм", "Второй тайм", "Пенальти", "Интервью"};
-    publication.withAudioQualities = scene.model->availableQualities();
+    publication.withAudioQualities = scene.model->choices().state().lists.withAudio;
     QualityPicker several(publication);
     several.show();
     save(&several, "picker-publication");
@@ -144,7 +144,7 @@ void engineInstallState()
     VideoDownloadView view(model);
     view.resize(760, 760);
     view.show();
-    model.setUrl(QStringLiteral("https://youtu.be/clip1"));
+    model.analysis().setLink(QStringLiteral("https://youtu.be/clip1"));
     model.primaryAction();
     QTest::qWait(2500);
     save(&view, "video-engine-install");

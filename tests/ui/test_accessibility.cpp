@@ -139,7 +139,7 @@ private slots:
 
         window.setSelectedSection(AppSection::Video);
         video->historySection()->setExpanded(true);
-        scene.model->setUrl(QStringLiteral("https://youtu.be/abc")); // shows the clear button
+        scene.model->analysis().setLink(QStringLiteral("https://youtu.be/abc")); // a clear button
         QCoreApplication::processEvents();
         const QStringList unnamedVideo = unnamedControls(&window);
         QVERIFY2(unnamedVideo.isEmpty(), qPrintable(unnamedVideo.join(", ")));

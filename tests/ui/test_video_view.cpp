@@ -10,6 +10,7 @@
 #include "video/video_scene.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +32,15 @@ struct Screen {
     }
 
     DownloadModel &model() const { return *scene.model; }
+    const AnalysisState &analysis() const { return scene.model->analysis().state(); }
+    // Analyses `link` through the screen until the picker shows.
+    QualityPicker *openPicker(const QString &link) const
+    {
+        QTest::keyClicks(field(), link);
+        view->chooseFormatButton()->click();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(view->picker() && view->picker()->isVisible(), 15000); }();
+        return view->picker();
+    }
     QLineEdit *field() const { return view->linkRow()->field(); }
     QString controls() const
     {
@@ -45,6 +55,12 @@ struct Screen {
     }
 };
 
+// A format with both tracks and a video track alone, and no sound track.
+const QString kCombinedAndVideoOnly = QStringLiteral(
+    "[{\"format_id\":\"18\",\"ext\":\"mp4\",\"height\":360,\"vcodec\":\"avc1\","
+    "\"acodec\":\"mp4a.40.2\"},{\"format_id\":\"137\",\"ext\":\"mp4\",\"height\":1080,"
+    "\"vcodec\":\"avc1\",\"acodec\":\"none\"}]");
+
 } // namespace
 
 class TestVideoView : public QObject {
@@ -57,13 +73,13 @@ private slots:
         const QString empty = QStringLiteral("link (format) choose open");
         QCOMPARE(s.controls(), empty);
         QTest::keyClicks(s.field(), QStringLiteral("h"));
-        QCOMPARE(s.model().url(), QStringLiteral("h"));
+        QCOMPARE(s.analysis().link, QStringLiteral("h"));
         QCOMPARE(s.controls(), QStringLiteral("link clear (format) choose open")); // unsupported
         QTest::keyClick(s.field(), Qt::Key_Return);
-        QVERIFY(!s.model().isWorking());
+        QVERIFY(!s.analysis().isWorking());
 
         s.view->clearButton()->click();
-        QVERIFY(s.model().url().isEmpty());
+        QVERIFY(s.analysis().link.isEmpty());
         QVERIFY(s.field()->text().isEmpty());
         QCOMPARE(s.controls(), empty);
         QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/abc"));
@@ -76,12 +92,12 @@ private slots:
         s.scene.setEngine(QStringLiteral("exec sleep 30"));
         QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/abc"));
         QTest::keyClick(s.field(), Qt::Key_Return);
-        QVERIFY(s.model().isWorking());
+        QVERIFY(s.analysis().isWorking());
         QCOMPARE(s.controls(), QStringLiteral("(link) (format) (choose) open status"));
         QTRY_VERIFY_WITH_TIMEOUT(s.view->cancelButton()->isVisible(), 10000);
         s.view->cancelButton()->click();
         QCOMPARE(s.view->statusView()->statusLabel()->text(), QStringLiteral("Отменяю…"));
-        QTRY_VERIFY_WITH_TIMEOUT(!s.model().isWorking(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.analysis().isWorking(), 10000);
         QCOMPARE(s.controls(), QStringLiteral("link clear format choose open"));
     }
 
@@ -89,17 +105,13 @@ private slots:
     {
         Screen s;
         s.scene.answerAnalysis(videoDocument("vid1", "Клип", mergeableFormats()), "exec sleep 30");
-        QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/vid1"));
-        s.view->chooseFormatButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(s.view->picker() && s.view->picker()->isVisible(), 15000);
-        QualityPicker *picker = s.view->picker();
+        QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid1"));
         QCOMPARE(picker->tab(), QualityTab::WithAudio);
         QCOMPARE(picker->offerRows().size(), 1);
 
         picker->offerRows().first()->click();
-        QCOMPARE(s.model().kind(), DownloadKind::Video);
         QTRY_VERIFY(!s.view->picker()); // the model closed the sheet when it queued the job
-        QVERIFY(!s.model().showQualityPicker());
+        QVERIFY(!s.model().choices().state().showPicker);
         QVERIFY(s.view->jobsCard()->isVisible());
         QCOMPARE(s.view->jobRows().size(), 1);
         VideoJobRow *row = s.view->jobRows().first();
@@ -109,20 +121,72 @@ private slots:
 
         row->button()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!s.view->jobsCard()->isVisible(), 10000);
-        QCOMPARE(s.model().history().size(), 1);
-        QCOMPARE(s.model().history().first().result, DownloadHistoryItem::Result::Canceled);
+        QCOMPARE(s.model().history().items().size(), 1);
+        QCOMPARE(s.model().history().items().first().result, DownloadHistoryItem::Result::Canceled);
+    }
+
+    // Each tab's first row queues what it offers, as the kind of download it is.
+    void pickerRowsQueueWhatTheyOffer_data()
+    {
+        QTest::addColumn<QualityTab>("tab");
+        QTest::addColumn<DownloadKind>("kind");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("extractAudio");
+        QTest::newRow("with sound")
+            << QualityTab::WithAudio << DownloadKind::Video << "18" << false;
+        QTest::newRow("best sound, where no sound track is offered")
+            << QualityTab::AudioOnly << DownloadKind::Audio << "bestaudio[ext=m4a]/bestaudio"
+            << true;
+        QTest::newRow("video track alone")
+            << QualityTab::VideoOnly << DownloadKind::Video << "137" << false;
+    }
+    void pickerRowsQueueWhatTheyOffer()
+    {
+        QFETCH(QualityTab, tab);
+        QFETCH(DownloadKind, kind);
+        QFETCH(QString, format);
+        QFETCH(bool, extractAudio);
+        Screen s;
+        s.scene.answerAnalysis(videoDocument("vid3", "Клип", kCombinedAndVideoOnly),
+                               "exec sleep 30");
+        QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid3"));
+        picker->tabButton(tab)->click();
+        picker->offerRows().first()->click();
+        const QList<VideoDownloadJob *> jobs = s.model().queue().state().jobs;
+        QCOMPARE(jobs.size(), 1);
+        QCOMPARE(jobs.first()->kind(), kind);
+        QCOMPARE(jobs.first()->plan().format, format);
+        QCOMPARE(jobs.first()->plan().extractAudio, extractAudio);
+    }
+
+    // Another video of the publication: the sheet shows its index, lists and tab together.
+    void pickerFollowsTheChosenVideo()
+    {
+        Screen s;
+        const QString entry = "{\"id\":\"e%1\",\"formats\":%2}";
+        s.scene.answerAnalysis(
+            QString("{\"id\":\"p\",\"entries\":[%1,%2]}")
+                .arg(entry.arg("1", combinedFormats()),
+                     entry.arg("2", "[{\"format_id\":\"137\",\"ext\":\"mp4\",\"height\":1080,"
+                                    "\"vcodec\":\"avc1\",\"acodec\":\"none\"}]"))
+                .toUtf8());
+        QualityPicker *picker = s.openPicker(QStringLiteral("https://vk.com/wall1"));
+        QCOMPARE(picker->tab(), QualityTab::WithAudio);
+        emit picker->publicationPicker()->activated(1);
+        QCOMPARE(picker->publicationPicker()->currentIndex(), 1);
+        QCOMPARE(picker->tab(), QualityTab::VideoOnly);
+        QCOMPARE(picker->offerRows().size(), 1);
+        QCOMPARE(picker->offerRows().first()->text(), QStringLiteral("1080p"));
     }
 
     void closingThePickerTellsTheModel()
     {
         Screen s;
         s.scene.answerAnalysis(videoDocument("vid2", "Клип", combinedFormats()));
-        QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/vid2"));
-        s.view->chooseFormatButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(s.view->picker() && s.view->picker()->isVisible(), 15000);
-        QTest::keyClick(s.view->picker(), Qt::Key_Escape);
-        QTRY_VERIFY(!s.model().showQualityPicker());
-        QVERIFY(s.model().jobs().isEmpty());
+        QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid2"));
+        QTest::keyClick(picker, Qt::Key_Escape);
+        QTRY_VERIFY(!s.model().choices().state().showPicker);
+        QVERIFY(!s.model().queue().hasUnfinishedJobs());
     }
 };
 

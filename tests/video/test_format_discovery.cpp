@@ -1,118 +1,327 @@
 #include "support/test_main.h"
+#include "video/analysis_job.h"
 #include "video/download_failure.h"
+#include "video/video_link.h"
 #include "video_scene.h"
 
-#include <QSignalSpy>
+namespace {
 
-// Format discovery through the real DownloadModel, with a stand-in engine script.
+const QString kBotCheck =
+    QString::fromUtf8("ERROR: [youtube] yt1: Sign in to confirm you’re not a bot");
+const QString kStaleEngine = QStringLiteral("ERROR: [vimeo] 1: Unable to extract nsig");
+const QString kFetch = QStringLiteral("Получаю доступные качества…");
+const QString kFallback = QStringLiteral("Пробую запасной режим YouTube…");
+const QString kRefresh = QStringLiteral("Обновляю поддержку платформы…");
+const QString kNoChoices = QStringLiteral("Не удалось получить варианты");
+
+ProcessResult ended(int exitCode, const QString &diagnostic, const QByteArray &output = {})
+{
+    ProcessResult result;
+    result.launched = true;
+    result.exitCode = exitCode;
+    result.diagnostic = diagnostic;
+    result.standardOutput = output;
+    return result;
+}
+
+// One analysis job over the scene's stand-in engine, with every status it showed.
+struct Analysis : VideoScene {
+    QStringList steps; // without repeats
+    std::optional<JobResult> end;
+    std::unique_ptr<AnalysisJob> job;
+
+    void start(const QString &link)
+    {
+        job = std::make_unique<AnalysisJob>(*normalizeVideoLink(link), *engine,
+                                            AnalysisEnvironment{});
+        QObject::connect(job.get(), &AnalysisJob::stepChanged, job.get(),
+                         [this](AnalysisPhase, const QString &status) {
+                             if (steps.isEmpty() || steps.last() != status)
+                                 steps << status;
+                         });
+        QObject::connect(job.get(), &Job::finished, job.get(),
+                         [this](const JobResult &result) { end = result; });
+        job->start();
+    }
+    // The engine's install becomes due, so that the first preparation asks the feed.
+    void makeRefreshDue()
+    {
+        prefs.setValue(engine->installer().tool().lastRefreshKey, clock.wall.addDays(-2));
+    }
+    void stallFeed()
+    {
+        FixtureServer::Fault stall;
+        stall.delayBeforeHeadersMs = 60000;
+        feed.script(engineReleaseTool().feedPath, {stall});
+    }
+};
+
+// The stand-in engine's analyses, one answer per run in order: "doc" prints a document of one
+// video; anything else is the diagnostic of a failure. Other calls (downloads) wait.
+QString answering(const VideoScene &s, const QStringList &answers)
+{
+    QString script = QString("case \"$1\" in --dump-single-json) ;; *) exec sleep 30;; esac\n"
+                             "n=$(cat '%1' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '%1'\n"
+                             "case $n in\n")
+                         .arg(s.dir.filePath("count"));
+    const QString doc = s.document(videoDocument("yt1", "Clip", combinedFormats()));
+    for (qsizetype i = 0; i < answers.size(); ++i) {
+        script += QString("%1) ").arg(i + 1)
+                  + (answers.at(i) == "doc"
+                         ? QString("cat '%1'; exit 0;;\n").arg(doc)
+                         : QString("printf '%1\\n' >&2; exit 1;;\n").arg(answers.at(i)));
+    }
+    return script + "esac\nexit 1";
+}
+
+} // namespace
+
+// Format discovery: the analysis's decisions, its runs through a stand-in engine, and what the
+// model makes of what it found.
 class TestFormatDiscovery : public QObject {
     Q_OBJECT
 
-    struct Discovery : VideoScene {
-        QStringList statuses;
-        explicit Discovery(const QList<JsRuntime> &systemRuntimes = {})
-            : VideoScene({QStringLiteral("/usr/bin/ffmpeg")}, systemRuntimes)
-        {
-            QObject::connect(model.get(), &DownloadModel::statusChanged, model.get(),
-                             [this] { statuses << model->status(); });
-        }
-        int analysisRuns() const { return int(engineCalls().filter("--dump-single-json").size()); }
-        void analyse(const QString &link)
-        {
-            model->setUrl(link);
-            QVERIFY(model->validURL());
-            model->primaryAction();
-            QVERIFY(model->isWorking());
-            QTRY_VERIFY_WITH_TIMEOUT(!model->isWorking(), 20000);
-        }
-    };
-
-    static const QString kBotCheck;
-
 private slots:
-    void youtubeFallsBackThroughAccessModes_data()
+    void decisions_data()
     {
-        QTest::addColumn<QString>("modeArgument"); // of the mode that works; empty: none does
-        QTest::addColumn<int>("runs");
-        QTest::newRow("embedded works") << "web_embedded" << 2;
-        QTest::newRow("mobile works") << "mweb" << 3;
-        QTest::newRow("nothing works") << "" << 3;
+        QTest::addColumn<bool>("youtube");
+        QTest::addColumn<VideoAccessMode>("mode");
+        QTest::addColumn<bool>("repairAllowed");
+        QTest::addColumn<ProcessResult>("run");
+        QTest::addColumn<AnalysisVerdict::Kind>("kind");
+        QTest::addColumn<VideoAccessMode>("next");
+        using K = AnalysisVerdict::Kind;
+        using M = VideoAccessMode;
+        ProcessResult cancelled = ended(1, kBotCheck);
+        cancelled.cancelled = cancelled.endedBySignal = true;
+        ProcessResult notLaunched;
+        notLaunched.launchError = "Нет такого файла";
+        ProcessResult tooLong = ended(0, {}, "{\"id\":\"a\"}");
+        tooLong.outputLimitExceeded = true;
+        QTest::newRow("document") << true << M::YouTubeMobile << false
+                                  << ended(0, {}, "{\"id\":\"a\"}") << K::Success << M::Standard;
+        QTest::newRow("not a document") << false << M::Standard << true << ended(0, {}, "<html>")
+                                        << K::GenericFailure << M::Standard;
+        QTest::newRow("not launched")
+            << false << M::Standard << true << notLaunched << K::GenericFailure << M::Standard;
+        QTest::newRow("output over the limit")
+            << false << M::Standard << true << tooLong << K::GenericFailure << M::Standard;
+        QTest::newRow("stopped") << true << M::Standard << true << cancelled << K::Cancelled
+                                 << M::Standard;
+        QTest::newRow("bot check, standard mode")
+            << true << M::Standard << true << ended(1, kBotCheck) << K::Fallback
+            << M::YouTubeEmbedded;
+        QTest::newRow("stale engine, standard mode")
+            << true << M::Standard << true << ended(1, kStaleEngine) << K::Repair << M::Standard;
+        QTest::newRow("any failure, embedded mode")
+            << true << M::YouTubeEmbedded << false << ended(1, "ERROR: gone") << K::Fallback
+            << M::YouTubeMobile;
+        QTest::newRow("bot check, mobile mode")
+            << true << M::YouTubeMobile << true << ended(1, kBotCheck) << K::EngineFailure
+            << M::Standard;
+        QTest::newRow("stale engine, mobile mode")
+            << true << M::YouTubeMobile << true << ended(1, kStaleEngine) << K::Repair
+            << M::Standard;
+        QTest::newRow("bot check elsewhere") << false << M::Standard << true << ended(1, kBotCheck)
+                                             << K::EngineFailure << M::Standard;
+        QTest::newRow("stale engine after the repair")
+            << false << M::Standard << false << ended(1, kStaleEngine) << K::EngineFailure
+            << M::Standard;
     }
-    void youtubeFallsBackThroughAccessModes()
+    void decisions()
     {
-        QFETCH(QString, modeArgument);
-        QFETCH(int, runs);
-        Discovery d;
-        // Every mode but the one that works meets YouTube's bot check.
-        d.setEngine(QString("case \"$1\" in --dump-single-json) ;; *) exit 0;; esac\n"
-                            "case \"$*\" in *player_client=%1*) cat '%2'; exit 0;; esac\n"
-                            "echo '%3' >&2; exit 1")
-                        .arg(modeArgument.isEmpty() ? "none" : modeArgument,
-                             d.document(videoDocument("yt1", "Clip", combinedFormats())),
-                             kBotCheck));
-        d.analyse("https://youtu.be/yt1");
-        QCOMPARE(d.analysisRuns(), runs);
-        QVERIFY(d.statuses.contains("Пробую запасной режим YouTube…"));
-        if (modeArgument.isEmpty()) {
-            QCOMPARE(d.model->status(), "Не удалось получить варианты");
-            QCOMPARE(d.model->errorMessage(), DownloadFailure::explanation(kBotCheck));
-            QVERIFY(!d.model->showQualityPicker());
-            return;
-        }
-        QCOMPARE(d.model->status(), "Выберите качество видео");
-        QVERIFY(!d.model->errorMessage());
-        QVERIFY(d.model->showQualityPicker());
-        QCOMPARE(d.model->videoTitle(), "Clip");
-        QCOMPARE(d.model->videoID(), "yt1");
-        QCOMPARE(d.model->availableQualities().size(), 1);
+        QFETCH(bool, youtube);
+        QFETCH(VideoAccessMode, mode);
+        QFETCH(bool, repairAllowed);
+        QFETCH(ProcessResult, run);
+        QFETCH(AnalysisVerdict::Kind, kind);
+        QFETCH(VideoAccessMode, next);
+        AnalysisRequest request;
+        request.isYouTube = youtube;
+        request.mode = mode;
+        request.allowAutomaticRepair = repairAllowed;
+        const AnalysisVerdict verdict = decideAnalysis(request, run);
+        QCOMPARE(verdict.kind, kind);
+        if (kind == AnalysisVerdict::Kind::Fallback)
+            QCOMPARE(verdict.nextMode, next);
+        QCOMPARE(verdict.metadata.has_value(), kind == AnalysisVerdict::Kind::Success);
+        QCOMPARE(verdict.errorText.isEmpty(), kind != AnalysisVerdict::Kind::GenericFailure);
+    }
 
-        // The mode that worked goes with every download of the link.
-        d.model->setUrl("https://youtu.be/yt1");
-        d.model->startDownload(d.model->availableQualities().first());
-        QCOMPARE(d.model->jobs().size(), 1);
-        QCOMPARE(d.model->jobs().first()->extractorArguments(),
-                 QStringList({"--extractor-args", "youtube:player_client=" + modeArgument}));
-        QTRY_COMPARE_WITH_TIMEOUT(d.model->jobs().size(), 0, 20000);
-        QVERIFY(d.engineCalls().last().contains("youtube:player_client=" + modeArgument));
-    }
-
-    // The refresh retries the engine's and the runtime's installs (both feeds answer 404 here);
-    // which diagnostics call for it is DownloadFailure's.
-    void refreshesTheEngineOnce_data()
+    // Whole analyses: the statuses shown on the way, how they end, how often the engine ran.
+    void runs_data()
     {
-        QTest::addColumn<QString>("afterRefresh"); // the engine's second answer
-        QTest::addColumn<bool>("engineVanishes");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("retry works") << "ok" << false << "Выберите качество видео";
-        QTest::newRow("retry fails too") << "fail" << false << "Не удалось получить варианты";
-        QTest::newRow("refresh leaves no engine")
-            << "fail" << true << "Не удалось обновить поддержку";
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QStringList>("answers"); // of the engine, run by run
+        QTest::addColumn<bool>("engineVanishes"); // the engine's first run removes it
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("message"); // empty: success
+        QTest::addColumn<VideoAccessMode>("mode");
+        const QString yt = "https://youtu.be/yt1";
+        const QString vimeo = "https://vimeo.com/1";
+        QTest::newRow("embedded mode works")
+            << yt << QStringList{kBotCheck, "doc"} << false
+            << QStringList{kFetch, kFallback, kFetch} << "" << VideoAccessMode::YouTubeEmbedded;
+        QTest::newRow("mobile mode works")
+            << yt << QStringList{kBotCheck, "ERROR: gone", "doc"} << false
+            << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch} << ""
+            << VideoAccessMode::YouTubeMobile;
+        QTest::newRow("no mode works")
+            << yt << QStringList{kBotCheck, kBotCheck, kBotCheck} << false
+            << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch, kNoChoices}
+            << DownloadFailure::explanation(kBotCheck) << VideoAccessMode::Standard;
+        QTest::newRow("no fallback from a failure that is not the bot check")
+            << yt << QStringList{"ERROR: gone"} << false << QStringList{kFetch, kNoChoices}
+            << DownloadFailure::explanation("ERROR: gone") << VideoAccessMode::Standard;
+        QTest::newRow("refreshed after the fallbacks, in the mode reached")
+            << yt << QStringList{kBotCheck, kBotCheck, kStaleEngine, "doc"} << false
+            << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch, kRefresh, kFetch} << ""
+            << VideoAccessMode::YouTubeMobile;
+        QTest::newRow("refreshed once, then it works")
+            << vimeo << QStringList{kStaleEngine, "doc"} << false
+            << QStringList{kFetch, kRefresh, kFetch} << "" << VideoAccessMode::Standard;
+        QTest::newRow("refreshed once, and it fails again")
+            << vimeo << QStringList{kStaleEngine, kStaleEngine, "doc"} << false
+            << QStringList{kFetch, kRefresh, kFetch, kNoChoices}
+            << DownloadFailure::explanation(kStaleEngine) << VideoAccessMode::Standard;
+        QTest::newRow("the refresh leaves no engine")
+            << vimeo << QStringList{kStaleEngine, "doc"} << true
+            << QStringList{kFetch, kRefresh, "Не удалось обновить поддержку"}
+            << DownloadFailure::explanation(kStaleEngine) << VideoAccessMode::Standard;
     }
-    void refreshesTheEngineOnce()
+    void runs()
     {
-        const QString diagnostic = "ERROR: [vimeo] 1: Unable to extract nsig";
-        QFETCH(QString, afterRefresh);
+        QFETCH(QString, link);
+        QFETCH(QStringList, answers);
         QFETCH(bool, engineVanishes);
-        QFETCH(QString, status);
-        Discovery d;
-        const QString doc = d.document(videoDocument("v9", "Vimeo clip", combinedFormats()));
-        const QString counter = d.dir.filePath("count");
-        const QString fail = QString("printf '%1\\n' >&2; exit 1").arg(diagnostic);
-        d.setEngine(QString("n=$(cat '%1' 2>/dev/null || echo 0); n=$((n+1)); echo $n > '%1'\n"
-                            "if [ $n -ge 2 ]; then %2; fi\n"
-                            "%3\n%4")
-                        .arg(counter,
-                             afterRefresh == "ok" ? QString("cat '%1'; exit 0").arg(doc) : fail,
-                             engineVanishes ? "rm -f \"$0\"" : "", fail));
-        d.analyse("https://vimeo.com/1");
-        QCOMPARE(d.model->status(), status);
-        QCOMPARE(d.model->errorText(),
-                 afterRefresh == "ok" ? QString() : DownloadFailure::explanation(diagnostic));
-        QVERIFY(d.statuses.contains("Обновляю поддержку платформы…"));
-        QCOMPARE(d.feed.requestCount(engineReleaseTool().feedPath), 1);
-        QCOMPARE(d.feed.requestCount(runtimeReleaseTool().feedPath), 1);
-        QCOMPARE(d.analysisRuns(), engineVanishes ? 1 : 2);
-        QCOMPARE(d.model->showQualityPicker(), afterRefresh == "ok");
+        QFETCH(QStringList, steps);
+        QFETCH(QString, message);
+        QFETCH(VideoAccessMode, mode);
+        Analysis a;
+        a.setEngine((engineVanishes ? "rm -f \"$0\"\n" : "") + answering(a, answers));
+        // The first analysis of the program's run checks the engine first.
+        steps.prepend(a.engine->startingStatus());
+        a.start(link);
+        QTRY_VERIFY_WITH_TIMEOUT(a.end, 20000);
+        QCOMPARE(a.steps, steps);
+        const QStringList runs = a.engineCalls();
+        QCOMPARE(runs.size(), steps.count(kFetch));
+        if (message.isEmpty()) {
+            QCOMPARE(a.end->outcome, Outcome::Succeeded);
+            QCOMPARE(a.job->findings()->mode, mode);
+            QCOMPARE(a.job->findings()->metadata.videoID, "yt1");
+            QVERIFY(runs.last().contains(EngineArguments::accessModeArguments(mode).join(u' ')));
+        } else {
+            QCOMPARE(a.end->outcome, Outcome::Failed);
+            QCOMPARE(a.end->message, message);
+            QCOMPARE(a.job->statusText(), steps.last());
+        }
+        // A refresh retries the engine's install once; the loopback feed has nothing.
+        QCOMPARE(a.feed.requestCount(engineReleaseTool().feedPath), int(steps.contains(kRefresh)));
+    }
+
+    // The first preparation of a run finds no engine and cannot install one.
+    void endsWithoutAnEngine()
+    {
+        Analysis a;
+        QFile::remove(a.enginePath());
+        const QString starting = a.engine->startingStatus();
+        a.start("https://vimeo.com/1");
+        QTRY_VERIFY_WITH_TIMEOUT(a.end, 20000);
+        QCOMPARE(a.steps, QStringList({starting, "Не удалось подготовить загрузки"}));
+        QCOMPARE(a.end->message, "Не удалось загрузить поддержку видеоплатформ. Проверьте "
+                                 "интернет-соединение.");
+    }
+
+    void cancelEndsEveryPhase_data()
+    {
+        QTest::addColumn<AnalysisPhase>("phase");
+        QTest::newRow("preparing the engine") << AnalysisPhase::PreparingEngine;
+        QTest::newRow("running the engine") << AnalysisPhase::RunningEngine;
+        QTest::newRow("refreshing the engine") << AnalysisPhase::RefreshingEngine;
+    }
+    void cancelEndsEveryPhase()
+    {
+        QFETCH(AnalysisPhase, phase);
+        Analysis a;
+        const QString pid = a.dir.filePath("pid");
+        a.stallFeed();
+        if (phase == AnalysisPhase::PreparingEngine)
+            a.makeRefreshDue();
+        a.setEngine(phase == AnalysisPhase::RunningEngine
+                        ? QString("echo $$ > '%1'; exec sleep 30").arg(pid)
+                        : QString("printf '%1\\n' >&2; exit 1").arg(kStaleEngine));
+        a.start("https://vimeo.com/1");
+        QTRY_COMPARE_WITH_TIMEOUT(a.job->phase(), phase, 20000);
+        if (phase == AnalysisPhase::RunningEngine)
+            QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(pid), 10000);
+        a.job->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(a.end, 10000);
+        QCOMPARE(a.end->outcome, Outcome::Cancelled);
+        QCOMPARE(a.end->message, "Получение вариантов отменено");
+        QVERIFY(!VideoScene::processAlive(pid));
+        QCOMPARE(a.engineCalls().size(), int(phase != AnalysisPhase::PreparingEngine));
+    }
+
+    // The model: what the status line and the picker show, and what reaches the downloads.
+    void publicationVideosAndTheirDownloads()
+    {
+        VideoScene s;
+        const QString entry = "{\"id\":\"e%1\",\"title\":\"E%1\",\"formats\":%2%3}";
+        const QByteArray json =
+            QString("{\"id\":\"pub\",\"title\":\"Pub\",\"entries\":[%1,%2,null,%3,%4]}")
+                .arg(entry.arg("1", combinedFormats(), ""), entry.arg("2", "[]", ""),
+                     entry.arg("4", mergeableFormats(), ",\"playlist_index\":7"),
+                     entry.arg("5",
+                               "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\","
+                               "\"acodec\":\"none\"}]",
+                               ""))
+                .toUtf8();
+        s.answerAnalysis(json, "exec sleep 30");
+        s.analyse("https://www.instagram.com/p/abc/");
+        const ChoicesState &choices = s.model->choices().state();
+        QCOMPARE(s.model->analysis().state().status, "Выберите качество видео");
+        QCOMPARE(choices.publicationVideos.size(), 3);
+        QCOMPARE(choices.publicationVideos.at(1).title, "Видео 4");
+        QCOMPARE(choices.publicationVideos.at(2).title, "Видео 5");
+        QCOMPARE(choices.title, "Видео 1");
+
+        s.model->selectPublicationVideo(1);
+        QCOMPARE(choices.selectedVideo, 1);
+        QCOMPARE(choices.title, "Видео 4");
+        QCOMPARE(choices.videoId, "e4");
+        QVERIFY(choices.lists.withAudio.first().requiresMerge());
+        s.model->selectPublicationVideo(3); // out of range: ignored
+        QCOMPARE(choices.selectedVideo, 1);
+        // A video without choices keeps the lists shown.
+        s.model->selectPublicationVideo(2);
+        QCOMPARE(s.model->analysis().state().status, "Готовых вариантов не найдено");
+        QCOMPARE(choices.videoId, "e4");
+
+        s.model->downloadAllPublicationVideos();
+        const AnalysisState &analysis = s.model->analysis().state();
+        QCOMPARE(analysis.status, "Добавлено в загрузки: 2");
+        QCOMPARE(analysis.error, "Недоступных роликов пропущено: 1.");
+        QCOMPARE(analysis.link, QString());
+        QVERIFY(!choices.showPicker);
+        const QList<VideoDownloadJob *> jobs = s.model->queue().state().jobs;
+        QCOMPARE(jobs.size(), 2);
+        // Newest first; each carries its item number.
+        QCOMPARE(jobs.at(0)->title(), "Видео 4");
+        QCOMPARE(jobs.at(0)->extractorArguments(), QStringList({"--playlist-items", "7"}));
+        QCOMPARE(QFileInfo(jobs.at(0)->outputPath()).fileName(), "Видео 4 [e4].mp4");
+        QCOMPARE(jobs.at(1)->extractorArguments(), QStringList({"--playlist-items", "1"}));
+    }
+
+    // The access mode that worked goes with every download of the link.
+    void downloadsUseTheModeThatWorked()
+    {
+        VideoScene s;
+        s.setEngine(answering(s, {kBotCheck, "doc"}));
+        s.analyse("https://www.youtube.com/watch?v=yt1");
+        s.model->startDownload(s.model->choices().state().lists.withAudio.first());
+        QCOMPARE(s.model->queue().state().jobs.first()->extractorArguments(),
+                 QStringList({"--extractor-args", "youtube:player_client=web_embedded"}));
     }
 
     // The stand-in engine records its arguments: analysis and download alike get the runtime
@@ -132,125 +341,60 @@ private slots:
         QFETCH(QString, version);
         QFETCH(bool, runtimeInstalled);
         QFETCH(bool, told);
-        Discovery d(systemRuntimeCandidates());
+        VideoScene s({QStringLiteral("/usr/bin/ffmpeg")}, systemRuntimeCandidates());
         if (!runtimeInstalled)
-            QFile::remove(d.runtimePath());
-        d.engineVersion = version;
-        d.answerAnalysis(videoDocument("r1", "Clip", combinedFormats()));
-        d.analyse("https://www.youtube.com/watch?v=r1");
-        QVERIFY(d.model->showQualityPicker());
-        d.model->startDownload(d.model->availableQualities().first());
-        QTRY_COMPARE_WITH_TIMEOUT(d.model->jobs().size(), 0, 20000);
+            QFile::remove(s.runtimePath());
+        s.engineVersion = version;
+        s.answerAnalysis(videoDocument("r1", "Clip", combinedFormats()));
+        s.analyse("https://www.youtube.com/watch?v=r1");
+        s.model->startDownload(s.model->choices().state().lists.withAudio.first());
+        QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), 1, 20000);
         const QString tail =
-            (told ? "--no-js-runtimes --js-runtimes deno:" + d.runtimePath() + " " : QString())
+            (told ? "--no-js-runtimes --js-runtimes deno:" + s.runtimePath() + " " : QString())
             + "https://www.youtube.com/watch?v=r1";
-        const QStringList calls = d.engineCalls();
+        const QStringList calls = s.engineCalls();
         QCOMPARE(calls.size(), 2);
         QVERIFY2(calls.first().endsWith(" " + tail), qPrintable(calls.first()));
         QVERIFY2(calls.last().endsWith(" " + tail), qPrintable(calls.last()));
         QCOMPARE(calls.join(u' ').contains("js-runtimes"), told);
     }
 
-    void listsPublicationVideos()
+    void cancellingTheEngineRun()
     {
-        Discovery d;
-        const QString entry = "{\"id\":\"e%1\",\"title\":\"E%1\",\"formats\":%2%3}";
-        const QByteArray json =
-            QString("{\"id\":\"pub\",\"title\":\"Pub\",\"entries\":[%1,%2,null,%3,%4]}")
-                .arg(entry.arg("1", combinedFormats(), ""), entry.arg("2", "[]", ""),
-                     entry.arg("4", mergeableFormats(), ",\"playlist_index\":7"),
-                     entry.arg("5",
-                               "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\","
-                               "\"acodec\":\"none\"}]",
-                               ""))
-                .toUtf8();
-        d.answerAnalysis(json);
-        d.analyse("https://www.instagram.com/p/abc/");
-        const QList<PublicationVideo> &videos = d.model->publicationVideos();
-        QCOMPARE(videos.size(), 3);
-        QCOMPARE(videos.at(0).title, "Видео 1");
-        QCOMPARE(videos.at(1).title, "Видео 4");
-        QCOMPARE(videos.at(2).title, "Видео 5");
-        QCOMPARE(videos.at(0).playlistIndex, 1);
-        QCOMPARE(videos.at(1).playlistIndex, 7);
-        QCOMPARE(d.model->videoTitle(), "Видео 1");
-        QCOMPARE(d.model->jobs().size(), 0);
-
-        d.model->selectPublicationVideo(1);
-        QCOMPARE(d.model->selectedPublicationVideo(), 1);
-        QCOMPARE(d.model->videoTitle(), "Видео 4");
-        QCOMPARE(d.model->videoID(), "e4");
-        QVERIFY(d.model->availableQualities().first().requiresMerge());
-        d.model->selectPublicationVideo(3); // out of range: ignored
-        QCOMPARE(d.model->selectedPublicationVideo(), 1);
-
-        d.model->downloadAllPublicationVideos();
-        QCOMPARE(d.model->status(), "Добавлено в загрузки: 2");
-        QCOMPARE(d.model->errorText(), "Недоступных роликов пропущено: 1.");
-        QCOMPARE(d.model->url(), QString());
-        QCOMPARE(d.model->jobs().size(), 2);
-        // Newest first; the publication's first video starts first.
-        VideoDownloadJob *second = d.model->jobs().at(0);
-        QCOMPARE(second->title(), "Видео 4");
-        QCOMPARE(second->extractorArguments(), QStringList({"--playlist-items", "7"}));
-        QCOMPARE(second->plan().kind, VideoJobPlan::Kind::Merged);
-        QCOMPARE(QFileInfo(second->outputPath()).fileName(), "Видео 4 [e4].mp4");
-        QCOMPARE(d.model->jobs().at(1)->extractorArguments(),
-                 QStringList({"--playlist-items", "1"}));
-    }
-
-    void reportsEmptyChoices()
-    {
-        Discovery d;
-        d.answerAnalysis(videoDocument(
-            "n1", "Nothing",
-            "[{\"format_id\":\"x\",\"ext\":\"flv\",\"vcodec\":\"h264\",\"acodec\":\"none\"}]"));
-        d.analyse("https://rutube.ru/video/1/");
-        QCOMPARE(d.model->status(), "Готовых вариантов не найдено");
-        QCOMPARE(d.model->errorText(), "Платформа не отдала вариантов, которые можно сохранить или "
-                                       "объединить на этом компьютере.");
-        QVERIFY(!d.model->showQualityPicker());
-    }
-
-    void cancelsARunningAnalysis()
-    {
-        Discovery d;
-        const QString pid = d.dir.filePath("pid");
-        d.setEngine(QString("echo $$ > '%1'; exec sleep 30").arg(pid));
-        d.model->setUrl("https://www.tiktok.com/@a/video/1");
-        d.model->primaryAction();
+        VideoScene s;
+        const QString pid = s.dir.filePath("pid");
+        s.setEngine(QString("echo $$ > '%1'; exec sleep 30").arg(pid));
+        LinkAnalysis &analysis = s.model->analysis();
+        analysis.setLink("https://www.tiktok.com/@a/video/1");
+        s.model->primaryAction();
         QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(pid), 10000);
-        QVERIFY(d.model->canCancel());
+        QVERIFY(analysis.state().canCancel);
         // Nothing starts while an analysis runs.
-        d.model->startDownload("best", false);
-        QCOMPARE(d.model->jobs().size(), 0);
-        d.model->primaryAction();
-        QCOMPARE(d.analysisRuns(), 1);
+        s.model->startDownload("best", false, DownloadKind::Video);
+        QVERIFY(!s.model->queue().hasUnfinishedJobs());
+        s.model->primaryAction();
+        QCOMPARE(s.engineCalls().size(), 1);
 
-        d.model->cancelPreparation();
-        QCOMPARE(d.model->status(), "Отменяю…");
-        QTRY_VERIFY_WITH_TIMEOUT(!d.model->isWorking(), 10000);
-        QCOMPARE(d.model->status(), "Получение вариантов отменено");
-        QVERIFY(!d.model->errorMessage());
-        QVERIFY(!d.model->canCancel());
+        analysis.cancel();
+        QCOMPARE(analysis.state().status, "Отменяю…");
+        QTRY_VERIFY_WITH_TIMEOUT(!analysis.state().isWorking(), 10000);
+        QCOMPARE(analysis.state().status, "Получение вариантов отменено");
+        QVERIFY(!analysis.state().error);
+        QVERIFY(!analysis.state().canCancel);
         QVERIFY(!VideoScene::processAlive(pid));
     }
 
-    void waitsForAMissingEngine()
+    void nothingQueuesWithoutAnEngine()
     {
-        Discovery d;
-        QFile::remove(d.enginePath());
-        d.model->setUrl("https://x.com/a/status/1");
-        d.model->startDownload("best", false);
-        QCOMPARE(d.model->jobs().size(), 0);
-        QCOMPARE(d.model->status(), "Загрузки подготавливаются…");
-        QVERIFY(!d.model->engineReady());
-        QCOMPARE(d.model->url(), "https://x.com/a/status/1");
+        VideoScene s;
+        QFile::remove(s.enginePath());
+        s.model->analysis().setLink("https://x.com/a/status/1");
+        s.model->startDownload("best", false, DownloadKind::Video);
+        QVERIFY(!s.model->queue().hasUnfinishedJobs());
+        QCOMPARE(s.model->analysis().state().status, "Загрузки подготавливаются…");
+        QCOMPARE(s.model->analysis().state().link, "https://x.com/a/status/1");
     }
 };
-
-const QString TestFormatDiscovery::kBotCheck =
-    QString::fromUtf8("ERROR: [youtube] yt1: Sign in to confirm you’re not a bot");
 
 TOVRIN_TEST(TestFormatDiscovery);
 #include "test_format_discovery.moc"

@@ -46,31 +46,27 @@ class TestVideoEndToEnd : public QObject {
     // Analyses `link` with the real engine and queues the first option with sound.
     static QString downloadFirstOption(VideoScene &s, const QString &link, bool expectMerge)
     {
-        s.model->setUrl(link);
+        s.model->analysis().setLink(link);
         s.model->primaryAction();
-        [&] { QTRY_VERIFY_WITH_TIMEOUT(!s.model->isWorking(), 60000); }();
-        if (!s.model->showQualityPicker()) {
-            qWarning() << s.model->status() << s.model->errorText();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!s.model->analysis().state().isWorking(), 60000); }();
+        const ChoicesState &choices = s.model->choices().state();
+        if (!choices.showPicker) {
+            const AnalysisState &analysis = s.model->analysis().state();
+            qWarning() << analysis.status << analysis.error.value_or(QString());
             return {};
         }
-        const QList<DownloadOption> options = s.model->availableQualities();
+        const QList<DownloadOption> options = choices.lists.withAudio;
         if (options.isEmpty() || options.first().requiresMerge() != expectMerge)
             return {};
-        s.model->setKind(DownloadKind::Video);
+        const qsizetype ended = s.model->history().items().size();
         s.model->startDownload(options.first());
-        VideoDownloadJob *job = s.model->jobs().first();
-        QString path;
-        QString status;
-        QObject::connect(job, &VideoDownloadJob::finished, s.model.get(), [&](VideoDownloadJob *j) {
-            path = j->outputPath();
-            status = j->status() + " / " + j->errorText();
-        });
-        [&] { QTRY_COMPARE_WITH_TIMEOUT(s.model->jobs().size(), 0, 90000); }();
-        if (s.model->history().first().result != DownloadHistoryItem::Result::Completed) {
-            qWarning() << status;
+        [&] { QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), ended + 1, 90000); }();
+        const DownloadHistoryItem item = s.model->history().items().first();
+        if (item.result != DownloadHistoryItem::Result::Completed) {
+            qWarning() << item.message;
             return {};
         }
-        return path;
+        return item.path;
     }
 
 private slots:
@@ -119,7 +115,7 @@ private slots:
         QCOMPARE(probe(direct), "audio+video mov,mp4,m4a,3gp,3g2,mj2 2s");
         const QString merged = downloadFirstOption(s, kPlatformPrefix + "dash/manifest.mpd", true);
         QCOMPARE(QFileInfo(merged).fileName(), "manifest [manifest].mp4");
-        QCOMPARE(s.model->history().first().message, "Готово — MP4 · H.264");
+        QCOMPARE(s.model->history().items().first().message, "Готово — MP4 · H.264");
         QCOMPARE(probe(merged), "audio+video mov,mp4,m4a,3gp,3g2,mj2 2s");
 
         QCOMPARE(s.downloadsEntries(), QStringList({"clip [clip].mp4", "manifest [manifest].mp4"}));
@@ -135,7 +131,7 @@ private slots:
         VideoScene s;
         QFile(QDir(s.locations.downloadsFolder).filePath("Clip [v8].mkv"))
             .open(QIODevice::WriteOnly);
-        s.model->setUrl("https://vimeo.com/8");
+        s.model->analysis().setLink("https://vimeo.com/8");
         const VideoQuality video = mp4VideoTrack("v", 120, "avc1.42c00b");
         // The merged name takes the title and id of the analysed video.
         s.answerAnalysis(videoDocument("v8", "Clip", mergeableFormats()),
@@ -143,11 +139,12 @@ private slots:
                                  "\"$out\";; esac")
                              .arg(m_media.filePath("vp8.webm"), m_media.filePath("sound.m4a")));
         s.model->primaryAction();
-        QTRY_VERIFY_WITH_TIMEOUT(s.model->showQualityPicker(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.model->choices().state().showPicker, 20000);
         s.model->startMergedDownload(video, "a1");
-        QCOMPARE(QFileInfo(s.model->jobs().first()->outputPath()).fileName(), "Clip [v8].mp4");
-        QTRY_COMPARE_WITH_TIMEOUT(s.model->history().size(), 1, 30000);
-        const DownloadHistoryItem item = s.model->history().first();
+        QCOMPARE(QFileInfo(s.model->queue().state().jobs.first()->outputPath()).fileName(),
+                 "Clip [v8].mp4");
+        QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), 1, 30000);
+        const DownloadHistoryItem item = s.model->history().items().first();
         QCOMPARE(item.message, "Готово — MKV · H.264 (MP4 не поддерживается)");
         QCOMPARE(QFileInfo(item.path).fileName(), "Clip [v8] (2).mkv");
         QCOMPARE(probe(item.path), "audio+video matroska,webm 2s");

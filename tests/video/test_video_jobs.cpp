@@ -17,12 +17,15 @@ class TestVideoJobs : public QObject {
             .arg(bytes);
     }
 
-    static DownloadHistoryItem newest(const VideoScene &s) { return s.model->history().first(); }
+    static DownloadHistoryItem newest(const VideoScene &s)
+    {
+        return s.model->history().items().first();
+    }
 
     static void startDirect(VideoScene &s, const QString &link = "https://vimeo.com/1")
     {
-        s.model->setUrl(link);
-        s.model->startDownload("best", false);
+        s.model->analysis().setLink(link);
+        s.model->startDownload("best", false, DownloadKind::Video);
     }
 
 private slots:
@@ -57,10 +60,10 @@ private slots:
                         .arg(stage, pid, diagnostic));
         QFile(QDir(s.locations.downloadsFolder).filePath("video [media].mp4"))
             .open(QIODevice::WriteOnly);
-        s.model->setUrl("https://vimeo.com/1");
+        s.model->analysis().setLink("https://vimeo.com/1");
         const VideoQuality video = mp4VideoTrack("v1", 720, "avc1");
         s.model->startMergedDownload(video, "a1");
-        QPointer<VideoDownloadJob> job = s.model->jobs().first();
+        QPointer<VideoDownloadJob> job = s.model->queue().state().jobs.first();
         QCOMPARE(QFileInfo(job->outputPath()).fileName(), "video [media] (2).mp4");
         std::optional<QString> error;
         connect(job, &VideoDownloadJob::finished, this,
@@ -74,10 +77,10 @@ private slots:
             QCOMPARE(job->status(), "Скачиваю видеодорожку…");
         }
         if (stage != "fails") {
-            s.model->cancelOrRemove(job);
+            s.model->queue().cancelOrRemove(job);
             QCOMPARE(job->status(), "Отменяю…");
         }
-        QTRY_COMPARE_WITH_TIMEOUT(s.model->history().size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), 1, 15000);
         if (stage == "fails") {
             QCOMPARE(error, std::optional(DownloadFailure::explanation(diagnostic)));
             QCOMPARE(newest(s).result, DownloadHistoryItem::Result::Failed);
@@ -114,13 +117,13 @@ private slots:
         QSignalSpy busy(s.model.get(), &DownloadModel::busyChanged);
         for (int i = 1; i <= 5; ++i)
             startDirect(s, QString("https://vimeo.com/%1").arg(i));
-        QCOMPARE(s.model->status(), "Добавлено в загрузки");
-        QCOMPARE(s.model->runningJobCount(), 3);
-        QCOMPARE(s.model->queuedJobCount(), 2);
-        QCOMPARE(s.model->visibleJobs().size(), 5);
+        QCOMPARE(s.model->analysis().state().status, "Добавлено в загрузки");
+        QCOMPARE(s.model->queue().state().running, 3);
+        QCOMPARE(s.model->queue().state().queued, 2);
+        QCOMPARE(s.model->queue().state().jobs.size(), 5);
         QVERIFY(s.model->isBusy());
         QCOMPARE(busy.size(), 1);
-        const QList<VideoDownloadJob *> jobs = s.model->jobs(); // newest first
+        const QList<VideoDownloadJob *> jobs = s.model->queue().state().jobs; // newest first
         QPointer<VideoDownloadJob> oldest = jobs.at(4);
         QCOMPARE(oldest->input(), "https://vimeo.com/1");
         QCOMPARE(oldest->title(), "Видео из публикации");
@@ -132,16 +135,16 @@ private slots:
                  qPrintable(oldest->detail()));
 
         // A queued job leaves at once and takes no slot.
-        s.model->cancelOrRemove(jobs.at(0));
-        QCOMPARE(s.model->history().size(), 1);
+        s.model->queue().cancelOrRemove(jobs.at(0));
+        QCOMPARE(s.model->history().items().size(), 1);
         QCOMPARE(newest(s).message, "Убрано из очереди");
         QCOMPARE(newest(s).result, DownloadHistoryItem::Result::Canceled);
-        QCOMPARE(s.model->runningJobCount(), 3);
-        QCOMPARE(s.model->queuedJobCount(), 1);
+        QCOMPARE(s.model->queue().state().running, 3);
+        QCOMPARE(s.model->queue().state().queued, 1);
         // When a running one ends, the one waiting starts.
-        s.model->cancelOrRemove(jobs.at(3));
-        QTRY_COMPARE_WITH_TIMEOUT(s.model->queuedJobCount(), 0, 10000);
-        QCOMPARE(s.model->runningJobCount(), 3);
+        s.model->queue().cancelOrRemove(jobs.at(3));
+        QTRY_COMPARE_WITH_TIMEOUT(s.model->queue().state().queued, 0, 10000);
+        QCOMPARE(s.model->queue().state().running, 3);
         QCOMPARE(jobs.at(1)->phase(), VideoJobPhase::Running);
 
         QStringList ended; // phase, status, progress at the finish
@@ -150,11 +153,11 @@ private slots:
                   << QString::number(j->progress());
         });
         QFile(go).open(QIODevice::WriteOnly);
-        QTRY_COMPARE_WITH_TIMEOUT(s.model->jobs().size(), 0, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.model->queue().state().jobs.size(), 0, 15000);
         QVERIFY(!oldest); // the queue lets go of it
         QCOMPARE(ended, QStringList({QString::number(int(VideoJobPhase::Completed)),
                                      "Готово — файл в выбранной папке", "1"}));
-        QCOMPARE(s.model->history().size(), 5);
+        QCOMPARE(s.model->history().items().size(), 5);
         QCOMPARE(newest(s).result, DownloadHistoryItem::Result::Completed);
         QCOMPARE(newest(s).message, "Готово — файл в выбранной папке");
         QCOMPARE(QFileInfo(newest(s).path).size(), 10);

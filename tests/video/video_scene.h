@@ -87,6 +87,15 @@ struct VideoScene {
             DownloadModel::Services{prefs, clock, locations, desktop, *engine}, options);
     }
 
+    // Analyses the link through the model and waits for the end.
+    void analyse(const QString &link) const
+    {
+        model->analysis().setLink(link);
+        model->primaryAction();
+        QVERIFY(model->analysis().state().isWorking());
+        QTRY_VERIFY_WITH_TIMEOUT(!model->analysis().state().isWorking(), 20000);
+    }
+
     QString enginePath() const { return engine->installer().installedExecutable(); }
     QString runtimePath() const { return engine->runtimeInstaller()->installedExecutable(); }
 

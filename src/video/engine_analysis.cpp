@@ -1,25 +1,25 @@
-#include "video/analysis_attempt.h"
+#include "video/engine_analysis.h"
 
 #include "engine/tool_folder_usage.h"
 #include "video/download_failure.h"
 
-void AnalysisAttempt::cancel()
+void EngineRunStop::request()
 {
     std::lock_guard lock(m_mutex);
-    m_cancelRequested = true;
+    m_requested = true;
     if (m_control)
         m_control->cancel();
 }
 
-void AnalysisAttempt::attach(const std::shared_ptr<ProcessControl> &control)
+void EngineRunStop::attach(const std::shared_ptr<ProcessControl> &control)
 {
     std::lock_guard lock(m_mutex);
     m_control = control;
-    if (m_cancelRequested)
+    if (m_requested)
         control->cancel();
 }
 
-AnalysisOutcome runAnalysis(const AnalysisRequest &request, AnalysisAttempt &attempt)
+AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, EngineRunStop &stop)
 {
     ToolFolderUsage::Lease lease;
     if (request.engineFolderUsage)
@@ -33,66 +33,62 @@ AnalysisOutcome runAnalysis(const AnalysisRequest &request, AnalysisAttempt &att
     process.arguments = EngineArguments::analysis(request.link, request.mode, runtimeArguments);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
-    const ProcessResult result =
-        runProcessToEnd(process, [&attempt](const std::shared_ptr<ProcessControl> &control) {
-            attempt.attach(control);
-        });
+    const ProcessResult result = runProcessToEnd(
+        process, [&stop](const std::shared_ptr<ProcessControl> &control) { stop.attach(control); });
     return decideAnalysis(request, result);
 }
 
-AnalysisOutcome decideAnalysis(const AnalysisRequest &request, const ProcessResult &result)
+AnalysisVerdict decideAnalysis(const AnalysisRequest &request, const ProcessResult &result)
 {
-    using Kind = AnalysisOutcome::Kind;
-    AnalysisOutcome outcome;
-    outcome.mode = request.mode;
-    outcome.allowAutomaticRepair = request.allowAutomaticRepair;
-    outcome.diagnostic = result.diagnostic;
+    using Kind = AnalysisVerdict::Kind;
+    AnalysisVerdict verdict;
+    verdict.diagnostic = result.diagnostic;
     if (result.cancelled) {
-        outcome.kind = Kind::Cancelled;
-        return outcome;
+        verdict.kind = Kind::Cancelled;
+        return verdict;
     }
     if (!result.launched) {
-        outcome.kind = Kind::GenericFailure;
-        outcome.errorText = result.launchError;
-        return outcome;
+        verdict.kind = Kind::GenericFailure;
+        verdict.errorText = result.launchError;
+        return verdict;
     }
     if (result.outputLimitExceeded) {
         // A channel or feed link can describe thousands of videos; such a document is not
         // a single publication the picker could show.
-        outcome.kind = Kind::GenericFailure;
-        outcome.errorText =
+        verdict.kind = Kind::GenericFailure;
+        verdict.errorText =
             QStringLiteral("Платформа вернула слишком большое описание ссылки (больше 64 МБ).");
-        return outcome;
+        return verdict;
     }
     if (result.succeeded()) {
         Result<VideoMetadata> decoded = decodeVideoMetadata(result.standardOutput);
         if (!decoded.ok()) {
-            outcome.kind = Kind::GenericFailure;
-            outcome.errorText = decoded.error().message;
-            return outcome;
+            verdict.kind = Kind::GenericFailure;
+            verdict.errorText = decoded.error().message;
+            return verdict;
         }
-        outcome.kind = Kind::Success;
-        outcome.metadata = std::move(decoded).value();
-        return outcome;
+        verdict.kind = Kind::Success;
+        verdict.metadata = std::move(decoded).value();
+        return verdict;
     }
     const QString &diagnostic = result.diagnostic;
     if (request.isYouTube) {
         if (request.mode == VideoAccessMode::Standard
             && DownloadFailure::requiresYouTubeFallback(diagnostic)) {
-            outcome.kind = Kind::Fallback;
-            outcome.nextMode = VideoAccessMode::YouTubeEmbedded;
-            return outcome;
+            verdict.kind = Kind::Fallback;
+            verdict.nextMode = VideoAccessMode::YouTubeEmbedded;
+            return verdict;
         }
         if (request.mode == VideoAccessMode::YouTubeEmbedded) {
-            outcome.kind = Kind::Fallback;
-            outcome.nextMode = VideoAccessMode::YouTubeMobile;
-            return outcome;
+            verdict.kind = Kind::Fallback;
+            verdict.nextMode = VideoAccessMode::YouTubeMobile;
+            return verdict;
         }
     }
     if (request.allowAutomaticRepair && DownloadFailure::requiresEngineRefresh(diagnostic)) {
-        outcome.kind = Kind::Repair;
-        return outcome;
+        verdict.kind = Kind::Repair;
+        return verdict;
     }
-    outcome.kind = Kind::EngineFailure;
-    return outcome;
+    verdict.kind = Kind::EngineFailure;
+    return verdict;
 }

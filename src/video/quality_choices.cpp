@@ -1,0 +1,86 @@
+#include "video/quality_choices.h"
+
+void QualityChoices::reset()
+{
+    m_state.publicationVideos.clear();
+    m_state.selectedVideo = 0;
+    m_state.startOnVideoOnly = false;
+    m_activeArguments.clear();
+    emit stateChanged(m_state);
+}
+
+StatusLine QualityChoices::showFindings(const VideoMetadata &metadata, VideoAccessMode mode)
+{
+    m_publicationArguments = EngineArguments::accessModeArguments(mode);
+    QList<PublicationVideo> videos;
+    if (metadata.entries) {
+        const auto &entries = *metadata.entries;
+        for (qsizetype p = 0; p < entries.size(); ++p) {
+            const std::optional<VideoMetadata> &entry = entries.at(p);
+            if (!entry || entry->formats.isEmpty())
+                continue;
+            // Numbered by position, skipped entries included, so titles can have gaps.
+            PublicationVideo video;
+            video.metadata = *entry;
+            video.playlistIndex = entry->playlistIndex ? *entry->playlistIndex : p + 1;
+            video.title = QStringLiteral("Видео %1").arg(p + 1);
+            videos.append(video);
+        }
+    } else {
+        PublicationVideo video;
+        video.metadata = metadata;
+        video.title = metadata.title.value_or(QStringLiteral("Видео"));
+        videos.append(video);
+    }
+    m_state.publicationVideos = videos;
+    if (videos.isEmpty()) {
+        emit stateChanged(m_state);
+        return {QStringLiteral("Видео не найдено"),
+                QStringLiteral("В этой публикации нет доступных видеороликов.")};
+    }
+    return *select(0);
+}
+
+std::optional<StatusLine> QualityChoices::select(int index)
+{
+    if (index < 0 || index >= m_state.publicationVideos.size())
+        return std::nullopt;
+    m_state.selectedVideo = index;
+    const PublicationVideo &video = m_state.publicationVideos.at(index);
+    const DownloadChoices lists = downloadChoices(video.metadata);
+    if (lists.isEmpty()) {
+        // The lists of the video shown before stay.
+        emit stateChanged(m_state);
+        return StatusLine{QStringLiteral("Готовых вариантов не найдено"),
+                          QStringLiteral("Платформа не отдала вариантов, которые можно сохранить "
+                                         "или объединить на этом компьютере.")};
+    }
+    m_state.lists = lists;
+    m_activeArguments = extractorArgumentsFor(video);
+    if (m_state.publicationVideos.size() < 2)
+        m_state.title = video.metadata.title.value_or(QStringLiteral("Выберите качество"));
+    else
+        m_state.title = video.title;
+    m_state.videoId = video.metadata.videoID;
+    m_state.startOnVideoOnly = lists.withAudio.isEmpty() && !lists.videoOnly.isEmpty();
+    m_state.showPicker = true;
+    emit stateChanged(m_state);
+    return StatusLine{QStringLiteral("Выберите качество видео"), std::nullopt};
+}
+
+void QualityChoices::setPickerShown(bool shown)
+{
+    if (m_state.showPicker == shown)
+        return;
+    m_state.showPicker = shown;
+    emit stateChanged(m_state);
+}
+
+QStringList QualityChoices::extractorArgumentsFor(const PublicationVideo &video) const
+{
+    QStringList arguments;
+    if (video.playlistIndex)
+        arguments << QStringLiteral("--playlist-items") << QString::number(*video.playlistIndex);
+    arguments << m_publicationArguments;
+    return arguments;
+}
