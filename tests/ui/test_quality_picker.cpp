@@ -78,9 +78,7 @@ private slots:
         QCOMPARE(picker.tab(), QualityTab::WithAudio);
         QCOMPARE(picker.offerRows().size(), 1);
 
-        QSignalSpy withAudio(&picker, &QualityPicker::selectWithAudio);
         picker.offerRows().first()->click();
-        QCOMPARE(withAudio.size(), 1);
         QVERIFY(picker.isVisible()); // the model closes the sheet, not the picker
 
         // No sound-only formats: exactly one "best audio" row.
@@ -92,9 +90,6 @@ private slots:
 
         picker.tabButton(QualityTab::VideoOnly)->click();
         QCOMPARE(picker.offerRows().size(), 2);
-        QSignalSpy videoOnly(&picker, &QualityPicker::selectVideoOnly);
-        picker.offerRows().at(1)->click();
-        QCOMPARE(videoOnly.first().first().value<VideoQuality>().formatID, QStringLiteral("136"));
 
         // Escape dismisses the sheet without a choice.
         QSignalSpy rejected(&picker, &QDialog::rejected);
@@ -141,17 +136,10 @@ private slots:
         emit picker.publicationPicker()->activated(2);
         QCOMPARE(chosen.first().first().toInt(), 2);
 
-        // The model answers with the other video's offers: it has some with sound.
-        QualityPickerContent next = single();
-        next.publicationTitles = c.publicationTitles;
-        next.selectedPublicationVideo = 2;
-        picker.setContent(next);
-        QCOMPARE(picker.tab(), QualityTab::WithAudio);
-        QCOMPARE(picker.publicationPicker()->currentIndex(), 2);
-
-        // A refresh of the same video keeps the tab the user chose.
+        // The model's answer comes as new content (the screen's test follows it); a refresh of
+        // the same video keeps the tab the user chose.
         picker.setTab(QualityTab::AudioOnly);
-        picker.setContent(next);
+        picker.setContent(c);
         QCOMPARE(picker.tab(), QualityTab::AudioOnly);
     }
 };

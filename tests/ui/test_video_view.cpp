@@ -95,9 +95,17 @@ private slots:
         QVERIFY(s.analysis().isWorking());
         QCOMPARE(s.controls(), QStringLiteral("(link) (format) (choose) open status"));
         QTRY_VERIFY_WITH_TIMEOUT(s.view->cancelButton()->isVisible(), 10000);
+        // Nothing else starts while an analysis runs.
+        s.model().startDownload("best", false, DownloadKind::Video);
+        QVERIFY(!s.model().queue().hasUnfinishedJobs());
+        s.model().primaryAction();
+        QCOMPARE(s.scene.engineCalls().size(), 1);
+
         s.view->cancelButton()->click();
         QCOMPARE(s.view->statusView()->statusLabel()->text(), QStringLiteral("Отменяю…"));
         QTRY_VERIFY_WITH_TIMEOUT(!s.analysis().isWorking(), 10000);
+        QCOMPARE(s.analysis().status, QStringLiteral("Получение вариантов отменено"));
+        QVERIFY(!s.analysis().error);
         QCOMPARE(s.controls(), QStringLiteral("link clear format choose open"));
     }
 

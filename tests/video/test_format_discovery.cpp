@@ -159,9 +159,6 @@ private slots:
         QTest::addColumn<VideoAccessMode>("mode");
         const QString yt = "https://youtu.be/yt1";
         const QString vimeo = "https://vimeo.com/1";
-        QTest::newRow("embedded mode works")
-            << yt << QStringList{kBotCheck, "doc"} << false
-            << QStringList{kFetch, kFallback, kFetch} << "" << VideoAccessMode::YouTubeEmbedded;
         QTest::newRow("mobile mode works")
             << yt << QStringList{kBotCheck, "ERROR: gone", "doc"} << false
             << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch} << ""
@@ -170,16 +167,10 @@ private slots:
             << yt << QStringList{kBotCheck, kBotCheck, kBotCheck} << false
             << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch, kNoChoices}
             << DownloadFailure::explanation(kBotCheck) << VideoAccessMode::Standard;
-        QTest::newRow("no fallback from a failure that is not the bot check")
-            << yt << QStringList{"ERROR: gone"} << false << QStringList{kFetch, kNoChoices}
-            << DownloadFailure::explanation("ERROR: gone") << VideoAccessMode::Standard;
         QTest::newRow("refreshed after the fallbacks, in the mode reached")
             << yt << QStringList{kBotCheck, kBotCheck, kStaleEngine, "doc"} << false
             << QStringList{kFetch, kFallback, kFetch, kFallback, kFetch, kRefresh, kFetch} << ""
             << VideoAccessMode::YouTubeMobile;
-        QTest::newRow("refreshed once, then it works")
-            << vimeo << QStringList{kStaleEngine, "doc"} << false
-            << QStringList{kFetch, kRefresh, kFetch} << "" << VideoAccessMode::Standard;
         QTest::newRow("refreshed once, and it fails again")
             << vimeo << QStringList{kStaleEngine, kStaleEngine, "doc"} << false
             << QStringList{kFetch, kRefresh, kFetch, kNoChoices}
@@ -357,31 +348,6 @@ private slots:
         QVERIFY2(calls.first().endsWith(" " + tail), qPrintable(calls.first()));
         QVERIFY2(calls.last().endsWith(" " + tail), qPrintable(calls.last()));
         QCOMPARE(calls.join(u' ').contains("js-runtimes"), told);
-    }
-
-    void cancellingTheEngineRun()
-    {
-        VideoScene s;
-        const QString pid = s.dir.filePath("pid");
-        s.setEngine(QString("echo $$ > '%1'; exec sleep 30").arg(pid));
-        LinkAnalysis &analysis = s.model->analysis();
-        analysis.setLink("https://www.tiktok.com/@a/video/1");
-        s.model->primaryAction();
-        QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(pid), 10000);
-        QVERIFY(analysis.state().canCancel);
-        // Nothing starts while an analysis runs.
-        s.model->startDownload("best", false, DownloadKind::Video);
-        QVERIFY(!s.model->queue().hasUnfinishedJobs());
-        s.model->primaryAction();
-        QCOMPARE(s.engineCalls().size(), 1);
-
-        analysis.cancel();
-        QCOMPARE(analysis.state().status, "Отменяю…");
-        QTRY_VERIFY_WITH_TIMEOUT(!analysis.state().isWorking(), 10000);
-        QCOMPARE(analysis.state().status, "Получение вариантов отменено");
-        QVERIFY(!analysis.state().error);
-        QVERIFY(!analysis.state().canCancel);
-        QVERIFY(!VideoScene::processAlive(pid));
     }
 
     void nothingQueuesWithoutAnEngine()
