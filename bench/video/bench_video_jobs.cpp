@@ -180,11 +180,12 @@ int main(int argc, char *argv[])
             return std::puts("video-analysis: движок не смог разобрать ролик"), 0;
         reference.push_back(timer.elapsed() / 1000.0);
 
-        model.setShowQualityPicker(false);
-        model.setUrl(kPrefix + "dash/manifest.mpd");
+        model.choices().setPickerShown(false);
+        model.analysis().setLink(kPrefix + "dash/manifest.mpd");
         timer.restart();
         model.primaryAction();
-        if (!waitFor([&] { return !model.isWorking(); }) || model.availableQualities().isEmpty())
+        if (!waitFor([&] { return !model.analysis().state().isWorking(); })
+            || model.choices().state().lists.withAudio.isEmpty())
             return std::puts("video-analysis: анализ не удался"), 0;
         ours.push_back(timer.elapsed() / 1000.0);
     }
@@ -192,7 +193,7 @@ int main(int argc, char *argv[])
                 median(ours) / median(reference));
 
     // video-merged-job
-    const DownloadOption option = model.availableQualities().first();
+    const DownloadOption option = model.choices().state().lists.withAudio.first();
     if (!option.requiresMerge())
         return std::puts("video-merged-job: нет варианта с объединением"), 0;
     ours.clear();
@@ -216,15 +217,15 @@ int main(int argc, char *argv[])
             return std::puts("video-merged-job: ручной прогон не удался"), 0;
         reference.push_back(timer.elapsed() / 1000.0);
 
-        const qsizetype before = model.history().size();
-        model.setUrl(kPrefix + "dash/manifest.mpd");
+        const qsizetype before = model.history().items().size();
+        model.analysis().setLink(kPrefix + "dash/manifest.mpd");
         timer.restart();
         model.startDownload(option);
-        if (!waitFor([&] { return model.history().size() > before; })
-            || model.history().first().result != DownloadHistoryItem::Result::Completed)
+        if (!waitFor([&] { return model.history().items().size() > before; })
+            || model.history().items().first().result != DownloadHistoryItem::Result::Completed)
             return std::puts("video-merged-job: задание не удалось"), 0;
         ours.push_back(timer.elapsed() / 1000.0);
-        QFile::remove(model.history().first().path);
+        QFile::remove(model.history().items().first().path);
     }
     std::printf("video-merged-job: %.3f s / %.3f s = %.2f\n", median(ours), median(reference),
                 median(ours) / median(reference));
@@ -241,8 +242,8 @@ int main(int argc, char *argv[])
                        "exit 1\n"))
             return std::puts("video-loop-stall: не удалось подготовить движок"), 0;
         for (int i = 0; i < 3; ++i) {
-            busy.model->setUrl(kPrefix + QString::number(i));
-            busy.model->startDownload("best", false);
+            busy.model->analysis().setLink(kPrefix + QString::number(i));
+            busy.model->startDownload("best", false, DownloadKind::Video);
         }
         QElapsedTimer gap;
         gap.start();
@@ -253,7 +254,7 @@ int main(int argc, char *argv[])
                          [&] { longest = std::max(longest, gap.restart()); });
         tick.start(2);
         gap.restart();
-        waitFor([&] { return busy.model->jobs().isEmpty(); });
+        waitFor([&] { return !busy.model->queue().hasUnfinishedJobs(); });
         tick.stop();
         stalls.push_back(double(longest));
     }
