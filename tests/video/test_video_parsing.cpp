@@ -1,6 +1,7 @@
 #include "support/test_main.h"
 #include "video/media_merger.h"
 #include "video/merged_file_name.h"
+#include "video/video_job_state.h"
 #include "video/video_link.h"
 #include "video/video_progress.h"
 
@@ -12,6 +13,27 @@
 #include <thread>
 
 using Snapshot = std::optional<VideoProgressSnapshot>;
+
+namespace {
+
+// A job's state: the stage, the bytes of its file (total -1: unknown; speed none: not yet
+// known), the merge once it began and how it ended.
+VideoJobState jobState(VideoJobStage stage, qint64 done = 0, qint64 total = -1,
+                       std::optional<double> speed = std::nullopt,
+                       std::optional<VideoJobEnding> ending = std::nullopt,
+                       std::optional<MergeNote> merge = std::nullopt)
+{
+    VideoJobState state;
+    state.stage = stage;
+    state.progress.doneBytes = done;
+    state.progress.totalBytes = total;
+    state.progress.bytesPerSecond = speed;
+    state.ending = ending;
+    state.merge = merge;
+    return state;
+}
+
+} // namespace
 
 class TestVideoParsing : public QObject {
     Q_OBJECT
@@ -70,6 +92,87 @@ private slots:
         QFETCH(QString, line);
         QFETCH(Snapshot, expected);
         QCOMPARE(parseProgressLine(line), expected);
+    }
+
+    // What a job's row shows for each state: the phase, the status and detail lines and the
+    // bar's fill.
+    void describesJobStates_data()
+    {
+        using Stage = VideoJobStage;
+        using End = VideoJobEnding;
+        using Phase = VideoJobPhase;
+        QTest::addColumn<VideoJobState>("state");
+        QTest::addColumn<VideoJobPhase>("phase");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<double>("bar");
+        const MergeNote mp4{"MP4", "H.264"};
+        QTest::newRow("queued") << jobState(Stage::Queued) << Phase::Queued << "В очереди"
+                                << "" << 0.0;
+        QTest::newRow("no bytes yet") << jobState(Stage::Downloading, 0, 100, 10.0)
+                                      << Phase::Running << "Подготавливаю загрузку…"
+                                      << "" << 0.0;
+        QTest::newRow("video track before its first bytes")
+            << jobState(Stage::VideoTrack) << Phase::Running << "Скачиваю видеодорожку…"
+            << "" << 0.0;
+        QTest::newRow("sound track under way")
+            << jobState(Stage::SoundTrack, 450'000, 1'000'000, 1.5e6) << Phase::Running
+            << "Загружаю… 45%"
+            << "Скачано 450 кБ из 1 МБ · 1,5 МБ/с" << 0.45;
+        QTest::newRow("percent cut, not rounded")
+            << jobState(Stage::Downloading, 999, 1000, 0.0) << Phase::Running << "Загружаю… 99%"
+            << "Скачано 999 Б из 1 кБ · 0 Б/с" << 0.999;
+        QTest::newRow("more bytes than the total")
+            << jobState(Stage::Downloading, 1'200'000, 1'000'000, 1e6) << Phase::Running
+            << "Загружаю… 100%"
+            << "Скачано 1,2 МБ из 1 МБ · 1 МБ/с" << 1.0;
+        QTest::newRow("size unknown, speed not yet known")
+            << jobState(Stage::Downloading, 7) << Phase::Running << "Загружаю…"
+            << "Скачано 7 Б · скорость —" << 0.0;
+        QTest::newRow("merging keeps the last track's bar")
+            << jobState(Stage::Merging, 80, 100, 5.0, std::nullopt, mp4) << Phase::Running
+            << "Объединяю видео и звук…"
+            << "MP4 · H.264 · без перекодирования" << 0.8;
+        QTest::newRow("cancelling keeps what it showed")
+            << jobState(Stage::Cancelling, 50, 100, 5.0) << Phase::Running << "Отменяю…"
+            << "Скачано 50 Б из 100 Б · 5 Б/с" << 0.5;
+        QTest::newRow("downloaded") << jobState(Stage::Ended, 50, 100, 5.0, End::Downloaded)
+                                    << Phase::Completed << "Готово — файл в выбранной папке"
+                                    << "Скачано 50 Б из 100 Б · 5 Б/с" << 1.0;
+        QTest::newRow("merged") << jobState(Stage::Ended, 0, -1, std::nullopt, End::Merged, mp4)
+                                << Phase::Completed << "Готово — MP4 · H.264"
+                                << "MP4 · H.264 · без перекодирования" << 1.0;
+        QTest::newRow("merged into MKV")
+            << jobState(Stage::Ended, 0, -1, std::nullopt, End::MergedAsMKV, mp4)
+            << Phase::Completed << "Готово — MKV · H.264 (MP4 не поддерживается)"
+            << "MP4 · H.264 · без перекодирования" << 1.0;
+        QTest::newRow("removed from the queue")
+            << jobState(Stage::Ended, 0, -1, std::nullopt, End::RemovedFromQueue) << Phase::Canceled
+            << "Убрано из очереди"
+            << "" << 0.0;
+        QTest::newRow("cancelled") << jobState(Stage::Ended, 0, -1, std::nullopt, End::Cancelled)
+                                   << Phase::Canceled << "Загрузка отменена"
+                                   << "" << 0.0;
+        QTest::newRow("download failed")
+            << jobState(Stage::Ended, 0, -1, std::nullopt, End::DownloadFailed) << Phase::Failed
+            << "Не удалось скачать файл"
+            << "" << 0.0;
+        QTest::newRow("engine did not start")
+            << jobState(Stage::Ended, 0, -1, std::nullopt, End::LaunchFailed) << Phase::Failed
+            << "Ошибка запуска"
+            << "" << 0.0;
+        QTest::newRow("merge failed")
+            << jobState(Stage::Ended, 0, -1, std::nullopt, End::MergeFailed, mp4) << Phase::Failed
+            << "Не удалось объединить видео и звук"
+            << "MP4 · H.264 · без перекодирования" << 0.0;
+    }
+    void describesJobStates()
+    {
+        QFETCH(VideoJobState, state);
+        QTEST(videoJobPhase(state), "phase");
+        QTEST(videoJobStatus(state), "status");
+        QTEST(videoJobDetail(state), "detail");
+        QTEST(videoJobBarFraction(state), "bar");
     }
 
     void namesMergedFiles_data()
