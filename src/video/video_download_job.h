@@ -66,7 +66,8 @@ struct VideoPlanResult {
 // which changes on the UI thread only; the phase changes with Job::stateChanged.
 // Created and owned by the queue, which starts it after setEngineExecutable() and deletes it
 // (deleteLater) after finished(). Destroying a running job stops the engine and FFmpeg and
-// removes the work folder before it returns.
+// removes the work folder before it returns. Besides Job's operations it has only the
+// accessors the queue and the row read, which is why the count of public methods runs high.
 class VideoDownloadJob : public Job {
     Q_OBJECT
 public:
