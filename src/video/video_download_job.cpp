@@ -163,6 +163,7 @@ void VideoDownloadJob::end(const VideoPlanResult &result)
 {
     if (!result.outputPath.isEmpty())
         m_outputPath = result.outputPath;
+    // finish() announces the ended state (jobStateChanged), before finished() is emitted.
     m_state.stage = VideoJobStage::Ended;
     switch (result.ending) {
     case VideoJobEnding::Downloaded:
