@@ -124,11 +124,11 @@ VideoDownloadJob *DownloadModel::createJob(const QString &title, DownloadKind ki
     environment.refreshIntervalMs = m_options.refreshIntervalMs;
 
     auto *job = new VideoDownloadJob(std::move(description), std::move(environment), this);
-    connect(job, &VideoDownloadJob::phaseChanged, this, [this] {
+    connect(job, &Job::stateChanged, this, [this] {
         emit jobsChanged();
         updateBusy();
     });
-    connect(job, &VideoDownloadJob::finished, this, &DownloadModel::jobDidFinish);
+    connect(job, &Job::finished, this, [this, job] { jobDidFinish(job); });
     return job;
 }
 
@@ -164,8 +164,10 @@ void DownloadModel::scheduleJobs(std::optional<QString> executable)
         }
     }
     for (VideoDownloadJob *job : chosen) {
-        if (job->phase() == VideoJobPhase::Queued)
-            job->start(*executable);
+        if (job->phase() == VideoJobPhase::Queued) {
+            job->setEngineExecutable(*executable);
+            job->start();
+        }
     }
     if (!chosen.isEmpty())
         emit jobsChanged();
@@ -200,7 +202,7 @@ void DownloadModel::addHistory(const VideoDownloadJob *job)
         item.result = DownloadHistoryItem::Result::Canceled;
         break;
     }
-    item.message = job->status();
+    item.message = job->statusText();
     m_history.add(item);
     emit historyChanged();
 }

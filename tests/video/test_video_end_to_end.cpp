@@ -61,9 +61,9 @@ class TestVideoEndToEnd : public QObject {
         VideoDownloadJob *job = s.model->jobs().first();
         QString path;
         QString status;
-        QObject::connect(job, &VideoDownloadJob::finished, s.model.get(), [&](VideoDownloadJob *j) {
-            path = j->outputPath();
-            status = j->status() + " / " + j->errorText();
+        QObject::connect(job, &Job::finished, s.model.get(), [&, job] {
+            path = job->outputPath();
+            status = job->statusText() + " / " + job->errorMessage();
         });
         [&] { QTRY_COMPARE_WITH_TIMEOUT(s.model->jobs().size(), 0, 90000); }();
         if (s.model->history().first().result != DownloadHistoryItem::Result::Completed) {
