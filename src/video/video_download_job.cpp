@@ -110,6 +110,7 @@ void VideoDownloadJob::beginStage(VideoJobStage stage, double at)
     m_rateMeter.reset(at);
     m_state.stage = stage;
     m_state.progress = Progress();
+    m_state.lastKnownFraction = 0;
     m_refresh.start();
     publish();
 }
@@ -156,6 +157,8 @@ void VideoDownloadJob::refreshProgress()
     progress.totalBytes = m_expectedBytes.value_or(-1);
     progress.bytesPerSecond = m_rateMeter.bytesPerSecond(monotonicNow());
     m_state.progress = progress;
+    if (const std::optional<double> fraction = progress.fraction())
+        m_state.lastKnownFraction = *fraction;
     publish();
 }
 

@@ -96,5 +96,5 @@ double videoJobBarFraction(const VideoJobState &state)
 {
     if (state.ending && succeeded(*state.ending))
         return 1.0;
-    return state.progress.fraction().value_or(0.0);
+    return state.progress.fraction().value_or(state.lastKnownFraction);
 }

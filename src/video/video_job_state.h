@@ -58,6 +58,9 @@ struct VideoJobState {
     std::optional<MergeNote> merge;       // from the start of the merge on
     std::optional<VideoJobEnding> ending; // once Ended
     QString failure;                      // why a failed job failed, ready to show
+    // The last known share of the stage's file: the bar keeps it when a later progress line no
+    // longer tells the total (the engine sometimes drops its estimate).
+    double lastKnownFraction = 0;
 
     bool operator==(const VideoJobState &) const = default;
 };
@@ -70,5 +73,5 @@ QString videoJobStatus(const VideoJobState &state);
 // "Скачано X из Y · speed" while downloading, the merge's container and codec from the merge
 // on; empty before any bytes arrived.
 QString videoJobDetail(const VideoJobState &state);
-// The bar's fill from 0 to 1: full once completed, empty while the size is unknown.
+// The bar's fill from 0 to 1: full once completed, else the stage's last known share.
 double videoJobBarFraction(const VideoJobState &state);

@@ -89,6 +89,9 @@ private slots:
         QTest::newRow("size unknown, speed not yet known")
             << VideoJobState{Stage::VideoTrack, bytes(7, -1, {}), {}, {}, {}} << Phase::Running
             << "Загружаю… / Скачано 7 Б · скорость —" << 0.0;
+        QTest::newRow("the total no longer told: the bar keeps its share")
+            << VideoJobState{Stage::Downloading, bytes(70, -1, 1.0), {}, {}, {}, 0.6}
+            << Phase::Running << "Загружаю… / Скачано 70 Б · 1 Б/с" << 0.6;
         QTest::newRow("merging keeps the last track's bar")
             << VideoJobState{Stage::Merging, bytes(80, 100, 5.0), note, {}, {}} << Phase::Running
             << "Объединяю видео и звук…" + mp4 << 0.8;
