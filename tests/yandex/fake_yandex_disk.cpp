@@ -152,5 +152,5 @@ void DiskScene::create()
 bool DiskScene::runToEnd()
 {
     manager->start();
-    return QTest::qWaitFor([this] { return manager->canStart(); }, 30000);
+    return QTest::qWaitFor([this] { return state().canStart(); }, 30000);
 }

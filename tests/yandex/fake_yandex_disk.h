@@ -80,6 +80,8 @@ struct DiskScene {
     void create();
     // Starts a run and waits until the manager can start again.
     bool runToEnd();
+    const DownloadState &state() const { return manager->state(); }
+    const QList<DownloadHistoryItem> &history() const { return manager->history().items(); }
 
     QTemporaryDir dir;
     FixtureServer api;

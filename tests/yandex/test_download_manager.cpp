@@ -7,13 +7,14 @@
 #include <QFile>
 #include <QTest>
 
-// What the manager adds over the transfers, the scan and the API (each tested on its own): the
-// phases and texts of a run, its history entry, the names of what it creates, the concurrency
-// setting, and pause, stop and shutdown of a whole run.
+// What a run adds over the transfers, the scan and the API (each tested on its own): the phases
+// and texts of a run, its history entry, the names of what it creates, the concurrency setting,
+// and pause, stop and shutdown of a whole run.
 namespace {
 
 constexpr int kRunTimeoutMs = 30000;
 using Fault = FixtureServer::Fault;
+const QString kResources = QStringLiteral("/v1/disk/public/resources");
 
 // Every file below `folder`, relative, sorted.
 QStringList filesUnder(const QString &folder)
@@ -116,8 +117,8 @@ private slots:
         QVERIFY(h.runToEnd());
         const bool done = progress >= 0;
         const QString path = output.isEmpty() ? h.dir.path() : h.dir.filePath(output);
-        QCOMPARE(h.manager->phase(), done ? DownloadPhase::Done : DownloadPhase::Failed);
-        QCOMPARE(h.manager->status(), status);
+        QCOMPARE(h.state().phase, done ? DownloadPhase::Done : DownloadPhase::Failed);
+        QCOMPARE(h.state().status, status);
         QStringList files;
         for (const QString &file : filesUnder(h.dir.path())) {
             const QByteArray content = contentsOf(h.dir.filePath(file));
@@ -129,20 +130,20 @@ private slots:
         QTEST(h.files.totalRequests(), "transfers");
         if (done) {
             QVERIFY(QFileInfo::exists(path));
-            QCOMPARE(h.manager->detail(), path);
-            QCOMPARE(h.manager->progressValue(), progress);
-            QCOMPARE(h.manager->hasDeterminateProgress(), progress > 0);
+            QCOMPARE(h.state().detail, path);
+            QCOMPARE(h.state().progressValue, progress);
+            QCOMPARE(h.state().hasDeterminateProgress, progress > 0);
         }
 
-        const DownloadHistoryItem entry = h.manager->history().value(0);
-        QCOMPARE(h.manager->history().size(), 1);
+        const DownloadHistoryItem entry = h.history().value(0);
+        QCOMPARE(h.history().size(), 1);
         QCOMPARE(entry.result, done ? DownloadHistoryItem::Result::Completed
                                     : DownloadHistoryItem::Result::Failed);
         QCOMPARE(entry.message, status);
         QCOMPARE(entry.path, path);
         QCOMPARE(entry.date, h.clock.wall);
         h.create(); // a relaunch reads the same history
-        QCOMPARE(h.manager->history(), QList<DownloadHistoryItem>{entry});
+        QCOMPARE(h.history(), QList<DownloadHistoryItem>{entry});
     }
 
     // A link that is no public link is refused the same way (and tested with the screen).
@@ -150,12 +151,11 @@ private slots:
     {
         DiskScene h;
         h.desktop.chosen = h.dir.filePath("gone");
-        h.manager->chooseDestination();
-        QCOMPARE(h.manager->destinationURL(), h.dir.filePath("gone"));
+        h.manager->destination().choose();
         h.manager->start();
-        QCOMPARE(h.manager->phase(), DownloadPhase::Failed);
-        QCOMPARE(h.manager->status(), QString("Нет доступа на запись в выбранную папку"));
-        QVERIFY(h.manager->history().isEmpty());
+        QCOMPARE(h.state().phase, DownloadPhase::Failed);
+        QCOMPARE(h.state().status, QString("Нет доступа на запись в выбранную папку"));
+        QVERIFY(h.history().isEmpty());
         QCOMPARE(h.api.totalRequests(), 0);
     }
 
@@ -186,27 +186,29 @@ private slots:
             h.manager->setConcurrentDownloads(set);
             QCOMPARE(h.prefs.value(key)->toInt(), limit);
         }
-        QCOMPARE(h.manager->concurrentDownloads(), limit);
+        QCOMPARE(h.state().concurrentDownloads, limit);
         h.files.setBytesPerSecond(500'000);
         for (int i = 0; i < 12; ++i)
             h.disk.addFile(QStringLiteral("/f%1.bin").arg(i), patterned(100'000, i));
         QVERIFY(h.runToEnd());
-        QCOMPARE(h.manager->phase(), DownloadPhase::Done);
+        QCOMPARE(h.state().phase, DownloadPhase::Done);
         QCOMPARE(h.files.maxConcurrentRequests(), limit);
         QCOMPARE(filesUnder(h.dir.filePath("Shared")).size(), 12);
     }
 
     // Pause, stop and shutdown of a whole run (whether the bytes stop and continue by range is
     // the transfers' own test): finished files stay, the one in flight leaves nothing, a stop is
-    // no failure.
+    // no failure, a pause holds the run until resume.
     void controlsOfARun_data()
     {
         QTest::addColumn<QStringList>("kept");
+        const QStringList small{"Shared/a/small.bin"};
         QTest::newRow("stop during the scan") << QStringList();
-        QTest::newRow("stop during transfers") << QStringList{"Shared/a/small.bin"};
-        QTest::newRow("manager destroyed during transfers") << QStringList{"Shared/a/small.bin"};
+        QTest::newRow("stop during transfers") << small;
+        QTest::newRow("pause, then stop") << small;
+        QTest::newRow("manager destroyed during transfers") << small;
         QTest::newRow("pause and resume during transfers")
-            << QStringList{"Shared/a/small.bin", "Shared/a/stuck.bin"};
+            << small + QStringList{"Shared/a/stuck.bin"};
     }
 
     void controlsOfARun()
@@ -217,10 +219,10 @@ private slots:
         publish(h.disk, {"dir /a", "file /a/small.bin 1000", "file /a/stuck.bin 2000000"});
         if (row.contains("scan")) {
             // The resource, the first page, and then the page of "/a" never comes.
-            h.api.script("/v1/disk/public/resources", {{}, {}, {.delayBeforeHeadersMs = 30000}});
+            h.api.script(kResources, {{}, {}, {.delayBeforeHeadersMs = 30000}});
             h.manager->start();
-            QVERIFY(h.api.waitForRequests("/v1/disk/public/resources", 3));
-            QTRY_COMPARE(h.manager->status(), QString("Сканируется содержимое папки…"));
+            QTRY_COMPARE(h.api.requestCount(kResources), 3);
+            QTRY_COMPARE(h.state().status, QString("Сканируется содержимое папки…"));
         } else {
             h.files.script(h.disk.bodyPath("/a/stuck.bin"),
                            {{.stallAfterBytes = 100'000, .stallMs = -1}});
@@ -230,45 +232,62 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(h.dir.filePath("Shared/a/stuck.bin.part")).size()
                                          >= 100'000,
                                      kRunTimeoutMs);
+            // The refresh shows the files in flight too.
+            QTRY_COMPARE(h.state().status, QString("Готово файлов: 1 из 2"));
+            QTRY_VERIFY(h.state().progressValue >= 101'000 / 2'001'000.0);
+            QVERIFY(h.state().detail.contains(" из 2 МБ · "));
+        }
+        if (row.startsWith("pause")) {
+            h.manager->pause();
+            QCOMPARE(h.state().phase, DownloadPhase::Paused);
+            QCOMPARE(h.state().status, QString("На паузе"));
+            QVERIFY(h.state().detail.endsWith(" · скорость —"));
+            QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests(), 0, 5000);
+            h.manager->start(); // ignored while a run is in progress
+            QCOMPARE(h.state().phase, DownloadPhase::Paused);
         }
         if (row.startsWith("manager destroyed")) {
             h.manager.reset();
             QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests(), 0, 5000);
-        } else if (row.startsWith("pause")) {
-            // The refresher has turned to progress texts.
-            QTRY_COMPARE(h.manager->status(), QString("Готово файлов: 1 из 2"));
-            QTRY_VERIFY(h.manager->detail().startsWith("Скачано: "));
-            QVERIFY(h.manager->detail().contains(" из 2 МБ · "));
-            QVERIFY(h.manager->progressValue() > 0.0);
-            h.manager->pause();
-            QCOMPARE(h.manager->phase(), DownloadPhase::Paused);
-            QCOMPARE(h.manager->status(), QString("На паузе"));
-            QVERIFY(h.manager->detail().endsWith(" · скорость —"));
-            QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests(), 0, 5000);
-            QTest::qWait(1200); // a few refreshes
-            QCOMPARE(h.manager->status(), QString("На паузе"));
-            h.manager->start(); // ignored while a run is in progress
-            QCOMPARE(h.manager->phase(), DownloadPhase::Paused);
+        } else if (row.endsWith("resume during transfers")) {
             h.manager->resume();
-            QCOMPARE(h.manager->status(), QString("Возобновляется…"));
-            QVERIFY(QTest::qWaitFor([&] { return h.manager->canStart(); }, kRunTimeoutMs));
-            QCOMPARE(h.manager->phase(), DownloadPhase::Done);
+            QCOMPARE(h.state().status, QString("Возобновляется…"));
+            QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+            QCOMPARE(h.state().phase, DownloadPhase::Done);
         } else {
             h.manager->stop();
-            QCOMPARE(h.manager->phase(), DownloadPhase::Stopping);
-            QCOMPARE(h.manager->status(), QString("Останавливается…"));
+            QCOMPARE(h.state().phase, DownloadPhase::Stopping);
+            QCOMPARE(h.state().status, QString("Останавливается…"));
             h.manager->start(); // ignored while stopping
-            h.manager->pause();
-            QCOMPARE(h.manager->phase(), DownloadPhase::Stopping);
-            QTRY_COMPARE_WITH_TIMEOUT(h.manager->phase(), DownloadPhase::Canceled, 5000);
-            QCOMPARE(h.manager->status(), QString("Остановлено · готовые файлы сохранены"));
-            const DownloadHistoryItem entry = h.manager->history().value(0);
+            h.manager->resume();
+            QCOMPARE(h.state().phase, DownloadPhase::Stopping);
+            QTRY_COMPARE_WITH_TIMEOUT(h.state().phase, DownloadPhase::Canceled, 5000);
+            QCOMPARE(h.state().status, QString("Остановлено · готовые файлы сохранены"));
+            const DownloadHistoryItem entry = h.history().value(0);
             QCOMPARE(entry.result, DownloadHistoryItem::Result::Canceled);
-            QCOMPARE(entry.message, h.manager->status());
+            QCOMPARE(entry.message, h.state().status);
             QCOMPARE(entry.path, h.dir.filePath("Shared"));
         }
         QVERIFY(QFileInfo(h.dir.filePath("Shared/a")).isDir());
         QTEST(filesUnder(h.dir.path()), "kept");
+    }
+
+    // A listing that fails while the run is paused ends the run; the transfers, which outlive
+    // the run, are not left paused for the next one.
+    void runEndingWhilePausedLeavesTheNextRunFree()
+    {
+        DiskScene h;
+        publish(h.disk, {"file /a.bin 1000"});
+        h.api.script(kResources, {{}, {.status = 404, .delayBeforeHeadersMs = 1000}});
+        h.manager->start();
+        QTRY_COMPARE(h.api.requestCount(kResources), 2);
+        h.manager->pause();
+        QTRY_COMPARE_WITH_TIMEOUT(h.state().phase, DownloadPhase::Failed, kRunTimeoutMs);
+        QCOMPARE(h.state().status, QString("Ошибка: Ошибка Яндекса: HTTP 404"));
+
+        QVERIFY(h.runToEnd());
+        QCOMPARE(h.state().phase, DownloadPhase::Done);
+        QCOMPARE(contentsOf(h.dir.filePath("Shared (2)/a.bin")), patterned(1000, 1000));
     }
 };
 
