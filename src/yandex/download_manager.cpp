@@ -159,12 +159,12 @@ void DownloadManager::connectJob()
         next.detail = path;
         publish(next);
     });
-    connect(job, &YandexRunJob::planned, this, [this](int, qint64 bytes) {
+    connect(job, &Job::progressChanged, this, [this](const Progress &progress) {
         DownloadState next = m_state;
-        next.hasDeterminateProgress = bytes > 0;
+        next.hasDeterminateProgress = progress.totalBytes > 0;
         publish(next);
     });
-    connect(job, &Job::progressChanged, this,
+    connect(job, &YandexRunJob::refreshed, this,
             [this](const Progress &progress) { publish(progressShown(m_state, progress)); });
     connect(job, &Job::finished, this, &DownloadManager::runFinished);
 }

@@ -13,33 +13,38 @@ const QString kRunStream = QStringLiteral("run");
 YandexRunJob::YandexRunJob(const YandexAPI &api, TransferCoordinator &coordinator,
                            const Clock &clock, YandexRunSetup setup, QObject *parent)
     : Job(parent), m_coordinator(coordinator), m_clock(clock), m_setup(std::move(setup)),
-      m_run(api, coordinator, m_gate, m_board,
-            DownloadRun::Hooks{[this](const QString &text) {
-                                   m_work.post([this, text] { emit stageReached(text); });
-                               },
-                               [this](const QString &path) {
-                                   m_work.post([this, path] {
-                                       m_outputPath = path;
-                                       emit outputChosen(path);
-                                   });
-                               },
-                               [this](int files, qint64 bytes) {
-                                   m_work.post([this, files, bytes] {
-                                       m_totalFiles = files;
-                                       m_totalBytes = bytes;
-                                       emit planned(files, bytes);
-                                   });
-                               }}),
-      m_outputPath(m_setup.destinationRoot)
+      m_run(api, coordinator, m_gate, m_board, hooks()), m_outputPath(m_setup.destinationRoot)
 {
     m_refresh.setInterval(m_setup.refreshIntervalMs);
     connect(&m_refresh, &QTimer::timeout, this, [this] {
         collect();
-        // Progress is published once the first transfer has reported, so that the owner keeps
-        // showing the scan's texts until then.
+        publish();
         if (m_board.anyActivity())
-            publish();
+            emit refreshed(progress());
     });
+}
+
+DownloadRun::Hooks YandexRunJob::hooks()
+{
+    // Called on the run's threads; what they tell is handled here on the UI thread.
+    DownloadRun::Hooks hooks;
+    hooks.status = [this](const QString &text) {
+        m_work.post([this, text] { emit stageReached(text); });
+    };
+    hooks.output = [this](const QString &path) {
+        m_work.post([this, path] {
+            m_outputPath = path;
+            emit outputChosen(path);
+        });
+    };
+    hooks.totals = [this](int files, qint64 bytes) {
+        m_work.post([this, files, bytes] {
+            m_totalFiles = files;
+            m_totalBytes = bytes;
+            publish();
+        });
+    };
+    return hooks;
 }
 
 YandexRunJob::~YandexRunJob()

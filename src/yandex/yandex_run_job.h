@@ -28,9 +28,10 @@ struct YandexRunSetup {
 // One Yandex Disk download run as a job: the blocking body (DownloadRun) on a worker thread,
 // the run's gate and progress board, and the totals of its files. Pause, resume and stop act
 // on the gate and on the transfers together, here and nowhere else; a run never leaves the
-// shared transfer coordinator paused when it ends. Publishes raw progress at each refresh once
-// a transfer has reported, and once more at the end. Owned by the download manager, one per
-// run; lives on the UI thread.
+// shared transfer coordinator paused when it ends. Publishes raw progress when the files to
+// download are known, at each refresh and at the end (the totals stay -1 until the plan is
+// known; 0 bytes when the listing gave no sizes). Owned by the download manager, one per run;
+// lives on the UI thread.
 class YandexRunJob : public Job {
     Q_OBJECT
 public:
@@ -49,8 +50,9 @@ signals:
     // A text of the folder scan, ready to show.
     void stageReached(const QString &text);
     void outputChosen(const QString &path);
-    // The files to download are known; `bytes` is 0 when the listing gave no sizes.
-    void planned(int files, qint64 bytes);
+    // The periodic refresh of the figures, changed or not, from the first transfer's report
+    // on: the moment for the owner to show progress instead of a stage or transient text.
+    void refreshed(const Progress &progress);
 
 protected:
     void run() override;
@@ -59,6 +61,7 @@ protected:
     void onCancel() override;
 
 private:
+    DownloadRun::Hooks hooks();
     void ended(const Result<RunSummary> &result);
     // Takes what the workers left on the board since the last time.
     void collect();
