@@ -18,7 +18,6 @@ public:
     // Cancels the run's token too, so blocking requests and waits of the run end at once.
     void cancel();
 
-    bool isPaused() const;
     bool isCancelled() const;
     // The token that every request and wait of this run watches.
     const CancelToken &token() const { return m_token; }

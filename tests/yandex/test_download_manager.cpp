@@ -206,10 +206,17 @@ private slots:
         QTest::addColumn<QStringList>("kept");
         const QString stopped = "Остановлено · готовые файлы сохранены";
         const QStringList small{"Shared/a/small.bin"};
-        const Fault stuck{.delayBeforeHeadersMs = 30000};
-        QTest::newRow("stop in the scan")
-            << 3 << stuck << QStringList{"stop"} << stopped << QStringList();
-        // The page arrives during the pause: the run then ends while still paused.
+        const QStringList all = small + QStringList{"Shared/a/stuck.bin"};
+        const QString done = "Готово · 2 файлов · 2 МБ";
+        // A page that arrives during a pause: the scan waits at the gate, or the run ends while
+        // still paused.
+        const Fault late{.delayBeforeHeadersMs = 1000};
+        QTest::newRow("stop in the scan") << 3 << Fault{.delayBeforeHeadersMs = 30000}
+                                          << QStringList{"stop"} << stopped << QStringList();
+        QTest::newRow("pause in the scan, resume")
+            << 2 << late << QStringList{"pause", "resume"} << done << all;
+        QTest::newRow("pause in the scan, stop")
+            << 2 << late << QStringList{"pause", "stop"} << stopped << QStringList();
         QTest::newRow("listing fails in a pause")
             << 2 << Fault{.status = 404, .delayBeforeHeadersMs = 1000} << QStringList{"pause"}
             << "Ошибка: Ошибка Яндекса: HTTP 404" << QStringList();
@@ -218,8 +225,7 @@ private slots:
         QTest::newRow("pause, then stop")
             << 0 << Fault() << QStringList{"pause", "stop"} << stopped << small;
         QTest::newRow("pause, resume")
-            << 0 << Fault() << QStringList{"pause", "resume"} << "Готово · 2 файлов · 2 МБ"
-            << small + QStringList{"Shared/a/stuck.bin"};
+            << 0 << Fault() << QStringList{"pause", "resume"} << done << all;
         QTest::newRow("manager destroyed") << 0 << Fault() << QStringList{"destroy"} << "" << small;
     }
 
@@ -233,12 +239,12 @@ private slots:
         h.manager->setConcurrentDownloads(2);
         publish(h.disk, {"dir /a", "file /a/small.bin 1000", "file /a/stuck.bin 2000000"});
         h.api.script(kResources, QList<Fault>(std::max(requests - 1, 0), Fault()) << listing);
-        h.files.script(h.disk.bodyPath("/a/stuck.bin"),
-                       {{.stallAfterBytes = 100'000, .stallMs = -1}});
         h.manager->start();
         if (requests > 0) {
             QTRY_COMPARE(h.api.requestCount(kResources), requests);
         } else {
+            h.files.script(h.disk.bodyPath("/a/stuck.bin"),
+                           {{.stallAfterBytes = 100'000, .stallMs = -1}});
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(h.dir.filePath("Shared/a/stuck.bin.part")).size()
                                          >= 100'000,
                                      kRunTimeoutMs);
@@ -250,10 +256,11 @@ private slots:
         for (const QString &action : actions) {
             if (action == "pause") {
                 h.manager->pause();
+                h.manager->start(); // ignored while a run is in progress
                 QCOMPARE(h.state().status, QString("На паузе"));
                 QVERIFY(h.state().detail.endsWith(" · скорость —"));
-                QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests(), 0, 5000);
-                h.manager->start(); // ignored while a run is in progress
+                QTRY_COMPARE_WITH_TIMEOUT(h.files.activeRequests() + h.api.activeRequests(), 0,
+                                          5000);
             } else if (action == "resume") {
                 h.manager->resume();
                 QCOMPARE(h.state().status, QString("Возобновляется…"));
@@ -276,7 +283,6 @@ private slots:
         QCOMPARE(h.history().value(0).path, h.dir.filePath("Shared"));
         QTEST(filesUnder(h.dir.path()), "kept");
 
-        h.files.script(h.disk.bodyPath("/a/stuck.bin"), {});
         QVERIFY(h.runToEnd());
         QCOMPARE(h.state().phase, DownloadPhase::Done);
         QCOMPARE(contentsOf(h.dir.filePath("Shared (2)/a/stuck.bin")),
