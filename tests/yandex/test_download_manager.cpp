@@ -56,9 +56,9 @@ class TestDownloadManager : public QObject {
 
 private slots:
     // A local folder "Shared" and someone's "Отчёт_ итоги.pdf.part" exist already, and are never
-    // overwritten. Files are fetched one at a time, and the body of
-    // "/b.bin" meets `faults`; "transfers" counts the requests for file bodies. Names with "+&= "
-    // show that paths are sent encoded.
+    // overwritten. Files are fetched one at a time, and the body of "/b.bin" meets `faults`;
+    // "transfers" counts the requests for file bodies. Names with "+&= " show that paths are
+    // sent encoded.
     void runsEndWithTheirFilesTextsAndHistory_data()
     {
         QTest::addColumn<QString>("tree"); // entries for publish(), "; " between
