@@ -69,7 +69,7 @@ int main(int argc, char *argv[])
     MainWindow window(new YandexDownloadView(yandexManager), new VideoDownloadView(videoModel));
     desktop.setWindow(&window);
     window.setWindowIcon(Icons::appIcon());
-    window.setBusyCheck([&] { return !yandexManager.canStart() || videoModel.isBusy(); });
+    window.setBusyCheck([&] { return !yandexManager.state().canStart() || videoModel.isBusy(); });
     QObject::connect(&window, &MainWindow::quitRequested, &app, &QApplication::quit);
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QApplication::quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,

@@ -63,22 +63,19 @@ int runHeadless(const QString &apiBase, const QString &publicLink, const QString
     QElapsedTimer wall;
     double listingSeconds = 0;
     StallMeter stalls(wall);
-    QObject::connect(&manager, &DownloadManager::statusChanged, [&] {
-        const QString status = manager.status();
+    QObject::connect(&manager, &DownloadManager::stateChanged, [&](const DownloadState &state) {
         if (listingSeconds == 0
-            && (status.startsWith(QStringLiteral("Начинается загрузка"))
-                || status == QStringLiteral("Папка пуста")))
+            && (state.status.startsWith(QStringLiteral("Начинается загрузка"))
+                || state.status == QStringLiteral("Папка пуста")))
             listingSeconds = wall.nsecsElapsed() / 1e9;
-    });
-    QObject::connect(&manager, &DownloadManager::phaseChanged, [&] {
-        if (manager.canStart())
+        if (state.canStart())
             QCoreApplication::quit();
     });
 
     wall.start();
     stalls.start();
     manager.start();
-    if (!manager.canStart())
+    if (!manager.state().canStart())
         QCoreApplication::exec();
     const double seconds = wall.nsecsElapsed() / 1e9;
 
@@ -86,8 +83,8 @@ int runHeadless(const QString &apiBase, const QString &publicLink, const QString
     getrusage(RUSAGE_SELF, &usage);
     std::printf("wall=%.3f listing=%.3f rss_mb=%.1f stall_ms=%lld phase=%d status=%s\n", seconds,
                 listingSeconds, usage.ru_maxrss / 1024.0, static_cast<long long>(stalls.longestMs),
-                int(manager.phase()), manager.status().toUtf8().constData());
-    return manager.phase() == DownloadPhase::Done ? 0 : 1;
+                int(manager.state().phase), manager.state().status.toUtf8().constData());
+    return manager.state().phase == DownloadPhase::Done ? 0 : 1;
 }
 
 int measureIdleStall(double seconds)

@@ -40,21 +40,21 @@ public:
         m_token = CancelToken();
         const CancelToken token = m_token;
         QObject *owner = m_owner;
-        m_thread.reset(QThread::create([this, owner, token, body = std::move(body),
-                                        done = std::move(done)]() mutable {
-            using Value = std::invoke_result_t<Body &, const CancelToken &>;
-            if constexpr (std::is_void_v<Value>) {
-                body(token);
-                QMetaObject::invokeMethod(
-                    owner, [this, done]() mutable { ended(done); }, Qt::QueuedConnection);
-            } else {
-                Value value = body(token);
-                QMetaObject::invokeMethod(
-                    owner,
-                    [this, done, value]() mutable { ended([&] { done(std::move(value)); }); },
-                    Qt::QueuedConnection);
-            }
-        }));
+        m_thread.reset(QThread::create(
+            [this, owner, token, body = std::move(body), done = std::move(done)]() mutable {
+                using Value = std::invoke_result_t<Body &, const CancelToken &>;
+                if constexpr (std::is_void_v<Value>) {
+                    body(token);
+                    QMetaObject::invokeMethod(
+                        owner, [this, done]() mutable { ended(done); }, Qt::QueuedConnection);
+                } else {
+                    Value value = body(token);
+                    QMetaObject::invokeMethod(
+                        owner,
+                        [this, done, value]() mutable { ended([&] { done(std::move(value)); }); },
+                        Qt::QueuedConnection);
+                }
+            }));
         m_thread->start();
     }
 

@@ -39,7 +39,10 @@ public:
 
     // What a step returns when it stopped because this token fired. The token's owner knows
     // that it asked for the stop and reports a cancel, so nobody reads this error.
-    static AppError stopped() { return AppError(QStringLiteral("Остановлено"), ErrorKind::Internal); }
+    static AppError stopped()
+    {
+        return AppError(QStringLiteral("Остановлено"), ErrorKind::Internal);
+    }
 
 private:
     struct State {

@@ -2,8 +2,7 @@
 
 #include <QPointer>
 
-DestinationFolder::DestinationFolder(QString initialPath, DesktopServices &desktop,
-                                     QObject *parent)
+DestinationFolder::DestinationFolder(QString initialPath, DesktopServices &desktop, QObject *parent)
     : QObject(parent), m_desktop(desktop), m_path(std::move(initialPath))
 {
 }

@@ -228,8 +228,11 @@ int renameWithoutReplacing(const QString &from, const QString &to)
 
 Result<QString> placeFile(const QString &source, const QString &destination)
 {
-    const QString hidden = QFileInfo(destination).dir().filePath(
-        QStringLiteral(".tovrin-%1.part").arg(QUuid::createUuid().toString(QUuid::Id128)));
+    const QString hidden =
+        QFileInfo(destination)
+            .dir()
+            .filePath(
+                QStringLiteral(".tovrin-%1.part").arg(QUuid::createUuid().toString(QUuid::Id128)));
     // Same file system: a rename avoids copying gigabytes; otherwise copy first.
     bool copied = false;
     if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(hidden).constData())

@@ -29,7 +29,9 @@ JobResult JobResult::cancelled(QString message)
     return {Outcome::Cancelled, std::move(message), ErrorKind::None};
 }
 
-Job::Job(QObject *parent) : QObject(parent) {}
+Job::Job(QObject *parent) : QObject(parent)
+{
+}
 
 void Job::start()
 {

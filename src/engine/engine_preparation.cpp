@@ -1,7 +1,5 @@
 #include "engine/engine_preparation.h"
 
-#include <QThread>
-
 EnginePreparation::EnginePreparation(ToolInstaller installer, Preferences &prefs,
                                      const Clock &clock, QStringList systemCandidates,
                                      std::optional<RuntimeSetup> runtime, QObject *parent)
@@ -11,14 +9,8 @@ EnginePreparation::EnginePreparation(ToolInstaller installer, Preferences &prefs
     m_ready = existingExecutable().has_value();
 }
 
-EnginePreparation::~EnginePreparation()
-{
-    if (m_thread) {
-        m_cancel.cancel();
-        m_thread->wait();
-        delete m_thread;
-    }
-}
+// The install job, if any, goes with its worker: destroying it stops and waits for the install.
+EnginePreparation::~EnginePreparation() = default;
 
 std::optional<QString> EnginePreparation::existingExecutable() const
 {
@@ -57,7 +49,7 @@ QString EnginePreparation::startingStatus() const
 
 void EnginePreparation::prepare(bool forceRefresh, QObject *context, std::function<void(bool)> done)
 {
-    if (!forceRefresh && !m_thread) {
+    if (!forceRefresh && !m_job) {
         if (m_refreshCompleted) {
             answerLater(context, std::move(done), m_ready);
             return;
@@ -74,7 +66,7 @@ void EnginePreparation::prepare(bool forceRefresh, QObject *context, std::functi
     if (forceRefresh)
         m_refreshCompleted = false;
     m_waiters.push_back({context ? context : this, std::move(done)});
-    if (!m_thread)
+    if (!m_job)
         startInstall(forceRefresh);
 }
 
@@ -92,64 +84,48 @@ void EnginePreparation::answerLater(QObject *context, std::function<void(bool)> 
 void EnginePreparation::startInstall(bool force)
 {
     const QDateTime now = m_clock.wallTime();
-    const bool engineDue = force || m_installer.needsRefresh(m_prefs, now);
-    std::optional<ToolInstaller> runtime;
+    std::optional<ToolInstallJob::Step> engine;
+    if (force || m_installer.needsRefresh(m_prefs, now))
+        engine = ToolInstallJob::Step{m_installer, m_installer.installedDigest(m_prefs)};
+    std::optional<ToolInstallJob::Step> runtime;
     if (m_runtime && (force || m_runtime->installer.needsRefresh(m_prefs, now)))
-        runtime = m_runtime->installer;
-    // Preferences belong to this thread; the worker gets what it needs up front.
-    const std::optional<QString> engineDigest = m_installer.installedDigest(m_prefs);
-    const std::optional<QString> runtimeDigest =
-        runtime ? runtime->installedDigest(m_prefs) : std::nullopt;
-    // One rising bar over both downloads, each taking the share of its size.
-    const double engineSize = engineDue ? m_installer.tool().downloadMegabytes : 0;
-    const double runtimeSize = runtime ? runtime->tool().downloadMegabytes : 0;
-    const double engineShare = engineSize + runtimeSize > 0
-                                   ? engineSize / (engineSize + runtimeSize)
-                                   : (engineDue ? 1.0 : 0.0);
-    const ToolInstaller engine = m_installer;
-    const CancelToken cancel = m_cancel;
-    ToolFolderUsage *usage = &m_usage;
-    m_thread = QThread::create([=, this] {
-        const auto progress = [this](double from, double share) {
-            return [this, from, share](double value) {
-                const double overall = from + share * value;
-                QMetaObject::invokeMethod(
-                    this, [this, overall] { setProgress(overall); }, Qt::QueuedConnection);
-            };
-        };
-        Outcome outcome;
-        if (engineDue)
-            outcome.engine = engine.install(engineDigest, progress(0, engineShare), cancel, usage);
-        if (runtime && !cancel.isCancelled())
-            outcome.runtime = runtime->install(
-                runtimeDigest, progress(engineShare, 1 - engineShare), cancel, usage);
-        QMetaObject::invokeMethod(
-            this, [this, outcome] { installEnded(outcome); }, Qt::QueuedConnection);
+        runtime = ToolInstallJob::Step{m_runtime->installer,
+                                       m_runtime->installer.installedDigest(m_prefs)};
+    const bool firstInstall = (engine && m_installer.requiresInstall())
+                              || (runtime && runtime->installer.requiresInstall());
+
+    m_job = std::make_unique<ToolInstallJob>(std::move(engine), std::move(runtime), &m_usage);
+    connect(m_job.get(), &Job::progressChanged, this, [this](const Progress &progress) {
+        if (progress.doneBytes > 0 || m_progress)
+            setProgress(progress.fraction());
     });
-    if ((engineDue && m_installer.requiresInstall()) || (runtime && runtime->requiresInstall()))
+    connect(m_job.get(), &Job::finished, this, &EnginePreparation::installEnded);
+    // A first install shows its bar from the start; a refresh only once bytes move.
+    if (firstInstall)
         setProgress(0.0);
-    m_thread->start();
+    m_job->start();
 }
 
-void EnginePreparation::installEnded(const Outcome &outcome)
+void EnginePreparation::installEnded()
 {
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    // The job goes once its finished() has returned; isPreparing() is already false for
+    // everyone the waiters call.
+    const ToolInstallJob::Results results = m_job->results();
+    m_job.release()->deleteLater();
 
     const QDateTime now = m_clock.wallTime();
     // An engine that was not due counts as refreshed; a failed engine install is dropped on
     // purpose: an older or package-manager engine keeps the program usable, and the next
     // analysis tries again. The runtime never decides readiness.
     bool refreshed = true;
-    if (outcome.engine) {
-        refreshed = outcome.engine->ok();
+    if (results.engine) {
+        refreshed = results.engine->ok();
         if (refreshed)
-            m_installer.recordSuccess(m_prefs, outcome.engine->value(), now);
+            m_installer.recordSuccess(m_prefs, results.engine->value(), now);
     }
-    if (outcome.runtime && outcome.runtime->ok())
-        m_runtime->installer.recordSuccess(m_prefs, outcome.runtime->value(), now);
-    const bool ready = (outcome.engine && refreshed) || existingExecutable().has_value();
+    if (results.runtime && results.runtime->ok())
+        m_runtime->installer.recordSuccess(m_prefs, results.runtime->value(), now);
+    const bool ready = (results.engine && refreshed) || existingExecutable().has_value();
     setReady(ready);
     m_refreshCompleted = refreshed;
     setProgress(std::nullopt);
@@ -173,7 +149,7 @@ void EnginePreparation::setReady(bool ready)
 void EnginePreparation::setProgress(std::optional<double> progress)
 {
     // A progress report queued before the end must not reopen a finished install.
-    if (progress && !m_thread)
+    if (progress && !m_job)
         return;
     if (m_progress == progress)
         return;

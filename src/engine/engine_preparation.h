@@ -4,16 +4,16 @@
 #include "app/platform/preferences.h"
 #include "engine/engine_locator.h"
 #include "engine/js_runtime.h"
+#include "engine/tool_install_job.h"
 #include "engine/tool_installer.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
-
-class QThread;
 
 // The JavaScript runtime installed beside the engine, and the package-manager runtimes tried
 // after it.
@@ -25,9 +25,9 @@ struct RuntimeSetup {
 // Makes sure an engine is usable before the first analysis of each run of the program: installs
 // or refreshes it, and the JavaScript runtime beside it, when due, in one preparation at a time
 // (every caller that arrives meanwhile waits for the same one), and publishes readiness and one
-// install progress for both on the UI thread. Readiness depends on the engine alone: without a
-// runtime the engine still reaches what it can. Owned by the video side's model; lives and is
-// used on the UI thread.
+// install progress for both on the UI thread. Each install is a ToolInstallJob. Readiness depends
+// on the engine alone: without a runtime the engine still reaches what it can. Owned by the video
+// side's model; lives and is used on the UI thread.
 class EnginePreparation : public QObject {
     Q_OBJECT
 public:
@@ -56,7 +56,7 @@ public:
     // 0…1 while an install runs, none otherwise.
     std::optional<double> installProgress() const { return m_progress; }
     bool refreshCompleted() const { return m_refreshCompleted; }
-    bool isPreparing() const { return m_thread != nullptr; }
+    bool isPreparing() const { return m_job != nullptr; }
     // Engine runs hold a lease from here so that a refresh never swaps a folder in use.
     ToolFolderUsage &folderUsage() { return m_usage; }
 
@@ -83,12 +83,8 @@ private:
         QPointer<QObject> context;
         std::function<void(bool)> done;
     };
-    struct Outcome {
-        std::optional<Result<InstallResult>> engine;  // none: not due
-        std::optional<Result<InstallResult>> runtime; // none: not due, or no runtime
-    };
     void startInstall(bool force);
-    void installEnded(const Outcome &outcome);
+    void installEnded();
     void setReady(bool ready);
     void setProgress(std::optional<double> progress);
     void answerLater(QObject *context, std::function<void(bool)> done, bool ready);
@@ -99,8 +95,7 @@ private:
     const Clock &m_clock;
     QStringList m_systemCandidates;
     ToolFolderUsage m_usage;
-    CancelToken m_cancel;
-    QThread *m_thread = nullptr;
+    std::unique_ptr<ToolInstallJob> m_job;
     std::vector<Waiter> m_waiters;
     bool m_ready = false;
     bool m_refreshCompleted = false;

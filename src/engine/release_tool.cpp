@@ -8,9 +8,7 @@ ReleaseTool engineReleaseTool()
 {
     ReleaseTool tool;
     tool.feedPath = QStringLiteral("/repos/yt-dlp/yt-dlp-nightly-builds/releases/latest");
-#if defined(Q_OS_MACOS)
-    tool.executableName = QStringLiteral("yt-dlp_macos");
-#elif defined(Q_PROCESSOR_ARM_64)
+#if defined(Q_PROCESSOR_ARM_64)
     tool.executableName = QStringLiteral("yt-dlp_linux_aarch64");
 #else
     tool.executableName = QStringLiteral("yt-dlp_linux");
@@ -29,11 +27,7 @@ ReleaseTool runtimeReleaseTool()
     ReleaseTool tool;
     tool.feedPath = QStringLiteral("/repos/denoland/deno/releases/latest");
     // The "denort-" assets of the same release are the runtime for compiled programs only.
-#if defined(Q_OS_MACOS) && defined(Q_PROCESSOR_ARM_64)
-    tool.assetName = QStringLiteral("deno-aarch64-apple-darwin.zip");
-#elif defined(Q_OS_MACOS)
-    tool.assetName = QStringLiteral("deno-x86_64-apple-darwin.zip");
-#elif defined(Q_PROCESSOR_ARM_64)
+#if defined(Q_PROCESSOR_ARM_64)
     tool.assetName = QStringLiteral("deno-aarch64-unknown-linux-gnu.zip");
 #else
     tool.assetName = QStringLiteral("deno-x86_64-unknown-linux-gnu.zip");

@@ -90,18 +90,13 @@ VideoJobRow::VideoJobRow(VideoDownloadJob *job, QWidget *parent) : QWidget(paren
     column->addWidget(m_detail);
     column->addWidget(m_error);
 
-    for (auto signal : {&VideoDownloadJob::phaseChanged, &VideoDownloadJob::progressChanged,
-                        &VideoDownloadJob::statusChanged, &VideoDownloadJob::detailChanged,
-                        &VideoDownloadJob::errorMessageChanged})
-        connect(job, signal, this, &VideoJobRow::refresh);
-    refresh();
+    connect(job, &VideoDownloadJob::videoStateChanged, this, &VideoJobRow::refresh);
+    refresh(job->videoState());
 }
 
-void VideoJobRow::refresh()
+void VideoJobRow::refresh(const VideoJobState &state)
 {
-    if (!m_job)
-        return;
-    const VideoJobPhase phase = m_job->phase();
+    const VideoJobPhase phase = videoJobPhase(state);
     const PhaseLook look = lookOf(phase);
     m_icon->setPixmap(
         Icons::pixmap(QString::fromLatin1(look.icon), look.color, 16, devicePixelRatioF()));
@@ -120,12 +115,12 @@ void VideoJobRow::refresh()
     QPalette bp = m_bar->palette();
     bp.setColor(QPalette::Highlight, look.color);
     m_bar->setPalette(bp);
-    const double progress = std::isfinite(m_job->progress()) ? m_job->progress() : 0.0;
-    m_bar->setValue(int(std::lround(qBound(0.0, progress, 1.0) * 1000)));
+    m_bar->setValue(int(std::lround(videoJobBarFraction(state) * 1000)));
 
-    m_status->setText(m_job->status());
-    m_detail->setText(m_job->detail());
-    m_detail->setVisible(!m_job->detail().isEmpty());
-    m_error->setFullText(m_job->errorText());
-    m_error->setVisible(!m_job->errorText().isEmpty());
+    m_status->setText(videoJobStatus(state));
+    const QString detail = videoJobDetail(state);
+    m_detail->setText(detail);
+    m_detail->setVisible(!detail.isEmpty());
+    m_error->setFullText(state.failure);
+    m_error->setVisible(!state.failure.isEmpty());
 }

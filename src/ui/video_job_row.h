@@ -27,7 +27,7 @@ signals:
     void cancelOrRemoveRequested(VideoDownloadJob *job);
 
 private:
-    void refresh();
+    void refresh(const VideoJobState &state);
 
     QPointer<VideoDownloadJob> m_job;
     QLabel *m_icon;

@@ -54,26 +54,19 @@ YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(page);
 
-    connect(m_history, &HistorySection::revealRequested, &m_manager,
-            &DownloadManager::revealInFinder);
-    connect(m_history, &HistorySection::removeRequested, &m_manager,
-            &DownloadManager::removeHistoryItem);
-    connect(m_history, &HistorySection::clearRequested, &m_manager, &DownloadManager::clearHistory);
-    connect(&m_manager, &DownloadManager::historyChanged, this,
-            [this] { m_history->setItems(m_manager.history()); });
+    DownloadHistory &history = m_manager.history();
+    connect(m_history, &HistorySection::revealRequested, &history, &DownloadHistory::reveal);
+    connect(m_history, &HistorySection::removeRequested, &history, &DownloadHistory::remove);
+    connect(m_history, &HistorySection::clearRequested, &history, &DownloadHistory::clear);
+    connect(&history, &DownloadHistory::changed, this,
+            [this] { m_history->setItems(m_manager.history().items()); });
+    connect(&m_manager.destination(), &DestinationFolder::changed, m_destination,
+            &DestinationRow::setPath);
+    connect(&m_manager, &DownloadManager::stateChanged, this, &YandexDownloadView::render);
 
-    for (auto signal :
-         {&DownloadManager::phaseChanged, &DownloadManager::publicLinkChanged,
-          &DownloadManager::destinationURLChanged, &DownloadManager::concurrentDownloadsChanged})
-        connect(&m_manager, signal, this, &YandexDownloadView::refreshControls);
-    for (auto signal : {&DownloadManager::phaseChanged, &DownloadManager::statusChanged,
-                        &DownloadManager::detailChanged, &DownloadManager::progressValueChanged,
-                        &DownloadManager::hasDeterminateProgressChanged})
-        connect(&m_manager, signal, this, &YandexDownloadView::refreshStatus);
-
-    m_history->setItems(m_manager.history());
-    refreshControls();
-    refreshStatus();
+    m_history->setItems(history.items());
+    m_destination->setPath(m_manager.destination().path());
+    render(m_manager.state());
 }
 
 QWidget *YandexDownloadView::buildDownloadCard()
@@ -95,10 +88,10 @@ QWidget *YandexDownloadView::buildDownloadCard()
     connect(m_linkRow->field(), &QLineEdit::returnPressed, this,
             &YandexDownloadView::submitFromField);
     connect(m_download, &QPushButton::clicked, &m_manager, &DownloadManager::start);
-    connect(m_destination, &DestinationRow::openRequested, &m_manager,
-            &DownloadManager::openDestination);
-    connect(m_destination, &DestinationRow::chooseRequested, &m_manager,
-            &DownloadManager::chooseDestination);
+    DestinationFolder &destination = m_manager.destination();
+    connect(m_destination, &DestinationRow::openRequested, &destination, &DestinationFolder::open);
+    connect(m_destination, &DestinationRow::chooseRequested, &destination,
+            &DestinationFolder::choose);
     return card;
 }
 
@@ -116,7 +109,7 @@ QWidget *YandexDownloadView::buildSettingsCard()
     auto *row = new QHBoxLayout;
     auto *label = new QLabel(QStringLiteral("Параллельные загрузки"), m_settingsContent);
     m_parallel = new QComboBox(m_settingsContent);
-    for (int n = 1; n <= 8; ++n)
+    for (int n = 1; n <= DownloadManager::kMaxConcurrentDownloads; ++n)
         m_parallel->addItem(QString::number(n), n);
     m_parallel->setAccessibleName(QStringLiteral("Параллельные загрузки"));
     label->setBuddy(m_parallel);
@@ -167,7 +160,8 @@ QWidget *YandexDownloadView::buildStatusCard()
 
 bool YandexDownloadView::canDownload() const
 {
-    return m_manager.canStart() && !m_manager.publicLink().trimmed().isEmpty();
+    const DownloadState &state = m_manager.state();
+    return state.canStart() && !state.publicLink.trimmed().isEmpty();
 }
 
 void YandexDownloadView::submitFromField()
@@ -176,33 +170,28 @@ void YandexDownloadView::submitFromField()
         m_manager.start();
 }
 
-void YandexDownloadView::refreshControls()
+void YandexDownloadView::render(const DownloadState &state)
 {
     QLineEdit *field = m_linkRow->field();
-    if (field->text() != m_manager.publicLink())
-        field->setText(m_manager.publicLink());
-    const bool canStart = m_manager.canStart();
+    if (field->text() != state.publicLink)
+        field->setText(state.publicLink);
+    const bool canStart = state.canStart();
     field->setEnabled(canStart);
     m_download->setEnabled(canDownload());
-    m_destination->setPath(m_manager.destinationURL());
     m_destination->setChangeDisabled(!canStart);
-    m_parallel->setCurrentIndex(qBound(1, m_manager.concurrentDownloads(), 8) - 1);
+    m_parallel->setCurrentIndex(m_parallel->findData(state.concurrentDownloads));
     m_parallel->setEnabled(canStart);
-}
 
-void YandexDownloadView::refreshStatus()
-{
-    const DownloadPhase phase = m_manager.phase();
+    const DownloadPhase phase = state.phase;
     m_statusCard->setVisible(phase != DownloadPhase::Idle);
     const bool underWay = phase == DownloadPhase::Running || phase == DownloadPhase::Paused
                           || phase == DownloadPhase::Stopping;
-    const std::optional<double> progress = m_manager.hasDeterminateProgress()
-                                               ? std::optional<double>(m_manager.progressValue())
-                                               : std::nullopt;
-    m_statusView->setState(progress, underWay, m_manager.status(), m_manager.detail());
+    const std::optional<double> progress =
+        state.hasDeterminateProgress ? std::optional<double>(state.progressValue) : std::nullopt;
+    m_statusView->setState(progress, underWay, state.status, state.detail);
 
     const bool stopping = phase == DownloadPhase::Stopping;
-    m_controlRow->setVisible(m_manager.isControllable() || stopping);
+    m_controlRow->setVisible(state.isControllable() || stopping);
     m_pause->setVisible(phase == DownloadPhase::Running);
     m_resume->setVisible(phase == DownloadPhase::Paused);
     m_stop->setVisible(!stopping);

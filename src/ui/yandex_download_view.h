@@ -5,6 +5,7 @@
 class DestinationRow;
 class DisclosureHeader;
 class DownloadManager;
+struct DownloadState;
 class HistorySection;
 class LinkRow;
 class QComboBox;
@@ -40,8 +41,8 @@ private:
     QWidget *buildSettingsCard();
     QWidget *buildStatusCard();
     void submitFromField();
-    void refreshControls();
-    void refreshStatus();
+    // Everything but the history and the destination path follows the manager's one state.
+    void render(const DownloadState &state);
     bool canDownload() const;
 
     DownloadManager &m_manager;

@@ -21,7 +21,7 @@ AnalysisJob::AnalysisJob(QString link, EnginePreparation &engine, AnalysisEnviro
 AnalysisJob::~AnalysisJob()
 {
     // The worker waits for its engine run; without this the run would last until it ends.
-    m_stop.request();
+    m_child.stopAll();
 }
 
 QString AnalysisJob::enginePendingStatus()
@@ -65,7 +65,7 @@ void AnalysisJob::onCancel()
     if (m_phase == AnalysisPhase::RunningEngine) {
         // The run unwinds and reports a cancel (or, if it had already ended, what it found).
         m_work.stop();
-        m_stop.request();
+        m_child.stopAll();
         return;
     }
     // A preparation is shared with the rest of the program and keeps going; its answer to
@@ -106,9 +106,10 @@ void AnalysisJob::enter(AnalysisPhase phase)
     request.engineFolderUsage = &m_engine.folderUsage();
     request.versions = m_environment.versions;
     request.runtimes = m_engine.runtimeCandidates();
-    EngineRunStop *stop = &m_stop;
-    m_work.start([request, stop](const CancelToken &) { return runEngineAnalysis(request, *stop); },
-                 [this](const AnalysisVerdict &verdict) { engineRunEnded(verdict); });
+    RunningChild *child = &m_child;
+    m_work.start(
+        [request, child](const CancelToken &) { return runEngineAnalysis(request, *child); },
+        [this](const AnalysisVerdict &verdict) { engineRunEnded(verdict); });
 }
 
 void AnalysisJob::enginePrepared(bool ready)

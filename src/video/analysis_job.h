@@ -81,6 +81,6 @@ private:
     bool m_repairAllowed = true; // the engine is refreshed at most once per analysis
     QString m_diagnostic;        // of the run that asked for the refresh
     std::optional<AnalysisFindings> m_findings;
-    EngineRunStop m_stop;
+    RunningChild m_child;
     BackgroundWork m_work{this};
 };

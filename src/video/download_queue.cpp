@@ -12,16 +12,17 @@
 
 namespace {
 
-DownloadHistoryItem::Result historyResult(VideoJobPhase phase)
+DownloadHistoryItem::Result historyResult(Outcome outcome)
 {
-    switch (phase) {
-    case VideoJobPhase::Completed:
+    switch (outcome) {
+    case Outcome::Succeeded:
         return DownloadHistoryItem::Result::Completed;
-    case VideoJobPhase::Failed:
+    case Outcome::Failed:
         return DownloadHistoryItem::Result::Failed;
-    default:
-        return DownloadHistoryItem::Result::Canceled;
+    case Outcome::Cancelled:
+        break;
     }
+    return DownloadHistoryItem::Result::Canceled;
 }
 
 } // namespace
@@ -63,8 +64,9 @@ void DownloadQueue::add(const VideoDownloadJob::Description &description)
     environment.runtimes = m_engine.runtimeCandidates();
     environment.engineFolderUsage = &m_engine.folderUsage();
     auto *job = new VideoDownloadJob(description, std::move(environment), this);
-    connect(job, &VideoDownloadJob::phaseChanged, this, &DownloadQueue::publish);
-    connect(job, &VideoDownloadJob::finished, this, &DownloadQueue::jobEnded);
+    connect(job, &Job::stateChanged, this, &DownloadQueue::publish);
+    connect(job, &Job::finished, this,
+            [this, job](const JobResult &result) { jobEnded(job, result); });
     m_jobs.prepend(job);
 }
 
@@ -94,20 +96,22 @@ void DownloadQueue::schedule(std::optional<QString> executable)
         }
     }
     for (VideoDownloadJob *job : chosen) {
-        if (job->phase() == VideoJobPhase::Queued)
-            job->start(*executable);
+        if (job->phase() == VideoJobPhase::Queued) {
+            job->setEngineExecutable(*executable);
+            job->start();
+        }
     }
 }
 
-void DownloadQueue::jobEnded(VideoDownloadJob *job)
+void DownloadQueue::jobEnded(VideoDownloadJob *job, const JobResult &result)
 {
     DownloadHistoryItem item;
     item.id = QUuid::createUuid();
     item.name = job->title();
     item.path = job->outputPath();
     item.date = m_clock.wallTime();
-    item.result = historyResult(job->phase());
-    item.message = job->status();
+    item.result = historyResult(result.outcome);
+    item.message = job->statusText();
     m_history.add(item);
     if (m_jobs.removeAll(job) > 0)
         job->deleteLater();

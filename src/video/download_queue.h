@@ -53,7 +53,7 @@ signals:
 
 private:
     void schedule(std::optional<QString> executable);
-    void jobEnded(VideoDownloadJob *job);
+    void jobEnded(VideoDownloadJob *job, const JobResult &result);
     void publish();
 
     EnginePreparation &m_engine;

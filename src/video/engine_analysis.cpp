@@ -3,23 +3,7 @@
 #include "engine/tool_folder_usage.h"
 #include "video/download_failure.h"
 
-void EngineRunStop::request()
-{
-    std::lock_guard lock(m_mutex);
-    m_requested = true;
-    if (m_control)
-        m_control->cancel();
-}
-
-void EngineRunStop::attach(const std::shared_ptr<ProcessControl> &control)
-{
-    std::lock_guard lock(m_mutex);
-    m_control = control;
-    if (m_requested)
-        control->cancel();
-}
-
-AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, EngineRunStop &stop)
+AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, RunningChild &child)
 {
     ToolFolderUsage::Lease lease;
     if (request.engineFolderUsage)
@@ -33,8 +17,10 @@ AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, EngineRunStop 
     process.arguments = EngineArguments::analysis(request.link, request.mode, runtimeArguments);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
-    const ProcessResult result = runProcessToEnd(
-        process, [&stop](const std::shared_ptr<ProcessControl> &control) { stop.attach(control); });
+    const ProcessResult result =
+        runProcessToEnd(process, [&child](const std::shared_ptr<ProcessControl> &control) {
+            child.attach(control, RunningChild::Kind::Engine);
+        });
     return decideAnalysis(request, result);
 }
 

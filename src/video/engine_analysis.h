@@ -3,12 +3,11 @@
 #include "app/process/process_runner.h"
 #include "engine/engine_arguments.h"
 #include "engine/js_runtime.h"
+#include "video/running_child.h"
 #include "video/video_metadata.h"
 
 #include <QString>
 
-#include <memory>
-#include <mutex>
 #include <optional>
 
 class ProcessGroupRegistry;
@@ -41,20 +40,6 @@ struct AnalysisVerdict {
 // access mode, an engine refresh, or a failure.
 AnalysisVerdict decideAnalysis(const AnalysisRequest &request, const ProcessResult &result);
 
-// The stop of an engine run on a worker thread, asked for from the owner's thread before or
-// after the child starts (or once it has ended). Thread-safe.
-class EngineRunStop {
-public:
-    void request();
-
-private:
-    friend AnalysisVerdict runEngineAnalysis(const AnalysisRequest &, EngineRunStop &);
-    void attach(const std::shared_ptr<ProcessControl> &control);
-
-    std::mutex m_mutex;
-    std::shared_ptr<ProcessControl> m_control;
-    bool m_requested = false;
-};
-
 // Runs the engine once in its single-document mode and decides; blocks, on a worker thread.
-AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, EngineRunStop &stop);
+// `child` carries the owner's stop to the engine, before or after it starts.
+AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, RunningChild &child);

@@ -1,14 +1,15 @@
 #include "video/media_merger.h"
 
-#include "app/cancel_token.h"
+#include "app/file_names.h"
 #include "app/process/process_runner.h"
 #include "video/ffmpeg_locator.h"
-#include "app/file_names.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace MediaMerger {
+
+namespace {
 
 QStringList arguments(const QString &video, const QString &audio, const QString &output)
 {
@@ -25,6 +26,8 @@ QStringList arguments(const QString &video, const QString &audio, const QString 
     return args;
 }
 
+} // namespace
+
 Status merge(const QString &video, const QString &audio, const QString &output, const Setup &setup)
 {
     const std::optional<QString> ffmpeg = FFmpeg::executablePath(setup.ffmpegCandidates);
@@ -36,8 +39,6 @@ Status merge(const QString &video, const QString &audio, const QString &output, 
     request.arguments = arguments(video, audio, output);
     request.groups = setup.processGroups;
     const ProcessResult result = runProcessToEnd(request, setup.started);
-    if (result.cancelled)
-        return CancelToken::stopped();
     if (!result.launched)
         return AppError(result.launchError, ErrorKind::Process);
     if (result.succeeded())

@@ -15,10 +15,6 @@ class ProcessGroupRegistry;
 // as a child process. Stateless; merge() blocks, so it runs on a job's worker thread.
 namespace MediaMerger {
 
-// "-hide_banner" "-loglevel" "error" "-y", both inputs, the first video stream of the first and
-// the first sound stream of the second copied unchanged, "+faststart" for MP4, the output last.
-QStringList arguments(const QString &video, const QString &audio, const QString &output);
-
 struct Setup {
     QStringList ffmpegCandidates;
     ProcessGroupRegistry *processGroups = nullptr;
@@ -26,9 +22,11 @@ struct Setup {
     std::function<void(const std::shared_ptr<ProcessControl> &)> started;
 };
 
-// Fails with "Не найден встроенный FFmpeg" when there is no FFmpeg, the launch error when it
-// cannot start, FFmpeg's own error output when it fails (or "FFmpeg не смог объединить
-// дорожки" when it printed nothing), and as cancelled when the owner stopped it.
+// Copies the first video stream of `video` and the first sound stream of `audio` unchanged into
+// `output` (replacing it). Fails with "Не найден встроенный FFmpeg" when there is no FFmpeg, the
+// launch error when it cannot start, and FFmpeg's own error output when it fails (or "FFmpeg не
+// смог объединить дорожки" when it printed nothing). A run stopped through `started`'s control
+// fails like any other: whoever stopped it knows why.
 Status merge(const QString &video, const QString &audio, const QString &output, const Setup &setup);
 
 // The first free "NAME.mkv", "NAME (2).mkv", "NAME (3).mkv", … beside `path`, where NAME is

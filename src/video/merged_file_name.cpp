@@ -69,7 +69,7 @@ QString mergedBaseName(const QString &title, const QString &mediaID, int extensi
     if (onlyJoins)
         name = QStringLiteral("video");
     const qsizetype budget = std::min(kMaxNameBytes, kLinuxNameBytes - suffix.toUtf8().size()
-                                                          - extensionLength - kCounterRoom);
+                                                         - extensionLength - kCounterRoom);
     name = cutToFit(name, kMaxNameCharacters, budget).trimmed();
     if (name.isEmpty())
         name = QStringLiteral("video");

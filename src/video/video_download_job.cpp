@@ -1,209 +1,194 @@
 #include "video/video_download_job.h"
 
-#include "app/byte_format.h"
 #include "app/platform/system_clock.h"
-#include "video/video_job_run.h"
 #include "video/video_progress.h"
 
-#include <QThread>
-#include <QTimer>
+#include <QFileInfo>
 
 VideoDownloadJob::VideoDownloadJob(Description description, VideoJobEnvironment environment,
                                    QObject *parent)
-    : QObject(parent), m_description(std::move(description)), m_environment(std::move(environment)),
-      m_outputPath(m_description.outputPath), m_status(QStringLiteral("В очереди"))
+    : Job(parent), m_description(std::move(description)), m_environment(std::move(environment)),
+      m_outputPath(m_description.outputPath)
 {
+    m_refresh.setInterval(m_environment.refreshIntervalMs);
+    connect(&m_refresh, &QTimer::timeout, this, &VideoDownloadJob::refreshProgress);
+    // Connected before anyone else, so the state has caught up whenever a listener hears of a
+    // new job state.
+    connect(this, &Job::stateChanged, this, &VideoDownloadJob::jobStateChanged);
 }
 
 VideoDownloadJob::~VideoDownloadJob()
 {
-    if (m_worker) {
-        m_run->stopEverything();
-        m_worker->wait();
-        delete m_worker;
+    // A merge is stopped too; the worker then unwinds and removes its work folder while
+    // m_work waits for it.
+    m_work.stop();
+    m_child.stopAll();
+}
+
+VideoJobPhase VideoDownloadJob::phase() const
+{
+    switch (state()) {
+    case JobState::Pending:
+        return VideoJobPhase::Queued;
+    case JobState::Running:
+    case JobState::Paused:
+        return VideoJobPhase::Running;
+    case JobState::Finished:
+        break;
+    }
+    switch (result()->outcome) {
+    case Outcome::Succeeded:
+        return VideoJobPhase::Completed;
+    case Outcome::Failed:
+        return VideoJobPhase::Failed;
+    case Outcome::Cancelled:
+        break;
+    }
+    return VideoJobPhase::Canceled;
+}
+
+void VideoDownloadJob::jobStateChanged(JobState state)
+{
+    if (state == JobState::Running && m_state.stage == VideoJobStage::Queued) {
+        beginStage(VideoJobStage::Preparing, monotonicNow());
+    } else if (state == JobState::Finished) {
+        m_refresh.stop();
+        if (m_state.stage != VideoJobStage::Ended) {
+            // Only a job cancelled before it started ends without going through end().
+            m_state.stage = VideoJobStage::Ended;
+            m_state.ending = VideoJobEnding::RemovedFromQueue;
+        }
+        emit videoStateChanged(m_state);
     }
 }
 
-void VideoDownloadJob::start(const QString &executable)
+QString VideoDownloadJob::cancelMessage() const
 {
-    if (m_phase != VideoJobPhase::Queued)
-        return;
-    setPhase(VideoJobPhase::Running);
-    beginStage(QStringLiteral("Подготавливаю загрузку…"), monotonicNow());
-    m_run = std::make_shared<VideoJobRun>(this, m_description, m_environment, executable);
-    m_worker = QThread::create([run = m_run] { run->execute(); });
-    m_worker->start();
+    return QStringLiteral("Загрузка отменена");
 }
 
-void VideoDownloadJob::cancel()
+JobResult VideoDownloadJob::cancelledBeforeStart() const
 {
-    switch (m_phase) {
-    case VideoJobPhase::Queued:
-        finish(VideoJobPhase::Canceled, QStringLiteral("Убрано из очереди"), std::nullopt);
-        return;
-    case VideoJobPhase::Running:
-        m_cancellationRequested = true;
-        setStatus(QStringLiteral("Отменяю…"));
-        if (m_run)
-            m_run->requestCancel();
-        return;
-    default:
+    return JobResult::cancelled(QStringLiteral("Убрано из очереди"));
+}
+
+void VideoDownloadJob::run()
+{
+    // A cancel between start() and this first turn of the event loop.
+    if (isCancelRequested()) {
+        end(VideoPlanResult());
         return;
     }
+    m_work.start([this](const CancelToken &token) { return runPlan(token); },
+                 [this](const VideoPlanResult &ending) { end(ending); });
 }
 
-void VideoDownloadJob::beginStage(const QString &status, double at)
+void VideoDownloadJob::onCancel()
 {
-    if (m_phase != VideoJobPhase::Running)
+    m_state.stage = VideoJobStage::Cancelling;
+    m_refresh.stop();
+    m_work.stop();
+    m_child.stopEngine();
+    publish();
+}
+
+void VideoDownloadJob::publish()
+{
+    setProgress(m_state.progress);
+    emit videoStateChanged(m_state);
+}
+
+void VideoDownloadJob::beginStage(VideoJobStage stage, double at)
+{
+    // After a cancel the row keeps "Отменяю…" and what it showed until the plan unwinds.
+    if (state() != JobState::Running || isCancelRequested())
         return;
-    stopRefreshLoop();
-    setProgress(0);
-    setDetail(QString());
     m_downloadedBytes = 0;
     m_expectedBytes.reset();
     m_stageStartedAt = at;
-    m_lastProgressTimestamp = at;
+    m_lastLineAt = at;
     m_rateMeter.reset(at);
-    // A cancel already asked for keeps its "Отменяю…" until the run unwinds.
-    if (!m_cancellationRequested)
-        setStatus(status);
-    m_refreshTimer = new QTimer(this);
-    m_refreshTimer->setInterval(m_environment.refreshIntervalMs);
-    connect(m_refreshTimer, &QTimer::timeout, this, &VideoDownloadJob::refreshDownloadProgress);
-    m_refreshTimer->start();
+    m_state.stage = stage;
+    m_state.progress = Progress();
+    m_state.lastKnownFraction = 0;
+    m_refresh.start();
+    publish();
 }
 
-void VideoDownloadJob::beginMergeStage(const QString &detail)
+void VideoDownloadJob::beginMerge()
 {
-    if (m_phase != VideoJobPhase::Running)
+    if (state() != JobState::Running)
         return;
-    stopRefreshLoop();
-    if (!m_cancellationRequested)
-        setStatus(QStringLiteral("Объединяю видео и звук…"));
-    setDetail(detail);
+    m_refresh.stop();
+    // The bar keeps the last track's progress while FFmpeg runs.
+    m_state.merge = MergeNote{QFileInfo(m_description.plan.destination).suffix().toUpper(),
+                              m_description.plan.video.videoCodecLabel()};
+    if (!isCancelRequested())
+        m_state.stage = VideoJobStage::Merging;
+    publish();
 }
 
-void VideoDownloadJob::stopRefreshLoop()
+void VideoDownloadJob::takeProgressLine(const QString &line, double readAt)
 {
-    if (m_refreshTimer) {
-        m_refreshTimer->stop();
-        m_refreshTimer->deleteLater();
-        m_refreshTimer = nullptr;
-    }
-}
-
-void VideoDownloadJob::processProgressLine(const QString &line, double readAt)
-{
-    if (m_phase != VideoJobPhase::Running || m_stageStartedAt > readAt
-        || m_lastProgressTimestamp > readAt)
+    // Lines read before the current stage began, or overtaken by a newer one, are stale.
+    if (state() != JobState::Running || m_stageStartedAt > readAt || m_lastLineAt > readAt)
         return;
     const std::optional<VideoProgressSnapshot> snapshot = parseProgressLine(line);
     if (!snapshot)
         return;
-    m_lastProgressTimestamp = readAt;
+    m_lastLineAt = readAt;
     // The engine moved on to another file: its count starts again from zero.
     if (snapshot->downloadedBytes < m_downloadedBytes)
         m_rateMeter.reset(readAt);
     m_downloadedBytes = snapshot->downloadedBytes;
     m_expectedBytes = snapshot->totalBytes;
     m_rateMeter.record(QStringLiteral("media"), m_downloadedBytes, readAt);
+    // A finished file shows full progress without waiting for the next refresh.
     if (m_expectedBytes && m_downloadedBytes >= *m_expectedBytes)
-        refreshDownloadProgress();
+        refreshProgress();
 }
 
-void VideoDownloadJob::refreshDownloadProgress()
+void VideoDownloadJob::refreshProgress()
 {
-    if (m_phase != VideoJobPhase::Running || m_cancellationRequested || m_downloadedBytes < 1)
+    if (state() != JobState::Running || isCancelRequested() || m_downloadedBytes < 1)
         return;
-    if (m_expectedBytes && *m_expectedBytes >= 1) {
-        const double fraction = std::min(1.0, double(m_downloadedBytes) / double(*m_expectedBytes));
-        setProgress(fraction);
-        setStatus(QStringLiteral("Загружаю… %1%").arg(int(fraction * 100)));
-    } else {
-        setStatus(QStringLiteral("Загружаю…"));
+    Progress progress;
+    progress.doneBytes = m_downloadedBytes;
+    progress.totalBytes = m_expectedBytes.value_or(-1);
+    progress.bytesPerSecond = m_rateMeter.bytesPerSecond(monotonicNow());
+    m_state.progress = progress;
+    if (const std::optional<double> fraction = progress.fraction())
+        m_state.lastKnownFraction = *fraction;
+    publish();
+}
+
+void VideoDownloadJob::end(const VideoPlanResult &result)
+{
+    if (!result.outputPath.isEmpty())
+        m_outputPath = result.outputPath;
+    // finish() announces the ended state (jobStateChanged), before finished() is emitted.
+    m_state.stage = VideoJobStage::Ended;
+    switch (result.ending) {
+    case VideoJobEnding::Downloaded:
+    case VideoJobEnding::Merged:
+    case VideoJobEnding::MergedAsMKV:
+        m_state.ending = result.ending;
+        finish(JobResult::succeeded(videoJobStatus(m_state)));
+        return;
+    case VideoJobEnding::RemovedFromQueue:
+    case VideoJobEnding::Cancelled:
+        break;
+    case VideoJobEnding::DownloadFailed:
+    case VideoJobEnding::LaunchFailed:
+    case VideoJobEnding::MergeFailed:
+        // Whatever went wrong while stopping, the user asked to stop.
+        if (isCancelRequested())
+            break;
+        m_state.ending = result.ending;
+        m_state.failure = result.failure;
+        finish(JobResult::failed(result.failure, result.kind));
+        return;
     }
-    QString detail = QStringLiteral("Скачано ") + formatByteCount(m_downloadedBytes);
-    if (m_expectedBytes)
-        detail += QStringLiteral(" из ") + formatByteCount(*m_expectedBytes);
-    detail += QStringLiteral(" · ")
-              + DownloadRateMeter::speedText(m_rateMeter.bytesPerSecond(monotonicNow()));
-    setDetail(detail);
-}
-
-void VideoDownloadJob::workerEnded(VideoJobPhase phase, const QString &status,
-                                   const std::optional<QString> &error,
-                                   const std::optional<QString> &output)
-{
-    if (m_worker) {
-        // The worker's last act was to post this call; it is ending or gone.
-        m_worker->wait();
-        delete m_worker;
-        m_worker = nullptr;
-    }
-    m_run.reset();
-    if (output)
-        setOutputPath(*output);
-    finish(phase, status, error);
-}
-
-void VideoDownloadJob::finish(VideoJobPhase phase, const QString &status,
-                              const std::optional<QString> &error)
-{
-    if (isTerminal(m_phase))
-        return;
-    stopRefreshLoop();
-    setPhase(phase);
-    setStatus(status);
-    setErrorMessage(error);
-    if (phase == VideoJobPhase::Completed)
-        setProgress(1.0);
-    emit finished(this);
-}
-
-void VideoDownloadJob::setOutputPath(const QString &path)
-{
-    if (m_outputPath == path)
-        return;
-    m_outputPath = path;
-    emit outputPathChanged();
-}
-
-void VideoDownloadJob::setPhase(VideoJobPhase phase)
-{
-    if (m_phase == phase)
-        return;
-    m_phase = phase;
-    emit phaseChanged();
-}
-
-void VideoDownloadJob::setProgress(double progress)
-{
-    if (m_progress == progress)
-        return;
-    m_progress = progress;
-    emit progressChanged();
-}
-
-void VideoDownloadJob::setStatus(const QString &status)
-{
-    if (m_status == status)
-        return;
-    m_status = status;
-    emit statusChanged();
-}
-
-void VideoDownloadJob::setDetail(const QString &detail)
-{
-    if (m_detail == detail)
-        return;
-    m_detail = detail;
-    emit detailChanged();
-}
-
-void VideoDownloadJob::setErrorMessage(const std::optional<QString> &message)
-{
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = message;
-    emit errorMessageChanged();
+    m_state.ending = VideoJobEnding::Cancelled;
+    finish(JobResult::cancelled(cancelMessage()));
 }

@@ -1,35 +1,30 @@
 #pragma once
 
+#include "app/background_work.h"
+#include "app/job.h"
 #include "app/rate_meter.h"
 #include "engine/js_runtime.h"
 #include "video/download_kind.h"
+#include "video/running_child.h"
 #include "video/video_job_plan.h"
+#include "video/video_job_state.h"
 
-#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUuid>
 
-#include <memory>
 #include <optional>
 
 class ProcessGroupRegistry;
-class QThread;
-class QTimer;
 class ToolFolderUsage;
-struct VideoJobRun;
-
-// The life of a video job; the last three never change again.
-enum class VideoJobPhase { Queued, Running, Completed, Failed, Canceled };
-
-inline bool isTerminal(VideoJobPhase phase)
-{
-    return phase == VideoJobPhase::Completed || phase == VideoJobPhase::Failed
-           || phase == VideoJobPhase::Canceled;
+struct ProcessResult;
+namespace EngineArguments {
+struct DownloadRun;
 }
 
-// What a job needs from the program besides its own description. Owned by the queue
-// (DownloadModel), which outlives its jobs; every pointer may be null in tests.
+// What a job needs from the program besides its own description. Owned by the queue, which
+// outlives its jobs; every pointer may be null in tests.
 struct VideoJobEnvironment {
     QString tempFolder;                            // work folders are made here, one per job
     QStringList ffmpegCandidates;                  // see FFmpeg::defaultCandidates()
@@ -40,27 +35,41 @@ struct VideoJobEnvironment {
     int refreshIntervalMs = 500;
 };
 
-// One queued video or audio download: runs the engine once (direct) or twice and FFmpeg
-// (merged) on a worker thread of its own, publishes its phase and texts for its row, and
-// emits finished() exactly once when it reaches a terminal phase. The engine writes into a
-// work folder in the temporary folder; the finished file is moved into the chosen folder
-// without replacing anything, so outputPath names the file really produced.
-// Created and owned by DownloadModel, which deletes it (deleteLater) after finished();
-// every property changes on the UI thread only. Rows should hold it through a QPointer.
-class VideoDownloadJob : public QObject {
-    Q_OBJECT
-    Q_PROPERTY(QUuid id READ id CONSTANT)
-    Q_PROPERTY(QString title READ title CONSTANT)
-    Q_PROPERTY(DownloadKind kind READ kind CONSTANT)
-    Q_PROPERTY(QString folder READ folder CONSTANT)
-    Q_PROPERTY(QString outputPath READ outputPath NOTIFY outputPathChanged)
-    Q_PROPERTY(VideoJobPhase phase READ phase NOTIFY phaseChanged)
-    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
-    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
-    Q_PROPERTY(QString detail READ detail NOTIFY detailChanged)
-    Q_PROPERTY(QString errorText READ errorText NOTIFY errorMessageChanged)
-    Q_PROPERTY(bool canCancel READ canCancel NOTIFY phaseChanged)
+// What a job's plan came to, handed from its worker thread to the job.
+struct VideoPlanResult {
+    VideoJobEnding ending = VideoJobEnding::Cancelled;
+    QString failure; // why it failed, ready to show
+    ErrorKind kind = ErrorKind::None;
+    QString outputPath; // the placed file, on success
 
+    static VideoPlanResult failed(VideoJobEnding ending, QString failure, ErrorKind kind)
+    {
+        VideoPlanResult result;
+        result.ending = ending;
+        result.failure = std::move(failure);
+        result.kind = kind;
+        return result;
+    }
+    static VideoPlanResult placed(VideoJobEnding ending, QString outputPath)
+    {
+        VideoPlanResult result;
+        result.ending = ending;
+        result.outputPath = std::move(outputPath);
+        return result;
+    }
+};
+
+// One queued video or audio download: the engine once (direct plan) or twice and FFmpeg (merged
+// plan), run as straight-line code on the job's worker thread. The engine writes into a work
+// folder of the job's own; the finished file is moved into the chosen folder without replacing
+// anything, so outputPath() names the file really produced. The row draws from videoState(),
+// which changes on the UI thread only; the phase changes with Job::stateChanged.
+// Created and owned by the queue, which starts it after setEngineExecutable() and deletes it
+// (deleteLater) after finished(). Destroying a running job stops the engine and FFmpeg and
+// removes the work folder before it returns. Besides Job's operations it has only the
+// accessors the queue and the row read, which is why the count of public methods runs high.
+class VideoDownloadJob : public Job {
+    Q_OBJECT
 public:
     struct Description {
         QString title;
@@ -74,80 +83,77 @@ public:
 
     VideoDownloadJob(Description description, VideoJobEnvironment environment,
                      QObject *parent = nullptr);
-    // A job still running is stopped (engine and FFmpeg groups ended, work folder removed)
-    // and waited for.
     ~VideoDownloadJob() override;
+
+    // The engine the plan runs; the worker reads it, so it is fixed once the job started.
+    void setEngineExecutable(const QString &executable)
+    {
+        if (state() == JobState::Pending)
+            m_executable = executable;
+    }
 
     QUuid id() const { return m_id; }
     QString title() const { return m_description.title; }
     DownloadKind kind() const { return m_description.kind; }
     QString folder() const { return m_description.folder; }
-    QString outputPath() const { return m_outputPath; }
-    VideoJobPhase phase() const { return m_phase; }
-    double progress() const { return m_progress; }
-    QString status() const { return m_status; }
-    QString detail() const { return m_detail; }
-    std::optional<QString> errorMessage() const { return m_errorMessage; }
-    QString errorText() const { return m_errorMessage.value_or(QString()); }
-    bool canCancel() const { return !isTerminal(m_phase); }
     const VideoJobPlan &plan() const { return m_description.plan; }
-    QString input() const { return m_description.input; }
     QStringList extractorArguments() const { return m_description.extractorArguments; }
-
-    // Begins the plan with this engine executable; ignored unless queued.
-    void start(const QString &executable);
-    // Queued: ends at once as cancelled ("Убрано из очереди"). Running: "Отменяю…", the engine
-    // is ended and the run unwinds to cancelled. A merge already under way is let finish and
-    // its result removed. Terminal: nothing.
-    void cancel();
+    QString outputPath() const { return m_outputPath; }
+    // From the job's state and result: Queued while pending, Running until finished.
+    VideoJobPhase phase() const;
+    const VideoJobState &videoState() const { return m_state; }
+    // The line under the title; once finished, the closing line.
+    QString statusText() const { return videoJobStatus(m_state); }
+    // Why the job failed; empty unless it did.
+    QString errorMessage() const { return m_state.failure; }
 
 signals:
-    void outputPathChanged();
-    void phaseChanged();
-    void progressChanged();
-    void statusChanged();
-    void detailChanged();
-    void errorMessageChanged();
-    // Exactly once, on the way into a terminal phase.
-    void finished(VideoDownloadJob *job);
+    void videoStateChanged(const VideoJobState &state);
+
+protected:
+    void run() override;
+    // Queued: ends at once ("Убрано из очереди"). Running: "Отменяю…", the engine is stopped
+    // and the plan unwinds; a merge under way is let finish and its result removed.
+    void onCancel() override;
+    QString cancelMessage() const override;
+    JobResult cancelledBeforeStart() const override;
 
 private:
-    friend struct VideoJobRun;
-    // Hops from the worker; all run on the UI thread.
-    void beginStage(const QString &status, double at);
-    void beginMergeStage(const QString &detail);
-    void processProgressLine(const QString &line, double readAt);
-    void refreshDownloadProgress();
-    void workerEnded(VideoJobPhase phase, const QString &status,
-                     const std::optional<QString> &error, const std::optional<QString> &output);
-    void finish(VideoJobPhase phase, const QString &status, const std::optional<QString> &error);
-    void stopRefreshLoop();
+    // UI thread.
+    void jobStateChanged(JobState state);
+    void beginStage(VideoJobStage stage, double at);
+    void beginMerge();
+    void takeProgressLine(const QString &line, double readAt);
+    void refreshProgress();
+    void end(const VideoPlanResult &result);
+    void publish();
 
-    void setOutputPath(const QString &path);
-    void setPhase(VideoJobPhase phase);
-    void setProgress(double progress);
-    void setStatus(const QString &status);
-    void setDetail(const QString &detail);
-    void setErrorMessage(const std::optional<QString> &message);
+    // Worker thread, in video_download_job_plan.cpp: these read only the description, the
+    // environment, the executable and the id (fixed once started) and reach the UI thread
+    // through m_work.post() and m_child alone.
+    VideoPlanResult runPlan(const CancelToken &token);
+    VideoPlanResult runDirect(const QString &workDir, const EngineRunOptions &options,
+                              const CancelToken &token);
+    VideoPlanResult runMerged(const QString &workDir, const EngineRunOptions &options,
+                              const CancelToken &token);
+    ProcessResult runEngine(EngineArguments::DownloadRun run, const EngineRunOptions &options,
+                            VideoJobStage stage);
+    Status merge(const QString &video, const QString &audio, const QString &output);
 
-    QUuid m_id = QUuid::createUuid();
-    Description m_description;
-    VideoJobEnvironment m_environment;
+    const QUuid m_id = QUuid::createUuid();
+    const Description m_description;
+    const VideoJobEnvironment m_environment;
+    QString m_executable;
 
     QString m_outputPath;
-    VideoJobPhase m_phase = VideoJobPhase::Queued;
-    double m_progress = 0;
-    QString m_status;
-    QString m_detail;
-    std::optional<QString> m_errorMessage;
-
-    std::shared_ptr<VideoJobRun> m_run; // shared with the worker thread
-    QThread *m_worker = nullptr;
-    QTimer *m_refreshTimer = nullptr;
+    VideoJobState m_state;
+    QTimer m_refresh;
     DownloadRateMeter m_rateMeter;
     qint64 m_downloadedBytes = 0;
     std::optional<qint64> m_expectedBytes;
     double m_stageStartedAt = 0;
-    double m_lastProgressTimestamp = 0;
-    bool m_cancellationRequested = false;
+    double m_lastLineAt = 0;
+
+    RunningChild m_child;
+    BackgroundWork m_work{this}; // last: it stops and joins the worker before the rest goes
 };

@@ -27,12 +27,6 @@ void ControlGate::cancel()
     m_changed.notify_all();
 }
 
-bool ControlGate::isPaused() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_paused;
-}
-
 bool ControlGate::isCancelled() const
 {
     std::lock_guard lock(m_mutex);

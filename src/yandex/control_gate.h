@@ -10,7 +10,7 @@
 // folder, listed item and file) passes it first. A paused gate holds the step until resume;
 // a cancelled gate fails it with CancelToken::stopped(). Pause and resume may alternate any
 // number of times; a cancel is final, and the next run gets a new gate.
-// Owned by the download manager; thread-safe.
+// Owned by the run's job; thread-safe.
 class ControlGate {
 public:
     void pause();
@@ -18,7 +18,6 @@ public:
     // Cancels the run's token too, so blocking requests and waits of the run end at once.
     void cancel();
 
-    bool isPaused() const;
     bool isCancelled() const;
     // The token that every request and wait of this run watches.
     const CancelToken &token() const { return m_token; }

@@ -3,281 +3,252 @@
 #include "app/byte_format.h"
 #include "app/platform/preference_keys.h"
 #include "app/platform/preference_values.h"
-#include "yandex/control_gate.h"
-#include "yandex/download_run.h"
-#include "yandex/progress_board.h"
+#include "app/rate_meter.h"
 #include "yandex/public_link.h"
 #include "yandex/transfer_coordinator.h"
 #include "yandex/yandex_api.h"
+#include "yandex/yandex_run_job.h"
 
 #include <QFileInfo>
-#include <QPointer>
+#include <QUuid>
+
+#include <algorithm>
 
 namespace {
 
 constexpr int kDefaultConcurrent = 4;
-constexpr int kMinConcurrent = 1;
-constexpr int kMaxConcurrent = 8;
 constexpr int kHistoryLimit = 200;
 
 int storedConcurrency(const Preferences &prefs)
 {
     const std::optional<qint64> stored =
         readInteger(prefs, QString(PreferenceKeys::kConcurrentDownloads));
-    if (stored && *stored >= kMinConcurrent && *stored <= kMaxConcurrent)
+    if (stored && *stored >= 1 && *stored <= DownloadManager::kMaxConcurrentDownloads)
         return int(*stored);
     return kDefaultConcurrent;
 }
 
+QString sizeText(qint64 bytes)
+{
+    return formatByteCount(std::max<qint64>(bytes, 0), ByteUnit::Kilobyte, ByteUnit::Terabyte);
+}
+
+// The state with the texts of `progress`, as each refresh shows them while a run goes on.
+DownloadState progressShown(DownloadState state, const Progress &progress)
+{
+    const bool paused = state.phase == DownloadPhase::Paused;
+    if (state.phase != DownloadPhase::Running && !paused)
+        return state;
+    if (progress.totalBytes > 0)
+        state.progressValue =
+            std::min(1.0, double(progress.doneBytes) / double(progress.totalBytes));
+    state.status = paused ? QStringLiteral("На паузе")
+                          : QStringLiteral("Готово файлов: %1 из %2")
+                                .arg(progress.doneFiles)
+                                .arg(std::max(progress.totalFiles, 0));
+    state.detail = QStringLiteral("Скачано: ") + sizeText(progress.doneBytes);
+    if (progress.totalBytes > 0)
+        state.detail += QStringLiteral(" из ") + sizeText(progress.totalBytes);
+    state.detail += QStringLiteral(" · ")
+                    + DownloadRateMeter::speedText(paused ? std::nullopt : progress.bytesPerSecond);
+    return state;
+}
+
 } // namespace
 
+bool DownloadState::canStart() const
+{
+    return phase == DownloadPhase::Idle || phase == DownloadPhase::Done
+           || phase == DownloadPhase::Failed || phase == DownloadPhase::Canceled;
+}
+
+bool DownloadState::isControllable() const
+{
+    return phase == DownloadPhase::Running || phase == DownloadPhase::Paused;
+}
+
 DownloadManager::DownloadManager(Services services, Options options, QObject *parent)
-    : QObject(parent), m_http(services.http), m_preferences(services.preferences),
-      m_clock(services.clock), m_desktop(services.desktop), m_options(std::move(options)),
-      m_destination(services.locations.downloads()),
-      m_concurrentDownloads(storedConcurrency(services.preferences)),
-      m_status(QStringLiteral("Готов к загрузке")),
+    : QObject(parent), m_preferences(services.preferences), m_clock(services.clock),
+      m_options(std::move(options)),
+      m_destination(services.locations.downloads(), services.desktop),
       m_history(services.preferences, services.desktop, QString(PreferenceKeys::kYandexHistory),
                 kHistoryLimit)
 {
     if (!m_options.sleep)
         m_options.sleep = realSleep();
+    m_state.concurrentDownloads = storedConcurrency(m_preferences);
 
     YandexAPI::Options apiOptions;
     apiOptions.baseUrl = m_options.apiBaseUrl;
     apiOptions.sleep = m_options.sleep;
-    m_api = std::make_unique<YandexAPI>(m_http, apiOptions);
+    m_api = std::make_unique<YandexAPI>(services.http, apiOptions);
 
     TransferCoordinator::Options transferOptions;
     transferOptions.caBundlePath = m_options.caBundlePath;
     transferOptions.sleep = m_options.sleep;
     m_coordinator = std::make_unique<TransferCoordinator>(transferOptions);
-
-    m_refreshTimer.setInterval(m_options.refreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
-        if (m_phase != DownloadPhase::Running && m_phase != DownloadPhase::Paused)
-            return;
-        collectProgress();
-        // The texts switch to progress once the first transfer has reported, so that the
-        // scan's texts stay visible until then.
-        if (m_board && m_board->anyActivity())
-            refreshProgress();
-    });
 }
 
-DownloadManager::~DownloadManager()
-{
-    if (m_runThread.joinable()) {
-        m_gate->cancel();
-        m_coordinator->cancelAll();
-        m_runThread.join();
-    }
-}
+DownloadManager::~DownloadManager() = default;
 
 void DownloadManager::setPublicLink(const QString &link)
 {
-    if (link == m_publicLink)
-        return;
-    m_publicLink = link;
-    emit publicLinkChanged();
+    DownloadState next = m_state;
+    next.publicLink = link;
+    publish(next);
 }
 
 void DownloadManager::setConcurrentDownloads(int count)
 {
-    const int clamped = std::clamp(count, kMinConcurrent, kMaxConcurrent);
-    m_preferences.setValue(QString(PreferenceKeys::kConcurrentDownloads), clamped);
-    if (clamped == m_concurrentDownloads)
-        return;
-    m_concurrentDownloads = clamped;
-    emit concurrentDownloadsChanged();
-}
-
-bool DownloadManager::canStart() const
-{
-    return m_phase == DownloadPhase::Idle || m_phase == DownloadPhase::Done
-           || m_phase == DownloadPhase::Failed || m_phase == DownloadPhase::Canceled;
-}
-
-bool DownloadManager::isControllable() const
-{
-    return m_phase == DownloadPhase::Running || m_phase == DownloadPhase::Paused;
+    DownloadState next = m_state;
+    next.concurrentDownloads = std::clamp(count, 1, kMaxConcurrentDownloads);
+    m_preferences.setValue(QString(PreferenceKeys::kConcurrentDownloads), next.concurrentDownloads);
+    publish(next);
 }
 
 void DownloadManager::start()
 {
-    if (!canStart())
+    if (!m_state.canStart())
         return;
-    Result<YandexPublicLink> link = validatePublicURL(m_publicLink);
+    DownloadState next = m_state;
+    next.phase = DownloadPhase::Failed;
+    Result<YandexPublicLink> link = validatePublicURL(m_state.publicLink);
     if (!link) {
-        setPhase(DownloadPhase::Failed);
-        setStatus(link.error().description());
+        next.status = link.error().description();
+        publish(next);
         return;
     }
-    const QFileInfo destination(m_destination);
+    const QString root = m_destination.path();
+    const QFileInfo destination(root);
     if (!destination.isDir() || !destination.isWritable()) {
-        setPhase(DownloadPhase::Failed);
-        setStatus(QStringLiteral("Нет доступа на запись в выбранную папку"));
+        next.status = QStringLiteral("Нет доступа на запись в выбранную папку");
+        publish(next);
         return;
     }
 
-    m_gate = std::make_shared<ControlGate>();
-    m_board = std::make_shared<ProgressBoard>();
-    m_activeProgress.clear();
-    m_completedIDs.clear();
-    m_completedBytes = m_totalBytes = 0;
-    m_completedFiles = m_totalFiles = 0;
-    m_refreshTimer.stop();
-    m_rateMeter.reset(now());
-    // The run's received-bytes counter starts at zero; seeding it now lets the first
-    // bytes count as speed instead of becoming the baseline.
-    m_rateMeter.record(QStringLiteral("run"), 0, now());
-    setProgressValue(0);
-    setHasDeterminateProgress(false);
-    m_currentOutputPath = m_destination;
-    setDetail(m_destination);
-    setPhase(DownloadPhase::Running);
-    setStatus(QStringLiteral("Проверяется ссылка…"));
+    YandexRunSetup setup;
+    setup.link = link.value();
+    setup.destinationRoot = root;
+    setup.maxConcurrent = m_state.concurrentDownloads;
+    setup.refreshIntervalMs = m_options.refreshIntervalMs;
+    m_job = std::make_unique<YandexRunJob>(*m_api, *m_coordinator, m_clock, setup, this);
+    connectJob();
 
-    // The hops hold the manager through Qt's context object: events for a destroyed
-    // manager are dropped, and the destructor joins the run before that.
-    DownloadRun::Hooks hooks;
-    hooks.status = [this](const QString &text) {
-        QMetaObject::invokeMethod(
-            this, [this, text] { applyRunStatus(text); }, Qt::QueuedConnection);
-    };
-    hooks.output = [this](const QString &path) {
-        QMetaObject::invokeMethod(
-            this, [this, path] { applyRunOutput(path); }, Qt::QueuedConnection);
-    };
-    hooks.totals = [this](int files, qint64 bytes) {
-        QMetaObject::invokeMethod(
-            this, [this, files, bytes] { applyRunTotals(files, bytes); }, Qt::QueuedConnection);
-    };
-    m_run =
-        std::make_unique<DownloadRun>(*m_api, *m_coordinator, *m_gate, *m_board, std::move(hooks));
-    m_refreshTimer.start();
-    m_runThread = std::thread([this, link = link.value(), destinationRoot = m_destination,
-                               maxConcurrent = m_concurrentDownloads] {
-        Result<RunSummary> result = m_run->perform(link, destinationRoot, maxConcurrent);
-        QMetaObject::invokeMethod(
-            this, [this, result] { finishRun(result); }, Qt::QueuedConnection);
+    next.phase = DownloadPhase::Running;
+    next.status = QStringLiteral("Проверяется ссылка…");
+    next.detail = root;
+    next.progressValue = 0;
+    next.hasDeterminateProgress = false;
+    publish(next);
+    m_job->start();
+}
+
+void DownloadManager::connectJob()
+{
+    YandexRunJob *job = m_job.get();
+    connect(job, &YandexRunJob::stageReached, this, [this](const QString &text) {
+        // A pause or stop text stays until the user changes the state again.
+        if (m_state.phase != DownloadPhase::Running)
+            return;
+        DownloadState next = m_state;
+        next.status = text;
+        publish(next);
     });
+    connect(job, &YandexRunJob::outputChosen, this, [this](const QString &path) {
+        DownloadState next = m_state;
+        next.detail = path;
+        publish(next);
+    });
+    connect(job, &Job::progressChanged, this, [this](const Progress &progress) {
+        DownloadState next = m_state;
+        next.hasDeterminateProgress = progress.totalBytes > 0;
+        publish(next);
+    });
+    connect(job, &YandexRunJob::refreshed, this,
+            [this](const Progress &progress) { publish(progressShown(m_state, progress)); });
+    connect(job, &Job::finished, this, &DownloadManager::runFinished);
 }
 
 void DownloadManager::pause()
 {
-    if (m_phase != DownloadPhase::Running)
+    if (m_state.phase != DownloadPhase::Running)
         return;
-    setPhase(DownloadPhase::Paused);
-    setStatus(QStringLiteral("На паузе"));
-    m_rateMeter.restartWindow(now());
-    refreshProgress();
-    m_coordinator->suspendAll();
-    m_gate->pause();
+    DownloadState next = m_state;
+    next.phase = DownloadPhase::Paused;
+    m_job->pause();
+    publish(progressShown(next, m_job->progress()));
 }
 
 void DownloadManager::resume()
 {
-    if (m_phase != DownloadPhase::Paused)
+    if (m_state.phase != DownloadPhase::Paused)
         return;
-    setPhase(DownloadPhase::Running);
-    setStatus(QStringLiteral("Возобновляется…"));
-    m_rateMeter.restartWindow(now());
-    m_coordinator->resumeAll();
-    m_gate->resume();
+    DownloadState next = m_state;
+    next.phase = DownloadPhase::Running;
+    next.status = QStringLiteral("Возобновляется…");
+    publish(next);
+    m_job->resume();
 }
 
 void DownloadManager::stop()
 {
-    if (!isControllable())
+    if (!m_state.isControllable())
         return;
-    setPhase(DownloadPhase::Stopping);
-    setStatus(QStringLiteral("Останавливается…"));
-    // The gate's token first: a worker about to start a transfer sees it before the
-    // coordinator's cancel could miss that transfer.
-    m_gate->cancel();
-    m_coordinator->cancelAll();
+    DownloadState next = m_state;
+    next.phase = DownloadPhase::Stopping;
+    next.status = QStringLiteral("Останавливается…");
+    publish(next);
+    m_job->cancel();
 }
 
-void DownloadManager::applyRunStatus(const QString &status)
+void DownloadManager::runFinished(const JobResult &result)
 {
-    // A pause or stop text stays until the user changes the state again.
-    if (m_phase == DownloadPhase::Running)
-        setStatus(status);
-}
-
-void DownloadManager::applyRunOutput(const QString &path)
-{
-    m_currentOutputPath = path;
-    setDetail(path);
-}
-
-void DownloadManager::applyRunTotals(int files, qint64 bytes)
-{
-    m_totalFiles = files;
-    m_totalBytes = bytes;
-    setHasDeterminateProgress(bytes > 0);
-}
-
-void DownloadManager::finishRun(const Result<RunSummary> &result)
-{
-    if (m_runThread.joinable())
-        m_runThread.join();
-    m_run.reset();
-    // Whatever the workers finished before the end counts in the closing texts.
-    collectProgress();
-    refreshProgress();
-    m_refreshTimer.stop();
-
-    if (result) {
-        const RunSummary &summary = result.value();
-        const QString size = formatByteCount(std::max<qint64>(m_completedBytes, 0),
-                                             ByteUnit::Kilobyte, ByteUnit::Terabyte);
-        setPhase(DownloadPhase::Done);
-        setDetail(summary.outputPath);
-        setStatus(summary.isFolder
-                      ? QStringLiteral("Готово · %1 файлов · %2").arg(m_totalFiles).arg(size)
-                      : QStringLiteral("Готово · %1").arg(size));
-        addHistory(DownloadHistoryItem::Result::Completed);
-    } else if (m_phase == DownloadPhase::Stopping) {
-        setPhase(DownloadPhase::Canceled);
-        setStatus(QStringLiteral("Остановлено · готовые файлы сохранены"));
-        addHistory(DownloadHistoryItem::Result::Canceled);
-    } else {
-        setPhase(DownloadPhase::Failed);
-        setStatus(QStringLiteral("Ошибка: ") + result.error().description());
-        addHistory(DownloadHistoryItem::Result::Failed);
+    YandexRunJob *job = m_job.release();
+    job->deleteLater();
+    const Progress &progress = job->progress();
+    // The closing figures, as a last refresh would show them.
+    DownloadState next = progressShown(m_state, progress);
+    DownloadHistoryItem::Result entry = DownloadHistoryItem::Result::Completed;
+    switch (result.outcome) {
+    case Outcome::Succeeded:
+        next.phase = DownloadPhase::Done;
+        next.detail = job->outputPath();
+        next.status = job->producedFolder()
+                          ? QStringLiteral("Готово · %1 файлов · %2")
+                                .arg(std::max(progress.totalFiles, 0))
+                                .arg(sizeText(progress.doneBytes))
+                          : QStringLiteral("Готово · %1").arg(sizeText(progress.doneBytes));
+        break;
+    case Outcome::Cancelled:
+        next.phase = DownloadPhase::Canceled;
+        next.status = QStringLiteral("Остановлено · готовые файлы сохранены");
+        entry = DownloadHistoryItem::Result::Canceled;
+        break;
+    case Outcome::Failed:
+        next.phase = DownloadPhase::Failed;
+        next.status = QStringLiteral("Ошибка: ") + result.message;
+        entry = DownloadHistoryItem::Result::Failed;
+        break;
     }
+    publish(next);
+    addHistory(entry, job->outputPath());
 }
 
-void DownloadManager::chooseDestination()
+void DownloadManager::addHistory(DownloadHistoryItem::Result result, const QString &outputPath)
 {
-    QPointer<DownloadManager> self(this);
-    m_desktop.chooseFolder(QStringLiteral("Куда скачивать"), QStringLiteral("Выбрать"),
-                           m_destination, [self](std::optional<QString> folder) {
-                               if (self && folder)
-                                   self->setDestination(*folder);
-                           });
+    QString name = QFileInfo(outputPath).fileName();
+    if (name.isEmpty())
+        name = m_state.publicLink;
+    if (name.isEmpty())
+        name = QStringLiteral("Загрузка");
+    m_history.add(DownloadHistoryItem{QUuid::createUuid(), name, outputPath, m_clock.wallTime(),
+                                      result, m_state.status});
 }
 
-void DownloadManager::openDestination()
+void DownloadManager::publish(const DownloadState &state)
 {
-    m_desktop.openFolder(m_destination);
-}
-
-void DownloadManager::revealInFinder(const DownloadHistoryItem &item)
-{
-    m_history.reveal(item);
-}
-
-void DownloadManager::removeHistoryItem(const DownloadHistoryItem &item)
-{
-    m_history.remove(item);
-    emit historyChanged();
-}
-
-void DownloadManager::clearHistory()
-{
-    m_history.clear();
-    emit historyChanged();
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged(m_state);
 }

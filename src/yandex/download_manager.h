@@ -1,35 +1,44 @@
 #pragma once
 
-#include "app/app_error.h"
-#include "app/download_history_item.h"
+#include "app/destination_folder.h"
 #include "app/download_history.h"
+#include "app/job.h"
 #include "app/platform/clock.h"
 #include "app/platform/desktop_services.h"
 #include "app/platform/http_client.h"
 #include "app/platform/locations.h"
 #include "app/platform/preferences.h"
-#include "app/rate_meter.h"
 #include "yandex/retry_policy.h"
 
-#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
-#include <QTimer>
 
 #include <memory>
-#include <optional>
-#include <thread>
 
-class ControlGate;
-class DownloadRun;
-class ProgressBoard;
 class TransferCoordinator;
 class YandexAPI;
-struct RunSummary;
+class YandexRunJob;
 
 // The state of the Yandex Disk side.
 enum class DownloadPhase { Idle, Running, Paused, Stopping, Done, Failed, Canceled };
+
+// Everything the Yandex Disk screen draws, at once.
+struct DownloadState {
+    QString publicLink;
+    int concurrentDownloads = 4;
+    DownloadPhase phase = DownloadPhase::Idle;
+    QString status = QStringLiteral("Готов к загрузке");
+    // A path (the destination, the root folder or the file), or the byte progress with speed.
+    QString detail;
+    double progressValue = 0;            // 0…1, meaningful when hasDeterminateProgress
+    bool hasDeterminateProgress = false; // the total size is known
+
+    bool operator==(const DownloadState &other) const = default;
+    // No run is under way.
+    bool canStart() const;
+    // A run that can be paused, resumed or stopped.
+    bool isControllable() const;
+};
 
 // Seams of DownloadManager for tests; the defaults are the real service.
 struct DownloadManagerOptions {
@@ -39,26 +48,12 @@ struct DownloadManagerOptions {
     int refreshIntervalMs = 500;
 };
 
-// The model behind the Yandex Disk screen: what the user entered, one download run at a
-// time with pause, resume and stop, its aggregated progress texts, and the history of
-// finished runs. Created once by the application and kept for the life of the process;
-// lives on the UI thread, where every property changes. The run itself works on its own
-// threads and reports back here.
+// The model behind the Yandex Disk screen: what the user entered, one download run at a time
+// (a YandexRunJob) with pause, resume and stop, the texts of its progress, and the history of
+// finished runs, which it writes when a run finishes. Created once by the application and kept
+// for the life of the process; lives on the UI thread, where its state changes.
 class DownloadManager : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QString publicLink READ publicLink WRITE setPublicLink NOTIFY publicLinkChanged)
-    Q_PROPERTY(QString destinationURL READ destinationURL NOTIFY destinationURLChanged)
-    Q_PROPERTY(int concurrentDownloads READ concurrentDownloads WRITE setConcurrentDownloads NOTIFY
-                   concurrentDownloadsChanged)
-    Q_PROPERTY(DownloadPhase phase READ phase NOTIFY phaseChanged)
-    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
-    Q_PROPERTY(QString detail READ detail NOTIFY detailChanged)
-    Q_PROPERTY(double progressValue READ progressValue NOTIFY progressValueChanged)
-    Q_PROPERTY(bool hasDeterminateProgress READ hasDeterminateProgress NOTIFY
-                   hasDeterminateProgressChanged)
-    Q_PROPERTY(bool canStart READ canStart NOTIFY phaseChanged)
-    Q_PROPERTY(bool isControllable READ isControllable NOTIFY phaseChanged)
-
 public:
     struct Services {
         HttpClient &http; // for the REST API
@@ -68,99 +63,44 @@ public:
         DesktopServices &desktop;
     };
     using Options = DownloadManagerOptions;
+    // The most files a run moves at once; the parallel-downloads setting offers 1 to this.
+    static constexpr int kMaxConcurrentDownloads = 8;
 
     explicit DownloadManager(Services services, Options options = {}, QObject *parent = nullptr);
     ~DownloadManager() override;
 
-    QString publicLink() const { return m_publicLink; }
+    const DownloadState &state() const { return m_state; }
     void setPublicLink(const QString &link);
-    // A local folder path.
-    QString destinationURL() const { return m_destination; }
-    int concurrentDownloads() const { return m_concurrentDownloads; }
-    // Kept within 1–8 and stored at once.
+    // Kept within 1–kMaxConcurrentDownloads and stored at once.
     void setConcurrentDownloads(int count);
-    DownloadPhase phase() const { return m_phase; }
-    QString status() const { return m_status; }
-    QString detail() const { return m_detail; }
-    double progressValue() const { return m_progressValue; }
-    bool hasDeterminateProgress() const { return m_hasDeterminateProgress; }
-    bool canStart() const;
-    bool isControllable() const;
+    DestinationFolder &destination() { return m_destination; }
     // Newest first.
-    const QList<DownloadHistoryItem> &history() const { return m_history.items(); }
+    DownloadHistory &history() { return m_history; }
 
+    // Each acts only in the phases where the screen offers it.
     void start();
     void pause();
     void resume();
     void stop();
-    void chooseDestination();
-    void openDestination();
-    void revealInFinder(const DownloadHistoryItem &item);
-    void removeHistoryItem(const DownloadHistoryItem &item);
-    void clearHistory();
 
 signals:
-    void publicLinkChanged();
-    void destinationURLChanged();
-    void concurrentDownloadsChanged();
-    void phaseChanged();
-    void statusChanged();
-    void detailChanged();
-    void progressValueChanged();
-    void hasDeterminateProgressChanged();
-    void historyChanged();
+    void stateChanged(const DownloadState &state);
 
 private:
-    void setPhase(DownloadPhase phase);
-    void setStatus(const QString &status);
-    void setDetail(const QString &detail);
-    void setProgressValue(double value);
-    void setHasDeterminateProgress(bool value);
-    void setDestination(const QString &path);
+    void connectJob();
+    void runFinished(const JobResult &result);
+    void addHistory(DownloadHistoryItem::Result result, const QString &outputPath);
+    void publish(const DownloadState &state);
 
-    // The hops from the run's threads.
-    void applyRunStatus(const QString &status);
-    void applyRunOutput(const QString &path);
-    void applyRunTotals(int files, qint64 bytes);
-    void finishRun(const Result<RunSummary> &result);
-
-    // Takes what the workers left on the board since the last refresh.
-    void collectProgress();
-    void markCompleted(const QString &id, qint64 size);
-    void refreshProgress();
-    void addHistory(DownloadHistoryItem::Result result);
-    double now() const { return m_clock.monotonicSeconds(); }
-
-    HttpClient &m_http;
     Preferences &m_preferences;
     Clock &m_clock;
-    DesktopServices &m_desktop;
     Options m_options;
-
-    QString m_publicLink;
-    QString m_destination;
-    int m_concurrentDownloads = 4;
-    DownloadPhase m_phase = DownloadPhase::Idle;
-    QString m_status;
-    QString m_detail;
-    double m_progressValue = 0;
-    bool m_hasDeterminateProgress = false;
+    DownloadState m_state;
+    DestinationFolder m_destination;
     DownloadHistory m_history;
-
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
-    std::shared_ptr<ControlGate> m_gate;
-    std::shared_ptr<ProgressBoard> m_board;
-    std::unique_ptr<DownloadRun> m_run;
-    std::thread m_runThread;
-    QTimer m_refreshTimer;
-
-    QHash<QString, qint64> m_activeProgress;
-    QSet<QString> m_completedIDs;
-    qint64 m_completedBytes = 0;
-    qint64 m_totalBytes = 0;
-    int m_completedFiles = 0;
-    int m_totalFiles = 0;
-    DownloadRateMeter m_rateMeter;
-    QString m_currentOutputPath;
+    // The current run, until it has finished. Destroyed before the API and the coordinator
+    // that it uses.
+    std::unique_ptr<YandexRunJob> m_job;
 };

@@ -33,7 +33,7 @@ DownloadRun::DownloadRun(const YandexAPI &api, TransferCoordinator &coordinator,
 Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
                                         const QString &destinationRoot, int maxConcurrent)
 {
-    m_maxConcurrent = std::clamp(maxConcurrent, 1, 8);
+    m_maxConcurrent = std::max(maxConcurrent, 1);
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
     Result<PublicResource> resource =

@@ -23,8 +23,8 @@ struct RunSummary {
 // The body of one download run as straight-line blocking code on the run's own thread:
 // ask what the link names, then download one file, or create the root folder, scan it and
 // download its files with a pool of at most `maxConcurrent` worker threads. Everything it
-// tells the download manager goes through `Hooks` (called on the run's threads; the manager
-// hops them to the UI thread) or through the progress board.
+// tells its job goes through `Hooks` (called on the run's threads; the job hops them to the UI
+// thread) or through the progress board.
 class DownloadRun {
 public:
     struct Hooks {

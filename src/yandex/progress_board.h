@@ -7,10 +7,10 @@
 
 #include <mutex>
 
-// Where a run's workers leave their progress for the download manager. Transfers report
-// at curl's rate from the transfer thread; the manager takes everything at its 500 ms
+// Where a run's workers leave their progress for the run's job. Transfers report
+// at curl's rate from the transfer thread; the run's job takes everything at its 500 ms
 // refresh, so the UI thread does work per refresh, not per callback or per file.
-// One board per run; thread-safe.
+// One board per run, owned by its job; thread-safe.
 class ProgressBoard {
 public:
     struct Snapshot {

@@ -12,20 +12,25 @@ private slots:
         QTest::addColumn<qint64>("bytes");
         QTest::addColumn<int>("minUnit");
         QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("locale");
         const int B = int(ByteUnit::Byte), K = int(ByteUnit::Kilobyte);
-        QTest::newRow("zero") << 0LL << B << "0 Б";
-        QTest::newRow("999 bytes") << 999LL << B << "999 Б";
-        QTest::newRow("1000 bytes is a kilobyte") << 1000LL << B << "1 кБ";
-        QTest::newRow("kilobytes are whole") << 1499LL << B << "1 кБ";
-        QTest::newRow("rounding up climbs a unit") << 999'600LL << B << "1 МБ";
-        QTest::newRow("one and a half megabytes") << 1'500'000LL << B << "1,5 МБ";
-        QTest::newRow("whole gigabytes drop the fraction") << 5'000'000'000LL << B << "5 ГБ";
-        QTest::newRow("gigabytes keep two digits") << 1'234'567'890LL << B << "1,23 ГБ";
-        QTest::newRow("terabytes") << 2'500'000'000'000LL << B << "2,5 ТБ";
-        QTest::newRow("past the largest unit") << 5'000'000'000'000'000LL << B << "5000 ТБ";
-        QTest::newRow("sizes start at kilobytes") << 12LL << K << "0 кБ";
-        QTest::newRow("sizes start at kilobytes, 600 B") << 600LL << K << "1 кБ";
-        QTest::newRow("English") << 1'500'000LL << B << "1.5 MB";
+        const auto row = [](const char *name, qint64 bytes, int unit, const char *text,
+                            const char *locale = "ru_RU") {
+            QTest::newRow(name) << bytes << unit << QString(text) << QString(locale);
+        };
+        row("zero", 0, B, "0 Б");
+        row("999 bytes", 999, B, "999 Б");
+        row("1000 bytes is a kilobyte", 1000, B, "1 кБ");
+        row("kilobytes are whole", 1499, B, "1 кБ");
+        row("rounding up climbs a unit", 999'600, B, "1 МБ");
+        row("one and a half megabytes", 1'500'000, B, "1,5 МБ");
+        row("whole gigabytes drop the fraction", 5'000'000'000, B, "5 ГБ");
+        row("gigabytes keep two digits", 1'234'567'890, B, "1,23 ГБ");
+        row("terabytes", 2'500'000'000'000, B, "2,5 ТБ");
+        row("past the largest unit", 5'000'000'000'000'000, B, "5000 ТБ");
+        row("sizes start at kilobytes", 12, K, "0 кБ");
+        row("sizes start at kilobytes, 600 B", 600, K, "1 кБ");
+        row("English", 1'500'000, B, "1.5 MB", "en_US");
     }
 
     void decimalUnits()
@@ -33,10 +38,9 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(int, minUnit);
         QFETCH(QString, text);
-        const QLocale locale(QTest::currentDataTag() == QByteArray("English")
-                                 ? QLocale(QLocale::English, QLocale::UnitedStates)
-                                 : QLocale(QLocale::Russian, QLocale::Russia));
-        QString got = formatByteCount(bytes, ByteUnit(minUnit), ByteUnit::Terabyte, locale);
+        QFETCH(QString, locale);
+        QString got =
+            formatByteCount(bytes, ByteUnit(minUnit), ByteUnit::Terabyte, QLocale(locale));
         // ICU separates the number and unit with a no-break space, and groups thousands with
         // one; compare with plain spaces.
         got.replace(QChar(0x00A0), u' ').replace(QChar(0x202F), u' ');

@@ -1,5 +1,5 @@
-#include "support/test_main.h"
 #include "app/file_names.h"
+#include "support/test_main.h"
 
 #include <QDir>
 #include <QFile>

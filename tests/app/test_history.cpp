@@ -154,9 +154,9 @@ private slots:
         FakeDesktopServices desktop;
         FakePreferences prefs;
         const DownloadHistory history(prefs, desktop, kKey, 200);
-        for (const QString &path : {dir.filePath("folder"), dir.filePath("file.bin"),
-                                    dir.filePath("gone.bin"), dir.filePath("gone/deeper.bin"),
-                                    QString()})
+        for (const QString &path :
+             {dir.filePath("folder"), dir.filePath("file.bin"), dir.filePath("gone.bin"),
+              dir.filePath("gone/deeper.bin"), QString()})
             history.reveal({QUuid::createUuid(), "x", path, {}, {}, {}});
 
         QCOMPARE(desktop.opened, (QStringList{dir.filePath("folder"), dir.path()}));

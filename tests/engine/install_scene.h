@@ -4,6 +4,7 @@
 #include "engine/tool_installer.h"
 #include "support/fake_preferences.h"
 #include "support/fixture_server.h"
+#include "support/scripts.h"
 #include "zip_builder.h"
 
 #include <QCryptographicHash>
@@ -14,32 +15,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
-
-// Runs `work` on a worker thread and waits: version probes block and run an event loop of their
-// own, never on the test's thread.
-inline void onAWorker(const std::function<void()> &work)
-{
-    QThread *worker = QThread::create(work);
-    worker->start();
-    worker->wait();
-    delete worker;
-}
-
-// A stand-in program: a shell script with this body.
-inline void writeScript(const QString &path, const QByteArray &body)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n" + body + "\n");
-    file.close();
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-inline QStringList folderEntries(const QString &path)
-{
-    return QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-}
 
 // A loopback release feed for both tools, a support folder and a temporary folder for one
 // installer test. Asset links redirect to another host name ("localhost"), as the real ones do.

@@ -7,74 +7,55 @@ class TestEngineArguments : public QObject {
     Q_OBJECT
 
 private slots:
-    // The version as the build prints it decides: options the build does not know are left
-    // out ("--progress-delta" from 2024.04.09, the runtime from 2025.11.12, always just before
-    // the link); an undated or unknown version counts as old.
-    void commandLines_data()
+    // The version as the build prints it decides which options a run gets: "--progress-delta"
+    // from 2024.04.09, the runtime from 2025.11.12 (always just before the link, which is
+    // last); an undated or unknown version counts as old. Sound is converted only by a
+    // single-step run that found FFmpeg.
+    void optionsFollowTheBuild_data()
     {
-        QTest::addColumn<QString>("kind"); // "analysis" (embedded mode), "single" step, "track"
         QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("runtime"); // KIND:PATH of a usable runtime
-        QTest::addColumn<bool>("ffmpeg");     // only a single-step run converts sound
-        QTest::addColumn<QStringList>("arguments");
-        using L = QStringList;
-        const L analysis{"--dump-single-json", "--no-playlist", "--no-warnings", "--extractor-args",
-                         "youtube:player_client=web_embedded"};
-        const QString tpl = "download:tovrin:%(progress.downloaded_bytes)s|"
-                            "%(progress.total_bytes)s|%(progress.total_bytes_estimate)s";
-        const L head{"--progress-template", tpl, "--format", "137", "--output", "/w/video.mp4",
-                     "--playlist-items",    "2"};
-        const L tail = head + L{"LINK"}, delta{"--progress-delta", "0.5"};
-        const L single{"--newline", "--no-playlist", "--no-overwrites"};
-        const L track{"--newline", "--no-playlist", "--no-warnings"};
-        const L deno{"--no-js-runtimes", "--js-runtimes", "deno:/opt/deno", "LINK"};
-        const L sound{"--extract-audio", "--audio-format", "m4a", "--ffmpeg-location", "/usr/bin"};
-        const QList<std::tuple<const char *, QString, QString, QString, bool, L>> rows{
-            {"analysis, new engine", "analysis", "2025.11.12\n", "deno:/opt/deno", false,
-             analysis + deno},
-            {"single step, new engine, sound", "single", "2025.11.12", "deno:/opt/deno", true,
-             single + delta + head + deno + sound},
-            {"track, nightly build, a Node", "track", "2025.11.12.232853", "node:/usr/bin/node",
-             false,
-             track + delta + head
-                 + L{"--no-js-runtimes", "--js-runtimes", "node:/usr/bin/node", "LINK"}},
-            {"track, the build before the runtime", "track", "2025.11.11", "deno:/opt/deno", true,
-             track + delta + tail},
-            {"track, first build with progress-delta, short month", "track", "2024.4.9",
-             "deno:/opt/deno", false, track + delta + tail},
-            {"single step, the build before progress-delta", "single", "2024.04.08",
-             "deno:/opt/deno", false, single + tail},
-            {"not a date", "track", "2025.13.40", "deno:/opt/deno", false, track + tail},
-            {"no version", "track", "yt-dlp version unknown", "deno:/opt/deno", false,
-             track + tail}};
-        for (const auto &[name, kind, version, runtime, ffmpeg, arguments] : rows)
-            QTest::newRow(name) << kind << version << runtime << ffmpeg << arguments;
+        QTest::addColumn<bool>("singleStep");
+        QTest::addColumn<bool>("delta");
+        QTest::addColumn<bool>("runtime");
+        QTest::newRow("new engine") << "2025.11.12\n" << true << true << true;
+        QTest::newRow("nightly build") << "2025.11.12.232853" << false << true << true;
+        QTest::newRow("the build before the runtime") << "2025.11.11" << false << true << false;
+        QTest::newRow("first build with progress-delta") << "2024.4.9" << true << true << false;
+        QTest::newRow("the build before progress-delta") << "2024.04.08" << true << false << false;
+        QTest::newRow("not a date") << "2025.13.40" << false << false << false;
+        QTest::newRow("no version") << "yt-dlp version unknown" << false << false << false;
     }
 
-    void commandLines()
+    void optionsFollowTheBuild()
     {
-        QFETCH(QString, kind);
         QFETCH(QString, version);
-        QFETCH(QString, runtime);
-        QFETCH(bool, ffmpeg);
+        QFETCH(bool, singleStep);
+        QFETCH(bool, runtime);
         const EngineCapabilities engine{parseEngineVersion(version)};
-        const JsRuntime usable{runtime.startsWith("node") ? JsRuntime::Kind::Node
-                                                          : JsRuntime::Kind::Deno,
-                               runtime.section(u':', 1)};
+        const JsRuntime node{JsRuntime::Kind::Node, "/usr/bin/node"};
         EngineArguments::DownloadRun run;
-        run.kind = kind == "single" ? EngineArguments::DownloadRun::Kind::SingleStep
-                                    : EngineArguments::DownloadRun::Kind::Track;
+        run.kind = singleStep ? EngineArguments::DownloadRun::Kind::SingleStep
+                              : EngineArguments::DownloadRun::Kind::Track;
         run.format = "137";
-        run.output = "/w/video.mp4";
-        run.extraArguments = {"--playlist-items", "2"};
-        run.runtimeArguments = EngineArguments::runtimeArguments(engine, usable);
+        run.runtimeArguments = EngineArguments::runtimeArguments(engine, node);
         run.link = "LINK";
-        if (ffmpeg)
-            run.extractAudioWithFFmpegIn = "/usr/bin";
-        QTEST(kind == "analysis" ? EngineArguments::analysis(
-                  "LINK", VideoAccessMode::YouTubeEmbedded, run.runtimeArguments)
-                                 : EngineArguments::download(run, engine),
-              "arguments");
+        run.extractAudioWithFFmpegIn = "/usr/bin";
+        const QStringList download = EngineArguments::download(run, engine);
+        const QStringList analysis =
+            EngineArguments::analysis("LINK", VideoAccessMode::Standard, run.runtimeArguments);
+
+        QTEST(download.contains("--progress-delta"), "delta");
+        QCOMPARE(download.contains("--no-overwrites"), singleStep);
+        QCOMPARE(download.contains("--extract-audio"), singleStep);
+        for (const QStringList &arguments : {download, analysis}) {
+            const qsizetype link = arguments.indexOf("LINK");
+            QVERIFY(link >= 0);
+            QCOMPARE(arguments.at(link - 1) == "node:/usr/bin/node", runtime);
+            QCOMPARE(arguments.contains("--js-runtimes"), runtime);
+            // Sound conversion is the only thing after the link.
+            QCOMPARE(arguments.indexOf("--ffmpeg-location", link) > 0,
+                     arguments == download && singleStep);
+        }
     }
 
     void probeAsksEachBuildOnce()

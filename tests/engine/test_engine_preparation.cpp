@@ -86,8 +86,11 @@ private slots:
         // One bar over both downloads, each its share of the size: 0 for a first install, the
         // engine's 0.05…1.0 up to its share, the runtime's on to 1.0, then cleared.
         const double engineShare = 51.0 / 96.0;
-        QCOMPARE(p.progress.mid(0, 2), (QList<double>{0.0, 0.05 * engineShare}));
-        QVERIFY(p.progress.contains(engineShare));
+        const auto near = [](double a, double b) { return std::abs(a - b) < 1e-6; };
+        QCOMPARE(p.progress.first(), 0.0);
+        QVERIFY(near(p.progress.at(1), 0.05 * engineShare));
+        QVERIFY(std::any_of(p.progress.cbegin(), p.progress.cend(),
+                            [&](double v) { return near(v, engineShare); }));
         QVERIFY(p.progress.at(p.progress.size() - 3) > engineShare);
         QCOMPARE(p.progress.mid(p.progress.size() - 2), (QList<double>{1.0, -1}));
         for (qsizetype i = 1; i < p.progress.size() - 1; ++i)
@@ -170,7 +173,7 @@ private slots:
         const QString object = InstallScene::objectPath(engineReleaseTool());
         p->scene.server.script(object, {{.stallAfterBytes = 10, .stallMs = -1}});
         p->prepare(false);
-        QVERIFY(p->scene.server.waitForRequests(object, 1, 20000));
+        QTRY_VERIFY_WITH_TIMEOUT(p->scene.server.requestCount(object) >= 1, 20000);
         const QString program = p->scene.installer().programFolder();
         p->preparation.reset(); // returns promptly: the download is cancelled
         QVERIFY(p->answers.isEmpty());

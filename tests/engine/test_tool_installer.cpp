@@ -7,6 +7,16 @@
 
 #include <sys/stat.h>
 
+// What may be in the way of a later install.
+enum Setup {
+    Nothing = 0,
+    NewRelease = 1,
+    ExecutableGone = 2,
+    Leftovers = 4,
+    SwapFails = 8,
+    RunHoldsFolder = 16
+};
+
 // The engine and the runtime go through the one installer; the tests that both share run for
 // both.
 class TestToolInstaller : public QObject {
@@ -200,31 +210,33 @@ private slots:
             QVERIFY2(!QFileInfo::exists(escaped), qPrintable(escaped));
     }
 
-    // A later install over a previous build ("previous"); a new release ("next") is published
-    // unless the previous one is still current.
+    // A later install over a previous build ("previous"), with a new release ("next")
+    // published or not.
     void laterInstall_data()
     {
         QTest::addColumn<bool>("isRuntime");
-        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("setup");
         QTest::addColumn<ErrorKind>("failure");    // None: it succeeds
         QTest::addColumn<QByteArray>("installed"); // the build in place afterwards
         QTest::addColumn<int>("downloads");        // archive requests in all
-        const QList<std::tuple<QString, ErrorKind, QByteArray, int>> scenarios{
-            {"already current", ErrorKind::None, "previous", 1},
-            {"current, but the executable is gone", ErrorKind::None, "previous", 2},
-            {"leftovers of a dead install", ErrorKind::None, "next", 2},
-            {"the swap fails halfway", ErrorKind::FileSystem, "previous", 2},
-            {"an engine run holds the folder", ErrorKind::Internal, "previous", 1}};
+        const QList<std::tuple<const char *, int, ErrorKind, QByteArray, int>> scenarios{
+            {"already current", Nothing, ErrorKind::None, "previous", 1},
+            {"current, but the executable is gone", ExecutableGone, ErrorKind::None, "previous", 2},
+            {"leftovers of a dead install", NewRelease | Leftovers, ErrorKind::None, "next", 2},
+            {"the swap fails halfway", NewRelease | SwapFails, ErrorKind::FileSystem, "previous",
+             2},
+            {"an engine run holds the folder", NewRelease | RunHoldsFolder, ErrorKind::Internal,
+             "previous", 1}};
         for (const bool runtime : {false, true}) {
-            for (const auto &[scenario, failure, installed, downloads] : scenarios)
-                QTest::addRow("%s: %s", runtime ? "runtime" : "engine", qPrintable(scenario))
-                    << runtime << scenario << failure << installed << downloads;
+            for (const auto &[name, setup, failure, installed, downloads] : scenarios)
+                QTest::addRow("%s: %s", runtime ? "runtime" : "engine", name)
+                    << runtime << setup << failure << installed << downloads;
         }
     }
 
     void laterInstall()
     {
-        QFETCH(QString, scenario);
+        QFETCH(int, setup);
         QFETCH(ErrorKind, failure);
         QFETCH(QByteArray, installed);
         InstallScene scene(InstallScene::rowTool());
@@ -233,24 +245,24 @@ private slots:
         const int writes = scene.prefs.writes;
         const QDir program(scene.installer().programFolder());
         QStringList entries{scene.tool.folderName};
-        if (!scenario.contains("current"))
+        if (setup & NewRelease)
             scene.publishRelease(scene.tool, "next");
-        if (scenario.endsWith("is gone"))
+        if (setup & ExecutableGone)
             QFile::remove(scene.installer().installedExecutable());
-        if (scenario.startsWith("leftovers")) {
+        if (setup & Leftovers) {
             QVERIFY(program.mkpath(scene.tool.folderName + "-DEAD.install/_internal"));
             QVERIFY(program.mkpath(scene.tool.folderName + "-OLD.backup"));
             QVERIFY(program.mkpath("unrelated.install"));
             entries << "unrelated.install";
         }
         // The old folder moves to its backup, then moving the staged build into place fails.
-        if (scenario.startsWith("the swap"))
+        if (setup & SwapFails)
             scene.moveFolder = [](const QString &from, const QString &to) {
                 return !from.endsWith(".install") && QDir().rename(from, to);
             };
         ToolFolderUsage usage;
         const ToolFolderUsage::Lease lease =
-            scenario.startsWith("an engine run") ? usage.acquire() : ToolFolderUsage::Lease();
+            setup & RunHoldsFolder ? usage.acquire() : ToolFolderUsage::Lease();
 
         QList<double> progress;
         const auto result = scene.install(&progress, &usage);
@@ -259,7 +271,7 @@ private slots:
         QTEST(scene.server.requestCount(InstallScene::objectPath(scene.tool)), "downloads");
         entries.sort();
         QCOMPARE(folderEntries(program.path()), entries);
-        if (scenario == "already current") {
+        if (setup == Nothing) {
             QCOMPARE(progress, (QList<double>{0.05, 1.0}));
             QCOMPARE(scene.prefs.writes, writes + 1); // the date only
         }

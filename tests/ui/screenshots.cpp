@@ -60,7 +60,7 @@ void yandexStates()
     QTest::qWait(300);
     save(&view, "yandex-paused");
     manager.stop();
-    (void)QTest::qWaitFor([&] { return manager.canStart(); }, 10000);
+    (void)QTest::qWaitFor([&] { return manager.state().canStart(); }, 10000);
 
     manager.setPublicLink(QStringLiteral("https://example.com/not-yandex"));
     manager.start();

@@ -38,20 +38,20 @@ private slots:
         scene.disk.setRootFile(QStringLiteral("clip.bin"), body);
         scene.files.setBytesPerSecond(1'000'000);
         MainWindow window(new YandexDownloadView(*scene.manager), new QLabel("b"));
-        window.setBusyCheck([&] { return !scene.manager->canStart(); });
+        window.setBusyCheck([&] { return !scene.state().canStart(); });
         window.setTrayAvailable(false);
         QSignalSpy quit(&window, &MainWindow::quitRequested);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         scene.manager->start();
-        QVERIFY(!scene.manager->canStart());
+        QVERIFY(!scene.state().canStart());
         QVERIFY(!window.close()); // refused: a download is running
         QCOMPARE(quit.size(), 0);
         QTRY_VERIFY(window.isMinimized());
 
-        QTRY_VERIFY_WITH_TIMEOUT(scene.manager->canStart(), 15000);
-        QCOMPARE(scene.manager->phase(), DownloadPhase::Done);
+        QTRY_VERIFY_WITH_TIMEOUT(scene.state().canStart(), 15000);
+        QCOMPARE(scene.state().phase, DownloadPhase::Done);
         QCOMPARE(contentsOf(QDir(scene.locations.downloads()).filePath("clip.bin")), body);
 
         window.bringToFront();

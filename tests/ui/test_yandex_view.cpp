@@ -57,18 +57,18 @@ private slots:
         const QString idle = QStringLiteral("link (download) choose open");
         QCOMPARE(s.controls(), idle);
         QTest::keyClicks(s.field(), QStringLiteral("   "));
-        QCOMPARE(s.manager->publicLink(), QStringLiteral("   "));
+        QCOMPARE(s.state().publicLink, QStringLiteral("   "));
         QCOMPARE(s.controls(), idle);
         QTest::keyClick(s.field(), Qt::Key_Return);
-        QCOMPARE(s.manager->phase(), DownloadPhase::Idle); // a blank link starts nothing
+        QCOMPARE(s.state().phase, DownloadPhase::Idle); // a blank link starts nothing
 
         s.field()->clear();
         QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
         QCOMPARE(s.controls(), QStringLiteral("link download choose open"));
         QTest::keyClick(s.field(), Qt::Key_Return);
-        QCOMPARE(s.manager->phase(), DownloadPhase::Failed);
+        QCOMPARE(s.state().phase, DownloadPhase::Failed);
         QCOMPARE(s.controls(), QStringLiteral("link download choose open status"));
-        QCOMPARE(s.view->statusView()->statusLabel()->text(), s.manager->status());
+        QCOMPARE(s.view->statusView()->statusLabel()->text(), s.state().status);
 
         // The picker offers 1 to 8 and writes through the manager.
         QComboBox *picker = s.view->parallelPicker();
@@ -81,7 +81,7 @@ private slots:
         QVERIFY(picker->isVisible());
         picker->setCurrentIndex(5);
         emit picker->activated(5);
-        QCOMPARE(s.manager->concurrentDownloads(), 6);
+        QCOMPARE(s.state().concurrentDownloads, 6);
     }
 
     void controlsFollowThePhases()
@@ -95,22 +95,22 @@ private slots:
 
         QTest::keyClicks(s.field(), FakeYandexDisk::kPublicLink);
         s.view->downloadButton()->click();
-        QCOMPARE(s.manager->phase(), DownloadPhase::Running);
+        QCOMPARE(s.state().phase, DownloadPhase::Running);
         const QString locked = QStringLiteral("(link) (download) (parallel) (choose) open status");
         QCOMPARE(s.controls(), locked + " pause stop");
 
         QTRY_VERIFY_WITH_TIMEOUT(s.view->statusView()->bar()->isVisible(), 10000);
         s.view->pauseButton()->click();
-        QCOMPARE(s.manager->phase(), DownloadPhase::Paused);
+        QCOMPARE(s.state().phase, DownloadPhase::Paused);
         QCOMPARE(s.controls(), locked + " resume stop");
         QCOMPARE(s.view->statusView()->statusLabel()->text(), QStringLiteral("На паузе"));
 
         s.view->resumeButton()->click();
-        QCOMPARE(s.manager->phase(), DownloadPhase::Running);
+        QCOMPARE(s.state().phase, DownloadPhase::Running);
         s.view->stopButton()->click();
-        if (s.manager->phase() == DownloadPhase::Stopping)
+        if (s.state().phase == DownloadPhase::Stopping)
             QCOMPARE(s.controls(), locked + " stopping");
-        QTRY_COMPARE_WITH_TIMEOUT(s.manager->phase(), DownloadPhase::Canceled, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state().phase, DownloadPhase::Canceled, 10000);
         QCOMPARE(s.controls(), QStringLiteral("link download parallel choose open status"));
         QCOMPARE(s.view->statusView()->statusLabel()->text(),
                  QStringLiteral("Остановлено · готовые файлы сохранены"));
@@ -125,11 +125,11 @@ private slots:
                 a->trigger();
         QCOMPARE(s.desktop.opened.size() + s.desktop.selected.size(), 1);
         s.view->historySection()->clearButton()->click();
-        QVERIFY(s.manager->history().isEmpty());
+        QVERIFY(s.history().isEmpty());
         QVERIFY(s.view->historySection()->placeholder()->isVisible());
 
         s.view->destinationRow()->openAction()->trigger();
-        QCOMPARE(s.desktop.opened.last(), s.manager->destinationURL());
+        QCOMPARE(s.desktop.opened.last(), s.manager->destination().path());
     }
 };
 

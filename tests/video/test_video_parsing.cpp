@@ -1,27 +1,21 @@
 #include "support/test_main.h"
-#include "video/media_merger.h"
 #include "video/merged_file_name.h"
+#include "video/video_job_state.h"
 #include "video/video_link.h"
 #include "video/video_progress.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <thread>
 
 using Snapshot = std::optional<VideoProgressSnapshot>;
 
+// The bytes of a job's file so far (total -1: unknown; speed none: not yet known).
+static Progress bytes(qint64 done, qint64 total, std::optional<double> speed)
+{
+    return Progress{done, total, 0, -1, speed};
+}
+
 class TestVideoParsing : public QObject {
     Q_OBJECT
-
-    static void touch(const QString &path, const QByteArray &bytes = "x")
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
 
 private slots:
     // What is not a supported link gives nothing ("").
@@ -72,6 +66,57 @@ private slots:
         QCOMPARE(parseProgressLine(line), expected);
     }
 
+    // What a job's row shows: the phase, the status and detail lines and the bar's fill.
+    void describesJobStates_data()
+    {
+        using Stage = VideoJobStage;
+        using Phase = VideoJobPhase;
+        QTest::addColumn<VideoJobState>("state");
+        QTest::addColumn<VideoJobPhase>("phase");
+        QTest::addColumn<QString>("lines"); // status / detail
+        QTest::addColumn<double>("bar");
+        const MergeNote note{"MP4", "H.264"};
+        const QString mp4 = " / MP4 · H.264 · без перекодирования";
+        QTest::newRow("sound track under way")
+            << VideoJobState{Stage::SoundTrack, bytes(450'000, 1'000'000, 1.5e6), {}, {}, {}}
+            << Phase::Running << "Загружаю… 45% / Скачано 450 кБ из 1 МБ · 1,5 МБ/с" << 0.45;
+        QTest::newRow("percent cut, not rounded")
+            << VideoJobState{Stage::Downloading, bytes(999, 1000, 0.0), {}, {}, {}}
+            << Phase::Running << "Загружаю… 99% / Скачано 999 Б из 1 кБ · 0 Б/с" << 0.999;
+        QTest::newRow("more bytes than the total")
+            << VideoJobState{Stage::Downloading, bytes(1'200'000, 1'000'000, 1e6), {}, {}, {}}
+            << Phase::Running << "Загружаю… 100% / Скачано 1,2 МБ из 1 МБ · 1 МБ/с" << 1.0;
+        QTest::newRow("size unknown, speed not yet known")
+            << VideoJobState{Stage::VideoTrack, bytes(7, -1, {}), {}, {}, {}} << Phase::Running
+            << "Загружаю… / Скачано 7 Б · скорость —" << 0.0;
+        QTest::newRow("the total no longer told: the bar keeps its share")
+            << VideoJobState{Stage::Downloading, bytes(70, -1, 1.0), {}, {}, {}, 0.6}
+            << Phase::Running << "Загружаю… / Скачано 70 Б · 1 Б/с" << 0.6;
+        QTest::newRow("merging keeps the last track's bar")
+            << VideoJobState{Stage::Merging, bytes(80, 100, 5.0), note, {}, {}} << Phase::Running
+            << "Объединяю видео и звук…" + mp4 << 0.8;
+        QTest::newRow("cancelling keeps what it showed")
+            << VideoJobState{Stage::Cancelling, bytes(50, 100, 5.0), {}, {}, {}} << Phase::Running
+            << "Отменяю… / Скачано 50 Б из 100 Б · 5 Б/с" << 0.5;
+        QTest::newRow("downloaded")
+            << VideoJobState{Stage::Ended, {}, {}, VideoJobEnding::Downloaded, {}}
+            << Phase::Completed << "Готово — файл в выбранной папке" << 1.0;
+        QTest::newRow("merge failed")
+            << VideoJobState{Stage::Ended, {}, note, VideoJobEnding::MergeFailed, {}}
+            << Phase::Failed << "Не удалось объединить видео и звук" + mp4 << 0.0;
+        QTest::newRow("cancelled")
+            << VideoJobState{Stage::Ended, {}, {}, VideoJobEnding::Cancelled, {}} << Phase::Canceled
+            << "Загрузка отменена" << 0.0;
+    }
+    void describesJobStates()
+    {
+        QFETCH(VideoJobState, state);
+        QTEST(videoJobPhase(state), "phase");
+        const QString detail = videoJobDetail(state);
+        QTEST(videoJobStatus(state) + (detail.isEmpty() ? "" : " / " + detail), "lines");
+        QTEST(videoJobBarFraction(state), "bar");
+    }
+
     void namesMergedFiles_data()
     {
         QTest::addColumn<QString>("title");
@@ -96,47 +141,6 @@ private slots:
         const QString name = mergedBaseName(title, id, 3);
         QVERIFY(expected.isEmpty() ? name.startsWith(title.left(10)) : name == expected);
         QVERIFY((name + " (9999).mp4").toUtf8().size() <= 255);
-    }
-
-    void namesTheMKVFallbackFreely()
-    {
-        QTemporaryDir dir;
-        touch(dir.filePath("clip.mkv"));
-        touch(dir.filePath("clip (2).mkv"));
-        QCOMPARE(MediaMerger::availableMKVURL(dir.filePath("clip.mp4")),
-                 dir.filePath("clip (3).mkv"));
-    }
-
-    void reportsMergeFailures_data()
-    {
-        QTest::addColumn<QString>("script"); // empty: no FFmpeg at all
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no FFmpeg") << QString("") << "Не найден встроенный FFmpeg";
-        QTest::newRow("error output")
-            << QString("echo 'Invalid data found' >&2; exit 1") << "Invalid data found";
-        QTest::newRow("silent failure") << QString("exit 1") << "FFmpeg не смог объединить дорожки";
-    }
-    void reportsMergeFailures()
-    {
-        QFETCH(QString, script);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        const QString notExecutable = dir.filePath("plain");
-        touch(notExecutable);
-        MediaMerger::Setup setup;
-        setup.ffmpegCandidates = {notExecutable};
-        if (!script.isEmpty()) {
-            const QString path = dir.filePath("ffmpeg");
-            touch(path, ("#!/bin/sh\n" + script + "\n").toUtf8());
-            QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
-            setup.ffmpegCandidates << path;
-        }
-        Status status = AppError();
-        std::thread([&] {
-            status = MediaMerger::merge("v", "a", dir.filePath("o.mp4"), setup);
-        }).join();
-        QVERIFY(!status.ok());
-        QCOMPARE(status.error().message, message);
     }
 };
 

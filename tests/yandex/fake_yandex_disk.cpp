@@ -83,9 +83,9 @@ void FakeYandexDisk::addFolder(const QString &path)
     add(path, {item(QStringLiteral("dir"), path.section('/', -1), path), {}, {}});
 }
 
-void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content, bool listSize)
+void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content)
 {
-    addFile(QString(), content, listSize);
+    addFile(QString(), content);
     m_nodes[QString()].item.insert("name", name);
 }
 
@@ -152,5 +152,5 @@ void DiskScene::create()
 bool DiskScene::runToEnd()
 {
     manager->start();
-    return QTest::qWaitFor([this] { return manager->canStart(); }, 30000);
+    return QTest::qWaitFor([this] { return state().canStart(); }, 30000);
 }

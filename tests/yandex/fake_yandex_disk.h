@@ -45,7 +45,7 @@ public:
 
     // The shared resource is a folder (the default: "Shared"), one file, or of another type.
     void setRootFolder(const QString &name) { setRootType(QStringLiteral("dir"), name); }
-    void setRootFile(const QString &name, const QByteArray &content, bool listSize = true);
+    void setRootFile(const QString &name, const QByteArray &content);
     void setRootType(const QString &type, const QString &name);
     // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
     void addFolder(const QString &path);
@@ -80,6 +80,8 @@ struct DiskScene {
     void create();
     // Starts a run and waits until the manager can start again.
     bool runToEnd();
+    const DownloadState &state() const { return manager->state(); }
+    const QList<DownloadHistoryItem> &history() const { return manager->history().items(); }
 
     QTemporaryDir dir;
     FixtureServer api;

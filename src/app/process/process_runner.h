@@ -79,8 +79,8 @@ private:
 // Runs one outside program (the engine, FFmpeg) as a small state machine on the thread that
 // owns it: both pipes are read as they fill, split into lines on bytes and decoded leniently
 // as UTF-8; lines carrying the request's progress marker go to progressLine(), the other
-// standard-error lines form the diagnostic. The child gets a process group of its own so that stopping it also
-// stops what it started. finished() is emitted exactly once.
+// standard-error lines form the diagnostic. The child gets a process group of its own so that
+// stopping it also stops what it started. finished() is emitted exactly once.
 class ProcessRunner : public QObject {
     Q_OBJECT
 public:

@@ -1,10 +1,11 @@
 #include "app/process/process_group_registry.h"
 #include "app/process/process_runner.h"
-#include "install_scene.h"
+#include "support/scripts.h"
 #include "support/test_main.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 // The runner on the test's thread; runs on a worker thread (runProcessToEnd) are shown by the
 // video jobs and analyses that use them.

@@ -1,0 +1,225 @@
+// The plan of a VideoDownloadJob: straight-line code on the job's worker thread that blocks in
+// the engine and FFmpeg runs and reports to the job with queued calls only.
+
+#include "video/video_download_job.h"
+
+#include "app/file_names.h"
+#include "app/platform/system_clock.h"
+#include "app/process/process_runner.h"
+#include "engine/engine_arguments.h"
+#include "engine/tool_folder_usage.h"
+#include "video/download_failure.h"
+#include "video/ffmpeg_locator.h"
+#include "video/media_merger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The title is bounded in bytes so that "TITLE [ID].EXT" plus the engine's own ".part" and
+// ".ytdl" suffixes and our " (n)" stay within the 255 bytes a Linux name may have.
+const QString kDirectTemplate = QStringLiteral("%(title).150B [%(id).64B].%(ext)s");
+
+bool isLeftover(const QString &name)
+{
+    return name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".ytdl"))
+           || name.contains(QLatin1String(".part-Frag")) || name.endsWith(QLatin1String(".temp"));
+}
+
+// What the engine produced in an otherwise empty work folder: the largest finished file
+// (after a conversion to m4a the engine has already removed the original).
+std::optional<QString> producedFile(const QString &workDir)
+{
+    const QFileInfoList files =
+        QDir(workDir).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    std::optional<QFileInfo> best;
+    for (const QFileInfo &file : files) {
+        if (isLeftover(file.fileName()))
+            continue;
+        if (!best || file.size() > best->size())
+            best = file;
+    }
+    if (!best)
+        return std::nullopt;
+    return best->absoluteFilePath();
+}
+
+// A failed engine run: stopped by us, not started at all (ending as `launchEnding`), or failed
+// with the engine's own words.
+VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launchEnding)
+{
+    if (result.cancelled)
+        return {};
+    if (!result.launched)
+        return VideoPlanResult::failed(launchEnding, result.launchError, ErrorKind::Process);
+    // A child killed by the system (not by us) is a failure like any other.
+    return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
+                                   DownloadFailure::explanation(result.diagnostic),
+                                   ErrorKind::Process);
+}
+
+} // namespace
+
+VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
+{
+    const bool merged = m_description.plan.kind == VideoJobPlan::Kind::Merged;
+    EngineRunOptions options;
+    if (m_environment.versions && !token.isCancelled())
+        options = engineRunOptions(*m_environment.versions, m_executable, m_environment.runtimes);
+
+    const QString workDir =
+        QDir(m_environment.tempFolder).filePath(m_id.toString(QUuid::WithoutBraces).toUpper());
+    VideoPlanResult result;
+    if (token.isCancelled()) {
+        result = VideoPlanResult();
+    } else if (!QDir().mkpath(workDir)) {
+        result = VideoPlanResult::failed(
+            merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
+            QStringLiteral("Не удалось создать рабочую папку во временной папке."),
+            ErrorKind::FileSystem);
+    } else if (merged) {
+        result = runMerged(workDir, options, token);
+    } else {
+        result = runDirect(workDir, options, token);
+    }
+    // Partial tracks, ".part" files and an unfinished or unwanted merge all live here; nothing
+    // of the job's is left in the user's folder unless it finished.
+    QDir(workDir).removeRecursively();
+    return result;
+}
+
+ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
+                                          const EngineRunOptions &options, VideoJobStage stage)
+{
+    // Stamped before the stage's process starts, so that every line of the previous stage is
+    // older and every line of this one newer.
+    const double at = monotonicNow();
+    m_work.post([this, stage, at] { beginStage(stage, at); });
+
+    ToolFolderUsage::Lease lease;
+    if (m_environment.engineFolderUsage)
+        lease = m_environment.engineFolderUsage->acquire();
+    ProcessRequest request;
+    request.program = m_executable;
+    run.runtimeArguments = options.runtimeArguments;
+    request.arguments = EngineArguments::download(run, options.engine);
+    request.progressMarker = QByteArray(EngineArguments::kProgressMarker.data(),
+                                        EngineArguments::kProgressMarker.size());
+    request.progressIntervalSeconds = options.engine.ownProgressIntervalSeconds();
+    request.groups = m_environment.processGroups;
+    const ProcessResult result = runProcessToEnd(
+        request,
+        [this](const std::shared_ptr<ProcessControl> &control) {
+            m_child.attach(control, RunningChild::Kind::Engine);
+        },
+        [this](const QString &line, double readAt) {
+            m_work.post([this, line, readAt] { takeProgressLine(line, readAt); });
+        });
+    m_child.detach();
+    return result;
+}
+
+Status VideoDownloadJob::merge(const QString &video, const QString &audio, const QString &output)
+{
+    MediaMerger::Setup setup;
+    setup.ffmpegCandidates = m_environment.ffmpegCandidates;
+    setup.processGroups = m_environment.processGroups;
+    setup.started = [this](const std::shared_ptr<ProcessControl> &control) {
+        m_child.attach(control, RunningChild::Kind::Merge);
+    };
+    const Status status = MediaMerger::merge(video, audio, output, setup);
+    m_child.detach();
+    return status;
+}
+
+VideoPlanResult VideoDownloadJob::runDirect(const QString &workDir, const EngineRunOptions &options,
+                                            const CancelToken &token)
+{
+    const VideoJobPlan &plan = m_description.plan;
+    EngineArguments::DownloadRun run;
+    run.kind = EngineArguments::DownloadRun::Kind::SingleStep;
+    run.format = plan.format;
+    run.output = QDir(workDir).filePath(kDirectTemplate);
+    run.extraArguments = m_description.extractorArguments;
+    run.link = m_description.input;
+    if (plan.extractAudio) {
+        if (const auto ffmpeg = FFmpeg::executablePath(m_environment.ffmpegCandidates))
+            run.extractAudioWithFFmpegIn = QFileInfo(*ffmpeg).absolutePath();
+    }
+    const ProcessResult result = runEngine(run, options, VideoJobStage::Downloading);
+    if (!result.succeeded())
+        return engineFailure(result, VideoJobEnding::LaunchFailed);
+    if (token.isCancelled())
+        return {};
+
+    const std::optional<QString> produced = producedFile(workDir);
+    if (!produced)
+        return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
+                                       DownloadFailure::explanation(result.diagnostic),
+                                       ErrorKind::Process);
+    const Result<QString> placed =
+        placeFile(*produced, QDir(m_description.folder).filePath(QFileInfo(*produced).fileName()));
+    if (!placed.ok())
+        return VideoPlanResult::failed(VideoJobEnding::DownloadFailed, placed.error().message,
+                                       placed.error().kind);
+    return VideoPlanResult::placed(VideoJobEnding::Downloaded, placed.value());
+}
+
+VideoPlanResult VideoDownloadJob::runMerged(const QString &workDir, const EngineRunOptions &options,
+                                            const CancelToken &token)
+{
+    const VideoJobPlan &plan = m_description.plan;
+    const QDir work(workDir);
+    const QString videoPath = work.filePath(QStringLiteral("video.") + plan.video.ext);
+    const QString audioPath = work.filePath(QStringLiteral("audio.m4a"));
+
+    EngineArguments::DownloadRun run;
+    run.kind = EngineArguments::DownloadRun::Kind::Track;
+    run.extraArguments = m_description.extractorArguments;
+    run.link = m_description.input;
+    run.format = plan.video.formatID;
+    run.output = videoPath;
+    ProcessResult result = runEngine(run, options, VideoJobStage::VideoTrack);
+    if (!result.succeeded())
+        return engineFailure(result, VideoJobEnding::MergeFailed);
+    if (token.isCancelled())
+        return {};
+    run.format = plan.audioFormat;
+    run.output = audioPath;
+    result = runEngine(run, options, VideoJobStage::SoundTrack);
+    if (!result.succeeded())
+        return engineFailure(result, VideoJobEnding::MergeFailed);
+    if (token.isCancelled())
+        return {};
+
+    m_work.post([this] { beginMerge(); });
+    // FFmpeg writes into the work folder (it picks the container from the extension); the
+    // result is moved into the user's folder only when it is complete.
+    const QString extension = QFileInfo(plan.destination).suffix();
+    QString merged = work.filePath(QStringLiteral("merged.") + extension);
+    bool asMKV = false;
+    Status status = merge(videoPath, audioPath, merged);
+    if (!status.ok() && !token.isCancelled() && extension.toLower() == QLatin1String("mp4")) {
+        QFile::remove(merged);
+        merged = work.filePath(QStringLiteral("merged.mkv"));
+        asMKV = true;
+        status = merge(videoPath, audioPath, merged);
+    }
+    // A merge that a cancel let finish is removed with the work folder.
+    if (token.isCancelled())
+        return {};
+    if (!status.ok())
+        return VideoPlanResult::failed(VideoJobEnding::MergeFailed, status.error().message,
+                                       status.error().kind);
+
+    const QString target =
+        asMKV ? MediaMerger::availableMKVURL(plan.destination) : plan.destination;
+    const Result<QString> placed = placeFile(merged, target);
+    if (!placed.ok())
+        return VideoPlanResult::failed(VideoJobEnding::MergeFailed, placed.error().message,
+                                       placed.error().kind);
+    return VideoPlanResult::placed(asMKV ? VideoJobEnding::MergedAsMKV : VideoJobEnding::Merged,
+                                   placed.value());
+}
