@@ -20,7 +20,7 @@ AnalysisJob::AnalysisJob(QString link, EnginePreparation &engine, AnalysisEnviro
 
 AnalysisJob::~AnalysisJob()
 {
-    // The worker waits for its engine run; without this the run would last until it ends.
+    // The worker, which the destroyed BackgroundWork waits for, is blocked on the engine.
     m_child.stopAll();
 }
 
