@@ -39,7 +39,7 @@ bench: deps-bench $(RELEASE_DIR)/CMakeCache.txt
 
 screenshots: deps-test $(TEST_DIR)/CMakeCache.txt
 	@cmake --build $(TEST_DIR) --target tovrin_screenshots -j$(JOBS) > $(TEST_DIR)/build.log 2>&1 || (cat $(TEST_DIR)/build.log; exit 1)
-	@QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 $(TEST_DIR)/tests/ui/tovrin_screenshots build/screenshots
+	@QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 $(TEST_DIR)/tools/tovrin_screenshots build/screenshots
 
 PREFIX ?= /usr/local
 
@@ -50,7 +50,7 @@ package: build
 	@cd $(RELEASE_DIR) && cpack -G DEB >/dev/null && ls -1 $$(pwd)/*.deb
 
 format:
-	@clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h')
+	@clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 'tools/*.cpp')
 
 clean:
 	rm -rf build
