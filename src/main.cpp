@@ -70,8 +70,11 @@ int main(int argc, char *argv[])
     desktop.setWindow(&window);
     window.setWindowIcon(Icons::appIcon());
     window.setBusyCheck([&] { return !yandexManager.state().canStart() || videoModel.isBusy(); });
-    QObject::connect(&window, &MainWindow::quitRequested, &app, &QApplication::quit);
-    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, &QApplication::quit);
+    // exit(), not quit(): Qt's quit() first asks every window to close, and the window refuses
+    // while something downloads, so "Выйти" and SIGTERM/SIGHUP would be ignored exactly then.
+    const auto quit = [] { QCoreApplication::exit(0); };
+    QObject::connect(&window, &MainWindow::quitRequested, &app, quit);
+    QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &MainWindow::bringToFront);
     window.show();
