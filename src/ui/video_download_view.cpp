@@ -54,22 +54,14 @@ VideoDownloadView::VideoDownloadView(DownloadModel &model, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(page);
 
-    DownloadHistory &history = m_model.history();
-    connect(m_history, &HistorySection::revealRequested, &history, &DownloadHistory::reveal);
-    connect(m_history, &HistorySection::removeRequested, &history, &DownloadHistory::remove);
-    connect(m_history, &HistorySection::clearRequested, &history, &DownloadHistory::clear);
-    connect(&history, &DownloadHistory::changed, this,
-            [this] { m_history->setItems(m_model.history().items()); });
-    connect(&m_model.folder(), &DestinationFolder::changed, m_destination,
-            &DestinationRow::setPath);
+    m_history->bind(m_model.history());
+    m_destination->bind(m_model.folder());
     connect(&m_model.analysis(), &LinkAnalysis::stateChanged, this,
             &VideoDownloadView::showAnalysis);
     connect(&m_model.queue(), &DownloadQueue::stateChanged, this, &VideoDownloadView::showJobs);
     connect(&m_model.choices(), &QualityChoices::stateChanged, this,
             &VideoDownloadView::showChoices);
 
-    m_history->setItems(history.items());
-    m_destination->setPath(m_model.folder().path());
     showAnalysis(m_model.analysis().state());
     showJobs(m_model.queue().state());
 }
@@ -100,10 +92,6 @@ QWidget *VideoDownloadView::buildDownloadCard()
     connect(m_linkRow->field(), &QLineEdit::returnPressed, &m_model, &DownloadModel::primaryAction);
     connect(m_clear, &QToolButton::clicked, &analysis, [&analysis] { analysis.setLink({}); });
     connect(m_chooseFormat, &QPushButton::clicked, &m_model, &DownloadModel::primaryAction);
-    connect(m_destination, &DestinationRow::openRequested, &m_model.folder(),
-            &DestinationFolder::open);
-    connect(m_destination, &DestinationRow::chooseRequested, &m_model.folder(),
-            &DestinationFolder::choose);
     return card;
 }
 

@@ -54,18 +54,9 @@ YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(page);
 
-    DownloadHistory &history = m_manager.history();
-    connect(m_history, &HistorySection::revealRequested, &history, &DownloadHistory::reveal);
-    connect(m_history, &HistorySection::removeRequested, &history, &DownloadHistory::remove);
-    connect(m_history, &HistorySection::clearRequested, &history, &DownloadHistory::clear);
-    connect(&history, &DownloadHistory::changed, this,
-            [this] { m_history->setItems(m_manager.history().items()); });
-    connect(&m_manager.destination(), &DestinationFolder::changed, m_destination,
-            &DestinationRow::setPath);
+    m_history->bind(m_manager.history());
+    m_destination->bind(m_manager.destination());
     connect(&m_manager, &DownloadManager::stateChanged, this, &YandexDownloadView::render);
-
-    m_history->setItems(history.items());
-    m_destination->setPath(m_manager.destination().path());
     render(m_manager.state());
 }
 
@@ -88,10 +79,6 @@ QWidget *YandexDownloadView::buildDownloadCard()
     connect(m_linkRow->field(), &QLineEdit::returnPressed, this,
             &YandexDownloadView::submitFromField);
     connect(m_download, &QPushButton::clicked, &m_manager, &DownloadManager::start);
-    DestinationFolder &destination = m_manager.destination();
-    connect(m_destination, &DestinationRow::openRequested, &destination, &DestinationFolder::open);
-    connect(m_destination, &DestinationRow::chooseRequested, &destination,
-            &DestinationFolder::choose);
     return card;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/components/destination_row.h"
 
+#include "app/destination_folder.h"
 #include "ui/components/elided_label.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
@@ -51,6 +52,14 @@ DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
     row->addWidget(icon, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
     row->addWidget(m_menuButton, 0, Qt::AlignVCenter);
+}
+
+void DestinationRow::bind(DestinationFolder &folder)
+{
+    connect(this, &DestinationRow::openRequested, &folder, &DestinationFolder::open);
+    connect(this, &DestinationRow::chooseRequested, &folder, &DestinationFolder::choose);
+    connect(&folder, &DestinationFolder::changed, this, &DestinationRow::setPath);
+    setPath(folder.path());
 }
 
 void DestinationRow::setPath(const QString &path)

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class DestinationFolder;
 class ElidedLabel;
 class QAction;
 class QToolButton;
@@ -13,6 +14,8 @@ class DestinationRow : public QWidget {
 public:
     explicit DestinationRow(QWidget *parent = nullptr);
 
+    // Shows `folder` from now on; the menu opens it or lets the user choose another.
+    void bind(DestinationFolder &folder);
     void setPath(const QString &path);
     void setChangeDisabled(bool disabled);
 

@@ -1,5 +1,6 @@
 #include "ui/components/history_section.h"
 
+#include "app/download_history.h"
 #include "ui/components/disclosure_header.h"
 #include "ui/components/history_row.h"
 #include "ui/theme.h"
@@ -73,6 +74,16 @@ void HistorySection::setExpanded(bool expanded)
 bool HistorySection::isExpanded() const
 {
     return m_header->isChecked();
+}
+
+void HistorySection::bind(DownloadHistory &history)
+{
+    connect(this, &HistorySection::revealRequested, &history, &DownloadHistory::reveal);
+    connect(this, &HistorySection::removeRequested, &history, &DownloadHistory::remove);
+    connect(this, &HistorySection::clearRequested, &history, &DownloadHistory::clear);
+    connect(&history, &DownloadHistory::changed, this,
+            [this, &history] { setItems(history.items()); });
+    setItems(history.items());
 }
 
 void HistorySection::setItems(const QList<DownloadHistoryItem> &items)

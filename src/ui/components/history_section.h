@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class DisclosureHeader;
+class DownloadHistory;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -17,6 +18,9 @@ class HistorySection : public QWidget {
 public:
     explicit HistorySection(int limit, QWidget *parent = nullptr);
 
+    // Shows `history` from now on and acts on it: the rows' menus reveal and remove its
+    // entries, "Очистить историю" clears it.
+    void bind(DownloadHistory &history);
     void setItems(const QList<DownloadHistoryItem> &items);
     void setExpanded(bool expanded);
     bool isExpanded() const;
