@@ -1,4 +1,5 @@
 #include "support/test_main.h"
+#include "video/download_failure.h"
 #include "video/merged_file_name.h"
 #include "video/video_job_state.h"
 #include "video/video_link.h"
@@ -98,15 +99,9 @@ private slots:
         QTest::newRow("cancelling keeps what it showed")
             << VideoJobState{Stage::Cancelling, bytes(50, 100, 5.0), {}, {}, {}} << Phase::Running
             << "Отменяю… / Скачано 50 Б из 100 Б · 5 Б/с" << 0.5;
-        QTest::newRow("downloaded")
-            << VideoJobState{Stage::Ended, {}, {}, VideoJobEnding::Downloaded, {}}
-            << Phase::Completed << "Готово — файл в выбранной папке" << 1.0;
         QTest::newRow("merge failed")
             << VideoJobState{Stage::Ended, {}, note, VideoJobEnding::MergeFailed, {}}
             << Phase::Failed << "Не удалось объединить видео и звук" + mp4 << 0.0;
-        QTest::newRow("cancelled")
-            << VideoJobState{Stage::Ended, {}, {}, VideoJobEnding::Cancelled, {}} << Phase::Canceled
-            << "Загрузка отменена" << 0.0;
     }
     void describesJobStates()
     {
@@ -141,6 +136,67 @@ private slots:
         const QString name = mergedBaseName(title, id, 3);
         QVERIFY(expected.isEmpty() ? name.startsWith(title.left(10)) : name == expected);
         QVERIFY((name + " (9999).mp4").toUtf8().size() <= 255);
+    }
+    // The engine's English diagnostic: the explanation shown (a telling part of it), and whether a
+    // YouTube fallback mode or a refresh of the engine may help. Earlier rules win.
+    void explainsFailures_data()
+    {
+        QTest::addColumn<QString>("diagnostic");
+        QTest::addColumn<QString>("explanation");
+        QTest::addColumn<bool>("fallback");
+        QTest::addColumn<bool>("refresh");
+        const QString drm = "защищено DRM", closed = "Публикация закрыта",
+                      gone = "Публикация недоступна", other = "Откройте ссылку в браузере",
+                      runtime = "подготовить компонент";
+        const std::tuple<const char *, QString, QString, bool, bool> rows[] = {
+            {"drm word", "ERROR: [youtube] abc: This video is DRM protected", drm, false, false},
+            {"protected content", "Protected Content ahead", drm, false, false},
+            // "drm" inside a word, an id or an address is not DRM; a later standalone one is.
+            {"drm joined after", "ERROR: [youtube] drmQ1: HTTP Error 403", other, false, false},
+            {"drm after digits", "id 123drm failed", other, false, false},
+            {"drm in an address, then between punctuation",
+             "https://cdn.example/hdrm/v.mp4: [drm] license request failed", drm, false, false},
+            {"drm beats private", "drm; this video is private", drm, false, false},
+            {"private video", "ERROR: Private video. Sign in", closed, false, false},
+            {"private beats unavailable", "Video unavailable. This video is private", closed, false,
+             false},
+            {"age", "Sign in to confirm your age", "подтверждения возраста", false, false},
+            {"video unavailable", "ERROR: [youtube] x: Video unavailable", gone, false, false},
+            {"unavailable beats the runtime",
+             "WARNING: n challenge solving failed\nERROR: Video unavailable", gone, false, true},
+            // The engine's words about its JavaScript runtime (late-2025 builds) come before the
+            // missing format they cause.
+            {"no runtime, then no format",
+             "WARNING: [youtube] No supported JavaScript runtime could be found.\n"
+             "ERROR: [youtube] yt1: Requested format is not available",
+             runtime, false, true},
+            {"requested format", "ERROR: REQUESTED FORMAT IS NOT AVAILABLE", "вариант не найден",
+             false, false},
+            {"not available elsewhere", "This live event is not available in your country", gone,
+             false, false},
+            {"bot check", QString::fromUtf8("Sign in to confirm you\u2019re not a bot"),
+             "браузерной сессии", true, false},
+            {"bot check beats refresh", "login required; unable to extract", "браузерной сессии",
+             true, true},
+            {"unable to extract", "ERROR: Unable to extract uploader id", "изменила способ", false,
+             true},
+            {"429", "ERROR: unable to download: HTTP Error 429: Too Many Requests",
+             "частые запросы", false, false},
+            {"unreachable", "[Errno 101] Network is unreachable", "Не удалось подключиться", false,
+             false},
+            {"anything else", "ERROR: [generic] Unable to download webpage: HTTP Error 404", other,
+             false, false}};
+        for (const auto &[name, diagnostic, explanation, fallback, refresh] : rows)
+            QTest::newRow(name) << diagnostic << explanation << fallback << refresh;
+    }
+    void explainsFailures()
+    {
+        QFETCH(QString, diagnostic);
+        QFETCH(QString, explanation);
+        const QString shown = DownloadFailure::explanation(diagnostic);
+        QVERIFY2(shown.contains(explanation), qPrintable(shown));
+        QTEST(DownloadFailure::requiresYouTubeFallback(diagnostic), "fallback");
+        QTEST(DownloadFailure::requiresEngineRefresh(diagnostic), "refresh");
     }
 };
 

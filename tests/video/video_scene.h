@@ -93,7 +93,7 @@ struct VideoScene {
         model->analysis().setLink(link);
         model->primaryAction();
         QVERIFY(model->analysis().state().isWorking());
-        QTRY_VERIFY_WITH_TIMEOUT(!model->analysis().state().isWorking(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!model->analysis().state().isWorking(), 60000);
     }
 
     QString enginePath() const { return engine->installer().installedExecutable(); }
@@ -182,7 +182,6 @@ struct VideoScene {
     }
 };
 
-// One engine document with a single video: `formats` is the JSON array text.
 // An MP4 video track without sound, as the picker hands it to a merged download.
 inline VideoQuality mp4VideoTrack(const QString &formatID, int height, const QString &codec)
 {
@@ -195,6 +194,7 @@ inline VideoQuality mp4VideoTrack(const QString &formatID, int height, const QSt
     return video;
 }
 
+// One engine document with a single video: `formats` is the JSON array text.
 inline QByteArray videoDocument(const QString &id, const QString &title, const QString &formats)
 {
     return QStringLiteral("{\"id\":\"%1\",\"title\":\"%2\",\"formats\":%3}")
