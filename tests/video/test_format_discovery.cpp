@@ -266,7 +266,8 @@ private slots:
         s.analyse("https://www.youtube.com/watch?v=r1");
         s.model->startDownload(s.model->choices().state().lists.withAudio.first());
         QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), 1, 20000);
-        const QString tail = " --no-js-runtimes --js-runtimes deno:" + s.runtimePath()
+        const QString tail = " --no-js-runtimes --js-runtimes deno:"
+                             + s.engine->runtimeInstaller()->installedExecutable()
                              + " https://www.youtube.com/watch?v=r1";
         const QStringList calls = s.engineCalls();
         QCOMPARE(calls.size(), 2);

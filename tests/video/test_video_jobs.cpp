@@ -8,16 +8,9 @@ namespace {
 
 const QString kDrm = "ERROR: This video is DRM protected";
 const QString kMine = "Clip [abc].mp4";
-const QString kPreamble = QStringLiteral(R"sh(#!/bin/sh
-for a in "$@"; do [ "$prev" = --output ] && out="$a"; prev="$a"; last="$a"; done
-hold() { echo $$ > '%1/held'; while [ ! -f '%1/go' ]; do sleep 0.05; done; touch '%1/released'; }
-place() { printf media > "$(printf '%s' "$out" | sed 's/%(title).150B/Clip/; s/%(id).64B/abc/; s/%(ext)s/mp4/')"; }
-)sh");
 
 // One VideoDownloadJob over stand-in engine and FFmpeg scripts (none when the body is empty),
-// with a file named as the job's result already in the chosen folder. The stand-ins know their
-// "--output" as $out and their last argument as $last; `place` writes what the real engine
-// would, and `hold` records the stand-in's pid and blocks until the test releases it.
+// with a file named as the job's result already in the chosen folder.
 struct JobScene {
     QTemporaryDir dir;
     QString downloads = dir.filePath("downloads");
@@ -35,7 +28,7 @@ struct JobScene {
         QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
         for (const auto &[name, body] : {std::pair{"engine", engine}, {"ffmpeg", ffmpeg}}) {
             if (!body.isEmpty())
-                VideoScene::writeScript(dir.filePath(name), kPreamble.arg(dir.path()) + body);
+                VideoScene::writeScript(dir.filePath(name), standInShell(dir.path()) + body);
         }
         VideoDownloadJob::Description description;
         description.folder = description.outputPath = downloads;
@@ -206,12 +199,9 @@ private slots:
     {
         VideoScene s;
         QFile(QDir(s.locations.downloadsFolder).filePath(kMine)).open(QIODevice::WriteOnly);
-        const QString go = s.dir.filePath("go");
-        s.setEngine(QString("case \"$*\" in *vimeo.com/4*) echo '%2' >&2; exit 1;; esac\n"
-                            "while [ ! -f '%1' ]; do sleep 0.05; done\n"
-                            "printf media > \"$(printf '%s' \"$out\" | sed "
-                            "'s/%(title).150B/Clip/; s/%(id).64B/abc/; s/%(ext)s/mp4/')\"")
-                        .arg(go, kDrm));
+        s.setEngine(
+            QString("case \"$*\" in *vimeo.com/4*) echo '%1' >&2; exit 1;; esac\nhold; place")
+                .arg(kDrm));
         QSignalSpy busy(s.model.get(), &DownloadModel::busyChanged);
         for (int i = 1; i <= 5; ++i) {
             s.model->analysis().setLink(QString("https://vimeo.com/%1").arg(i));
@@ -237,7 +227,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), 3, 10000);
         ended({"Не удалось скачать файл", "Загрузка отменена", "Убрано из очереди"},
               DownloadHistoryItem::Result::Failed);
-        QFile(go).open(QIODevice::WriteOnly);
+        QFile(s.dir.filePath("go")).open(QIODevice::WriteOnly);
         QTRY_COMPARE_WITH_TIMEOUT(s.model->queue().state().jobs.size(), 0, 15000);
         QCOMPARE(s.model->history().items().size(), 5);
         QCOMPARE(s.model->history().items().first().message, "Готово — файл в выбранной папке");
@@ -247,6 +237,7 @@ private slots:
         QCOMPARE(busy.size(), 2);
         QVERIFY(!s.model->isBusy());
     }
+
     // Merged jobs for one video: a name that a queued or running job will produce is taken,
     // and free again once that job has ended.
     void mergedNamesHeldByUnfinishedJobs()
