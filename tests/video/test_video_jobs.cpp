@@ -106,9 +106,6 @@ private slots:
         QTest::newRow("merged, FFmpeg fails into MP4 and MKV")
             << true << place << "echo 'Invalid data' >&2; exit 1" << Stage::Ended << false
             << notMerged << Phase::Failed << "Invalid data";
-        QTest::newRow("merged, FFmpeg fails silently")
-            << true << place << "exit 1" << Stage::Ended << false << notMerged << Phase::Failed
-            << "FFmpeg не смог объединить дорожки";
         QTest::newRow("cancelled in the queue")
             << false << place << none << Stage::Queued << false << "В очереди / Убрано из очереди"
             << Phase::Canceled << none;

@@ -3,8 +3,6 @@
 #include "video/video_quality.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 namespace {
@@ -15,24 +13,23 @@ QByteArray doubleQuoted(QString json)
     return json.replace(u'\'', u'"').toUtf8();
 }
 
-// One format, with the id "a".
-VideoQuality quality(const QString &json)
-{
-    QJsonObject object = QJsonDocument::fromJson(doubleQuoted(json)).object();
-    object.insert("format_id", "a");
-    QString error;
-    const auto q = decodeVideoQuality(object, &error);
-    if (!q)
-        qFatal("bad fixture: %s", qPrintable(error));
-    return *q;
-}
-
-DownloadChoices choicesFor(const QString &json)
+VideoMetadata decoded(const QString &json)
 {
     const Result<VideoMetadata> meta = decodeVideoMetadata(doubleQuoted(json));
     if (!meta)
         qFatal("bad fixture: %s", qPrintable(meta.error().message));
-    return downloadChoices(meta.value());
+    return meta.value();
+}
+
+// One format, with the id "a".
+VideoQuality quality(const QString &json)
+{
+    return decoded("{'id':'x','formats':[{'format_id':'a'," + json.mid(1) + "]}").formats.first();
+}
+
+DownloadChoices choicesFor(const QString &json)
+{
+    return downloadChoices(decoded(json));
 }
 
 // ICU separates number and unit with a no-break space.
