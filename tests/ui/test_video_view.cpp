@@ -95,6 +95,7 @@ private slots:
         QVERIFY(s.analysis().isWorking());
         QCOMPARE(s.controls(), QStringLiteral("(link) (format) (choose) open status"));
         QTRY_VERIFY_WITH_TIMEOUT(s.view->cancelButton()->isVisible(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.scene.engineCalls().size(), 1, 10000); // the engine has begun
         // Nothing else starts while an analysis runs.
         s.model().startDownload("best", false, DownloadKind::Video);
         QVERIFY(!s.model().queue().hasUnfinishedJobs());
