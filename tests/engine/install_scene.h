@@ -27,6 +27,7 @@ struct InstallScene {
     QString support = dir.filePath("support");
     QString temp = dir.filePath("tmp");
     std::function<bool(const QString &, const QString &)> moveFolder;
+    ToolFolderUsage usage; // engine runs hold leases from it
 
     InstallScene() = default;
     explicit InstallScene(ReleaseTool t) : tool(std::move(t)) {}
@@ -35,12 +36,6 @@ struct InstallScene {
     {
         return QString::fromLatin1(
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-    }
-    // The tool of the current row of a test with an "isRuntime" column.
-    static ReleaseTool rowTool()
-    {
-        QFETCH(bool, isRuntime);
-        return isRuntime ? runtimeReleaseTool() : engineReleaseTool();
     }
     static QString objectPath(const ReleaseTool &t) { return "/objects/" + t.assetName; }
 
@@ -90,17 +85,10 @@ struct InstallScene {
     ToolInstaller installer() const { return installer(tool); }
 
     // Installs and records the result the way the preparation does.
-    Result<InstallResult> install(QList<double> *progress = nullptr,
-                                  ToolFolderUsage *usage = nullptr)
+    Result<InstallResult> install()
     {
         const ToolInstaller inst = installer();
-        const auto result = inst.install(
-            inst.installedDigest(prefs),
-            [progress](double v) {
-                if (progress)
-                    progress->append(v);
-            },
-            CancelToken(), usage);
+        const auto result = inst.install(inst.installedDigest(prefs), {}, CancelToken(), &usage);
         if (result.ok())
             inst.recordSuccess(prefs, result.value(), QDateTime::currentDateTimeUtc());
         return result;

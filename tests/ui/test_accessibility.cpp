@@ -51,26 +51,19 @@ QRect frameIn(const QWidget *w, const QWidget *window)
     return QRect(w->mapTo(window, QPoint(0, 0)), w->size());
 }
 
-// Presses Tab from `start` until focus comes back, and returns the controls visited.
-QList<QWidget *> tabCycle(QWidget *start)
+// Tab, pressed from `start` until focus comes back, must reach every control of the visible
+// page once, in reading order: top to bottom, and left to right within a line.
+void verifyTabOrder(QWidget *window, QWidget *start)
 {
-    QList<QWidget *> visited;
+    QList<QWidget *> cycle;
     start->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < 100; ++i) {
         QWidget *now = QApplication::focusWidget();
         if (!now || (i > 0 && now == start))
             break;
-        visited << now;
+        cycle << now;
         QTest::keyClick(now, Qt::Key_Tab);
     }
-    return visited;
-}
-
-// Tab must reach every control of the visible page once, in reading order: top to bottom,
-// and left to right within a line.
-void verifyTabOrder(QWidget *window, QWidget *start)
-{
-    QList<QWidget *> cycle = tabCycle(start);
     QVERIFY(!cycle.isEmpty());
 
     QList<QWidget *> expected;

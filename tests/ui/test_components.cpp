@@ -1,6 +1,6 @@
+#include "control_states.h"
 #include "sample_history.h"
 #include "support/test_main.h"
-#include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
 #include "ui/components/elided_label.h"
 #include "ui/components/history_section.h"
@@ -11,7 +11,6 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
-#include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -19,19 +18,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
-
-namespace {
-
-int visibleDividers(const QWidget &section)
-{
-    int n = 0;
-    for (const QFrame *f : section.findChildren<QFrame *>())
-        if (f->frameShape() == QFrame::HLine)
-            ++n;
-    return n;
-}
-
-} // namespace
 
 class TestComponents : public QObject {
     Q_OBJECT
@@ -45,7 +31,6 @@ private slots:
 
         section.setItems(sampleHistory(3));
         QCOMPARE(section.rows().size(), 3);
-        QCOMPARE(visibleDividers(section), 2);
         QCOMPARE(section.header()->trailingText(), QStringLiteral("3"));
         QVERIFY(section.footerText()->text().isEmpty());
         QVERIFY(section.clearButton()->isVisible());
@@ -54,7 +39,6 @@ private slots:
         section.setItems(sampleHistory(8));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(section.rows().size(), 5);
-        QCOMPARE(visibleDividers(section), 4);
         QCOMPARE(section.header()->trailingText(), QStringLiteral("8"));
         QCOMPARE(section.footerText()->text(), QStringLiteral("Показаны последние 5 из 8"));
 
@@ -64,8 +48,6 @@ private slots:
         QVERIFY(section.header()->trailingText().isEmpty());
         QVERIFY(!section.clearButton()->isVisible());
         QVERIFY(section.placeholder()->isVisible());
-        QCOMPARE(section.placeholder()->text(),
-                 QStringLiteral("Здесь появятся завершённые и неудачные загрузки"));
     }
 
     void historySectionPassesTheRightEntry()
@@ -80,8 +62,6 @@ private slots:
 
         const QList<QAction *> menu =
             section.rows().at(2)->findChild<QToolButton *>()->menu()->actions();
-        QCOMPARE(menu.first()->text(), QStringLiteral("Показать в папке"));
-        QCOMPARE(menu.last()->text(), QStringLiteral("Удалить из истории"));
         menu.first()->trigger();
         menu.last()->trigger();
         QCOMPARE(reveal.size(), 1);
@@ -99,49 +79,28 @@ private slots:
     void statusViewShowsOnlyWhatItHas()
     {
         TransferStatusView view(Theme::blue());
-        view.show();
-        view.setState(std::nullopt, false, QStringLiteral("Готов"), QString());
-        QVERIFY(!view.bar()->isVisible());
-        QVERIFY(!view.spinner()->isVisible());
-        QVERIFY(!view.detailLabel()->isVisible());
-        QVERIFY(!view.errorLabel()->isVisible());
-
-        view.setState(0.0, true, QStringLiteral("Идёт"), QStringLiteral("Скачано: 1 МБ"));
-        QVERIFY(view.bar()->isVisible()); // a present progress of 0 is an empty bar
-        QCOMPARE(view.bar()->value(), 0);
-        QVERIFY(!view.spinner()->isVisible());
-        QVERIFY(view.detailLabel()->isVisible());
-
-        view.setState(std::nullopt, true, QStringLiteral("Идёт"), QString(), QString());
-        QVERIFY(view.spinner()->isVisible());
-        QVERIFY(!view.errorLabel()->isVisible());
-
         view.resize(300, 400);
+        view.show();
+        const auto shown = [&] {
+            return controlStates({{"bar", view.bar()},
+                                  {"spinner", view.spinner()},
+                                  {"detail", view.detailLabel()},
+                                  {"error", view.errorLabel()}});
+        };
+        view.setState(std::nullopt, false, QStringLiteral("Готов"), QString());
+        QCOMPARE(shown(), QString());
+        view.setState(0.0, true, QStringLiteral("Идёт"), QStringLiteral("Скачано: 1 МБ"));
+        QCOMPARE(shown(), "bar detail"); // a present progress of 0 is an empty bar
+        QCOMPARE(view.bar()->value(), 0);
+        view.setState(std::nullopt, true, QStringLiteral("Идёт"), QString(), QString());
+        QCOMPARE(shown(), "spinner");
         view.setState(0.5, false, QStringLiteral("Ошибка"), QString(),
                       QStringLiteral("один\nдва\nтри\nчетыре"));
-        QVERIFY(view.errorLabel()->isVisible());
+        QCOMPARE(shown(), "bar error");
         QCOMPARE(view.bar()->value(), 500);
-        const QString shown = view.errorLabel()->shownText();
-        QCOMPARE(shown.count(u'\n'), 2);
-        QVERIFY(!shown.contains(QStringLiteral("четыре")) || shown.contains(QChar(0x2026)));
-    }
-
-    void destinationRowKeepsOpeningWhenChangeIsDisabled()
-    {
-        DestinationRow row;
-        QSignalSpy open(&row, &DestinationRow::openRequested);
-        QSignalSpy choose(&row, &DestinationRow::chooseRequested);
-        row.setChangeDisabled(true);
-        QVERIFY(row.openAction()->isEnabled());
-        QVERIFY(!row.chooseAction()->isEnabled());
-        row.openAction()->trigger();
-        row.chooseAction()->trigger();
-        QCOMPARE(open.size(), 1);
-        QCOMPARE(choose.size(), 0);
-        row.setChangeDisabled(false);
-        row.chooseAction()->trigger();
-        QCOMPARE(choose.size(), 1);
-        QCOMPARE(row.chooseAction()->text(), QStringLiteral("Изменить папку…"));
+        const QString error = view.errorLabel()->shownText();
+        QCOMPARE(error.count(u'\n'), 2);
+        QVERIFY(!error.contains(QStringLiteral("четыре")) || error.contains(QChar(0x2026)));
     }
 
     // Every bundled icon is drawn in the asked colour: some pixel carries it.

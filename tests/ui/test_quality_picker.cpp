@@ -22,7 +22,7 @@ VideoQuality audio(const QString &id, const QString &language)
     return q;
 }
 
-VideoQuality video(const QString &id, int height, bool withSound)
+VideoQuality videoTrack(const QString &id, int height)
 {
     VideoQuality q;
     q.formatID = id;
@@ -30,25 +30,8 @@ VideoQuality video(const QString &id, int height, bool withSound)
     q.height = height;
     q.width = height * 16 / 9;
     q.videoCodec = QStringLiteral("avc1.640028");
-    q.audioCodec = withSound ? QStringLiteral("mp4a.40.2") : QStringLiteral("none");
+    q.audioCodec = QStringLiteral("none");
     return q;
-}
-
-QualityPickerContent single()
-{
-    QualityPickerContent c;
-    c.title = QStringLiteral("Клип");
-    c.withAudioQualities = {DownloadOption{video("18", 360, true), std::nullopt}};
-    c.videoOnlyQualities = {video("137", 1080, false), video("136", 720, false)};
-    return c;
-}
-
-QStringList rowTitles(const QualityPicker &picker)
-{
-    QStringList titles;
-    for (QAbstractButton *row : picker.offerRows())
-        titles.append(row->text());
-    return titles;
 }
 
 } // namespace
@@ -65,34 +48,8 @@ private slots:
         QCOMPARE(groups.size(), 3);
         QCOMPARE(groups[0].qualities.size(), 2);
         QCOMPARE(groups[0].qualities[1].formatID, QStringLiteral("a2"));
-        QCOMPARE(groups[1].qualities.size(), 2);
         QCOMPARE(groups[2].qualities.size(), 1);
         QCOMPARE(groups[2].title, audio("c1", "fr").audioTrackTitle());
-    }
-
-    void singleVideoTabsAndChoices()
-    {
-        QualityPicker picker(single());
-        picker.show();
-        QVERIFY(!picker.publicationPicker()->isVisible());
-        QCOMPARE(picker.tab(), QualityTab::WithAudio);
-        QCOMPARE(picker.offerRows().size(), 1);
-
-        picker.offerRows().first()->click();
-        QVERIFY(picker.isVisible()); // the model closes the sheet, not the picker
-
-        // No sound-only formats: exactly one "best audio" row (what it queues is the screen's).
-        picker.tabButton(QualityTab::AudioOnly)->click();
-        QCOMPARE(rowTitles(picker), QStringList{QStringLiteral("Лучшее доступное аудио")});
-
-        picker.tabButton(QualityTab::VideoOnly)->click();
-        QCOMPARE(picker.offerRows().size(), 2);
-
-        // Escape dismisses the sheet without a choice.
-        QSignalSpy rejected(&picker, &QDialog::rejected);
-        QTest::keyClick(&picker, Qt::Key_Escape);
-        QCOMPARE(rejected.size(), 1);
-        QVERIFY(!picker.isVisible());
     }
 
     void emptyTabsShowOnlyTheirNotice()
@@ -100,7 +57,6 @@ private slots:
         QualityPickerContent c;
         c.startOnVideoOnly = true;
         QualityPicker picker(c);
-        QCOMPARE(picker.tab(), QualityTab::VideoOnly);
         QCOMPARE(picker.offerRows().size(), 0);
         QCOMPARE(picker.offerTexts().size(), 1);
         QCOMPARE(picker.offerTexts().first()->text(),
@@ -115,7 +71,7 @@ private slots:
         QualityPickerContent c;
         c.title = QStringLiteral("Публикация");
         c.publicationTitles = {"Первое", "Второе", "Третье", "Четвёртое"};
-        c.videoOnlyQualities = {video("137", 1080, false)};
+        c.videoOnlyQualities = {videoTrack("137", 1080)};
         c.startOnVideoOnly = true;
         QualityPicker picker(c);
         picker.show();

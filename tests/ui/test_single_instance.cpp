@@ -13,29 +13,26 @@ const QString kService = QStringLiteral("local.tovrin.mac");
 
 // A private session bus for the test, so the hand-over runs over a real bus without touching
 // the desktop's.
-class PrivateBus {
-public:
+struct PrivateBus {
+    QProcess daemon;
+    QString address;
+
     PrivateBus()
     {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        daemon.start(QStringLiteral("dbus-daemon"),
+                     {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000))
+            address = QString::fromUtf8(daemon.readLine()).trimmed();
     }
     ~PrivateBus()
     {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
+        daemon.kill();
+        daemon.waitForFinished(5000);
     }
-    QString address() const { return m_address; }
     QDBusConnection connect(const QString &name) const
     {
-        return QDBusConnection::connectToBus(m_address, name);
+        return QDBusConnection::connectToBus(address, name);
     }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
 };
 
 } // namespace
@@ -47,7 +44,7 @@ private slots:
     void aSecondStartHandsItsActivationToTheRunningCopy()
     {
         PrivateBus bus;
-        QVERIFY2(!bus.address().isEmpty(), "dbus-daemon did not start");
+        QVERIFY2(!bus.address.isEmpty(), "dbus-daemon did not start");
 
         auto running = std::make_unique<SingleInstance>(kService, bus.connect("running"));
         QSignalSpy activations(running.get(), &SingleInstance::activationRequested);

@@ -95,7 +95,7 @@ private slots:
         QVERIFY(s.analysis().isWorking());
         QCOMPARE(s.controls(), QStringLiteral("(link) (format) (choose) open status"));
         QTRY_VERIFY_WITH_TIMEOUT(s.view->cancelButton()->isVisible(), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(s.scene.engineCalls().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.scene.engineCalls().size(), 1, 10000); // the engine has begun
         // Nothing else starts while an analysis runs.
         s.model().startDownload("best", false, DownloadKind::Video);
         QVERIFY(!s.model().queue().hasUnfinishedJobs());
@@ -116,12 +116,12 @@ private slots:
         Screen s;
         s.scene.answerAnalysis(videoDocument("vid1", "Клип", mergeableFormats()), "exec sleep 30");
         QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid1"));
+        QVERIFY(!picker->publicationPicker()->isVisible()); // a single video
         QCOMPARE(picker->tab(), QualityTab::WithAudio);
         QCOMPARE(picker->offerRows().size(), 1);
 
         picker->offerRows().first()->click();
         QTRY_VERIFY(!s.view->picker()); // the model closed the sheet when it queued the job
-        QVERIFY(!s.model().choices().state().showPicker);
         QVERIFY(s.view->jobsCard()->isVisible());
         QCOMPARE(s.view->jobRows().size(), 1);
         VideoJobRow *row = s.view->jobRows().first();
