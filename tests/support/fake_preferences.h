@@ -9,10 +9,7 @@ class FakePreferences final : public Preferences {
 public:
     std::optional<QVariant> value(const QString &key) const override
     {
-        const auto it = m_values.constFind(key);
-        if (it == m_values.constEnd())
-            return std::nullopt;
-        return *it;
+        return m_values.contains(key) ? std::optional(m_values.value(key)) : std::nullopt;
     }
     void setValue(const QString &key, const QVariant &value) override
     {

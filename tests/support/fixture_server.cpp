@@ -57,15 +57,6 @@ struct ListeningSocket : httplib::Server {
 
 } // namespace
 
-QByteArray FixtureServer::Request::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
-}
-
 bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutMs) const
 {
     std::unique_lock lock(m_mutex);
@@ -80,14 +71,10 @@ bool FixtureServer::waitForRequests(const QString &path, int count, int timeoutM
 // provider, so it dies with the response.
 struct FixtureServer::BodyWriter {
     FixtureServer *server = nullptr;
-    QString path;
     Fault fault;
     qint64 bytesPerSecond = 0;
     int clientPort = -1;
-    QByteArray bytes;              // the body in memory, or...
-    std::shared_ptr<QFile> file;   // ...the served file, mapped
-    const char *data = nullptr;    // the first byte to send
-    qint64 length = 0;             // bytes to send
+    QByteArray bytes;              // to send: the body, or the range of it asked for
     bool closeWhenDone = false;    // a close-delimited body
     std::shared_ptr<void> onBooks; // takes the answer off the active count when released
 
@@ -98,9 +85,10 @@ struct FixtureServer::BodyWriter {
 
     bool writeNext(httplib::DataSink &sink)
     {
+        const qint64 length = bytes.size();
         if (sent >= length)
             return !closeWhenDone; // false ends a close-delimited body by closing
-        if (!data || (fault.dropAfterBytes >= 0 && sent >= fault.dropAfterBytes))
+        if (fault.dropAfterBytes >= 0 && sent >= fault.dropAfterBytes)
             return false;
         if (fault.stallAfterBytes >= 0 && !stalled && sent >= fault.stallAfterBytes) {
             stalled = true;
@@ -126,21 +114,10 @@ struct FixtureServer::BodyWriter {
         // on the books.
         if (sent + n >= length && !closeWhenDone)
             onBooks.reset();
-        // Counted before the write so that a client never holds more than bytesSent() says;
-        // taken back if the write fails.
-        count(n);
-        if (!sink.write(data + sent, size_t(n))) {
-            count(-n);
+        if (!sink.write(bytes.constData() + sent, size_t(n)))
             return false;
-        }
         sent += n;
         return true;
-    }
-
-    void count(qint64 n)
-    {
-        std::lock_guard lock(server->m_mutex);
-        server->m_sent[path] += n;
     }
 
     // Waits stallMs, or (-1) until stopped or the client leaves; false to cut the answer.
@@ -175,11 +152,6 @@ FixtureServer::FixtureServer(const TlsFiles &tls) : m_tls(true)
                                                QFile::encodeName(tls.privateKey).constData()));
 }
 
-FixtureServer::~FixtureServer()
-{
-    stop();
-}
-
 bool FixtureServer::sleepUntil(Clock::time_point due)
 {
     std::unique_lock lock(m_mutex);
@@ -210,7 +182,7 @@ void FixtureServer::start(std::unique_ptr<httplib::Server> server)
         std::this_thread::sleep_for(milliseconds(1));
 }
 
-void FixtureServer::stop()
+FixtureServer::~FixtureServer()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -237,13 +209,15 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
     // again to whatever we answer, wrongly for content providers: ranges are ours alone.
     const httplib::Ranges ranges = std::exchange(const_cast<httplib::Request &>(req).ranges, {});
     Request request{QString::fromStdString(req.path)};
-    if (const qsizetype question = req.target.find('?'); question != qsizetype(std::string::npos)) {
-        // In a query '+' stands for a space; a plus sign itself comes as %2B.
-        const QByteArray raw = QByteArray::fromStdString(req.target.substr(question + 1));
-        request.query = QUrlQuery(QString::fromUtf8(QByteArray(raw).replace('+', "%20")));
+    if (const size_t question = req.target.find('?'); question != std::string::npos) {
+        // In a query '+' stands for a space (a plus sign itself comes as %2B), so a client that
+        // leaves '+' unencoded is caught.
+        const QString raw = QString::fromStdString(req.target.substr(question + 1));
+        request.query = QUrlQuery(QString(raw).replace('+', "%20"));
     }
     for (const auto &[key, value] : req.headers)
-        request.headers.append({QByteArray::fromStdString(key), QByteArray::fromStdString(value)});
+        request.headers.insert(QByteArray::fromStdString(key).toLower(),
+                               QByteArray::fromStdString(value));
 
     auto body = std::make_shared<BodyWriter>();
     std::optional<Route> route;
@@ -255,7 +229,6 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
             body->fault = m_scripts[request.path].takeFirst();
         if (m_routes.contains(request.path))
             route = m_routes.value(request.path);
-        body->bytesPerSecond = m_bytesPerSecond;
     }
     m_changed.notify_all();
     const Fault &fault = body->fault;
@@ -271,11 +244,11 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
         return;
     }
     if (fault.status == 0 && route && !route->filePath.isEmpty()) {
-        body->file = std::make_shared<QFile>(route->filePath);
-        if (!body->file->open(QIODevice::ReadOnly)) {
-            body->file.reset();
+        QFile file(route->filePath);
+        if (file.open(QIODevice::ReadOnly))
+            route->bytes = file.readAll();
+        else
             route.reset();
-        }
     }
 
     const bool content = fault.status == 0 && route && !route->handler;
@@ -284,14 +257,10 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
         reply = {fault.status, fault.body, {}};
     else if (route)
         reply = route->handler ? route->handler(request) : Reply{200, route->bytes, {}};
-    const QByteArray contentType =
-        content ? route->contentType
-                : QByteArray(route && fault.status == 0 ? "application/json"
-                                                        : "text/plain; charset=utf-8");
+    const QByteArray contentType = content ? route->contentType : "application/json";
     res.status = reply.status;
     HeaderList &headers = reply.headers;
-    body->bytes = reply.body;
-    const qint64 size = body->file ? body->file->size() : body->bytes.size();
+    const qint64 size = reply.body.size();
     qint64 first = 0, last = size - 1;
     // A single "bytes=A-" or "bytes=A-B" is honoured; HTTP allows ignoring any other.
     if (content && !fault.ignoreRange) {
@@ -300,29 +269,22 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
             first = ranges.front().first;
             last = ranges.front().second < 0 ? size - 1
                                              : std::min<qint64>(ranges.front().second, size - 1);
-            res.status = first < size ? 206 : 416;
+            res.status = first < size ? 206 : 416; // 416 sends nothing: first > last
             const QByteArray range =
-                res.status == 416 ? QByteArray("*")
-                                  : QByteArray::number(first) + '-' + QByteArray::number(last);
+                first < size ? QByteArray::number(first) + '-' + QByteArray::number(last)
+                             : QByteArray("*");
             headers.append(
                 {QByteArray("Content-Range"), "bytes " + range + '/' + QByteArray::number(size)});
-            if (res.status == 416)
-                first = 0, last = -1;
         }
     }
-    body->length = last - first + 1;
-    if (!body->file)
-        body->data = body->bytes.constData() + first;
-    else if (body->length > 0)
-        body->data = reinterpret_cast<const char *>(body->file->map(first, body->length));
-    body->bytesPerSecond = content ? body->bytesPerSecond : 0;
+    body->bytes = reply.body.mid(first, std::max<qint64>(0, last - first + 1));
+    body->bytesPerSecond = content ? m_bytesPerSecond.load() : 0;
     if (!fault.retryAfter.isEmpty())
         headers.append({QByteArray("Retry-After"), fault.retryAfter});
     for (const auto &[key, value] : headers)
         res.set_header(key.toStdString(), value.toStdString());
 
     body->server = this;
-    body->path = request.path;
     body->clientPort = req.remote_port;
     const std::string type = contentType.toStdString();
     if (fault.omitContentLength) {
@@ -332,9 +294,9 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
         res.set_header("Connection", "close");
         res.set_content_provider(
             type, [body](size_t, httplib::DataSink &sink) { return body->writeNext(sink); });
-    } else if (body->length > 0) {
+    } else if (!body->bytes.isEmpty()) {
         res.set_content_provider(
-            size_t(body->length), type,
+            size_t(body->bytes.size()), type,
             [body](size_t, size_t, httplib::DataSink &sink) { return body->writeNext(sink); });
     } else {
         // A zero-length provider would be taken for a length-less one.

@@ -25,29 +25,27 @@ struct Response;
 // A real HTTP/1.1 server on 127.0.0.1 for network tests.
 //
 // It listens on an ephemeral port from the moment the constructor returns and answers GET (and
-// HEAD) on its own threads, enough for 32+ simultaneous connections, so a test thread may block
-// in a client or spin an event loop while it serves. Every member function is thread-safe.
+// HEAD) on its own threads, many connections at once, so a test thread may block in a client or
+// spin an event loop while it serves. Every member function is thread-safe.
 //
 // Content is registered per exact path (the query string is ignored when matching): bytes from
 // memory, a file read from disk, or a handler standing in for an API. Faults are injected as data,
-// per request, with script(). Unknown paths get 404. Every request is recorded and counted, except
-// one whose Range header the underlying library rejects outright (such as "bytes=20-10"): that is
-// answered 416 before the fixture sees it.
+// per request, with script(). Unknown paths get 404. Every request is recorded.
 //
-// Stop is prompt: the destructor (or stop()) wakes every delay, stall and throttle and cuts
-// every open connection, idle keep-alive ones included.
+// The destructor is prompt: it wakes every delay, stall and throttle and cuts every open
+// connection, idle keep-alive ones included.
 class FixtureServer {
 public:
     using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
     // One request as it arrived.
     struct Request {
-        QString path{};       // percent-decoded, without the query
-        QUrlQuery query{};    // '+' is a space
-        HeaderList headers{}; // as sent
+        QString path{};                         // percent-decoded, without the query
+        QUrlQuery query{};                      // '+' is a space
+        QMap<QByteArray, QByteArray> headers{}; // by name in lower case
 
-        // First value of a header, names compared case-insensitively; empty if absent.
-        QByteArray header(const QByteArray &name) const;
+        // A header's value, the name in any case; empty if absent.
+        QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
         // First value of a query item, decoded; empty if absent.
         QString queryValue(const QString &key) const
         {
@@ -133,7 +131,6 @@ public:
 
     // Observation.
     int requestCount(const QString &path) const { return int(requests(path).size()); }
-    int totalRequests() const { return int(requests().size()); }
     int activeRequests() const { return read(m_active); } // being answered right now
     int maxConcurrentRequests() const { return read(m_maxActive); }
     QList<Request> requests() const { return read(m_log); } // every request, in arrival order
@@ -143,14 +140,8 @@ public:
         matching.removeIf([&](const Request &r) { return r.path != path; });
         return matching;
     }
-    // Body bytes written for path. Each chunk is counted just before it is written (and taken
-    // back if that fails), so a client never has more.
-    qint64 bytesSent(const QString &path) const { return read(m_sent).value(path); }
     // True once at least `count` requests for path have arrived; false on timeout.
     bool waitForRequests(const QString &path, int count, int timeoutMs = 5000) const;
-
-    // Stops serving and cuts open connections; the destructor calls it.
-    void stop();
 
 private:
     struct Route {
@@ -187,7 +178,6 @@ private:
     bool m_stopping = false;
     QMap<QString, Route> m_routes;
     QMap<QString, QList<Fault>> m_scripts;
-    QMap<QString, qint64> m_sent;
     QList<Request> m_log;
     std::atomic<qint64> m_bytesPerSecond{0};
     int m_active = 0;

@@ -12,6 +12,11 @@ FixtureServer::Reply json(int status, const QJsonObject &object)
     return {status, QJsonDocument(object).toJson(QJsonDocument::Compact)};
 }
 
+FixtureServer::Reply notFound()
+{
+    return json(404, {{"message", "Не удалось найти запрошенный ресурс."}});
+}
+
 QJsonObject item(const QString &type, const QString &name, const QString &path)
 {
     return {{"type", type}, {"name", name}, {"path", path}};
@@ -40,95 +45,74 @@ QByteArray contentsOf(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-SleepFn RecordingSleep::function()
-{
-    return [this](double seconds, const CancelToken &cancel) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_delays.append(seconds);
-        }
-        return cancel.sleepFor(seconds * m_scale);
-    };
-}
-
-QList<double> RecordingSleep::delays() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_delays;
-}
-
 FakeYandexDisk::FakeYandexDisk(FixtureServer &api, FixtureServer &files) : m_files(files)
 {
     setRootFolder(QStringLiteral("Shared"));
-    api.handle(QStringLiteral("/v1/disk/public/resources"),
-               [this](const FixtureServer::Request &r) { return resource(r); });
+    api.handle(kResources, [this](const FixtureServer::Request &r) { return resource(r); });
     api.handle(QStringLiteral("/v1/disk/public/resources/download"),
                [this](const FixtureServer::Request &r) { return download(r); });
 }
 
-void FakeYandexDisk::add(const QString &key, const Node &node)
+void FakeYandexDisk::setRootFolder(const QString &name)
 {
-    m_nodes.insert(key, node);
-    if (!key.isEmpty())
-        m_nodes[key.left(std::max<qsizetype>(0, key.lastIndexOf('/')))].children.append(key);
-}
-
-void FakeYandexDisk::setRootType(const QString &type, const QString &name)
-{
-    add(QString(), {item(type, name, QStringLiteral("/")), {}, {}});
-}
-
-void FakeYandexDisk::addFolder(const QString &path)
-{
-    add(path, {item(QStringLiteral("dir"), path.section('/', -1), path), {}, {}});
+    m_items.insert(QString(), item(QStringLiteral("dir"), name, QStringLiteral("/")));
 }
 
 void FakeYandexDisk::setRootFile(const QString &name, const QByteArray &content)
 {
     addFile(QString(), content);
-    m_nodes[QString()].item.insert("name", name);
+    m_items[QString()].insert("name", name);
+}
+
+void FakeYandexDisk::addFolder(const QString &path)
+{
+    m_items.insert(path, item(QStringLiteral("dir"), path.section('/', -1), path));
 }
 
 void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, bool listSize)
 {
-    Node node{item(QStringLiteral("file"), path.section('/', -1), path.isEmpty() ? "/" : path),
-              {},
-              QStringLiteral("/files/%1").arg(m_next++)};
+    const QString body = QStringLiteral("/files/%1").arg(m_bodies.size());
+    m_bodies.insert(path, body);
+    m_files.serveBytes(body, content);
+    QJsonObject listed =
+        item(QStringLiteral("file"), path.section('/', -1), path.isEmpty() ? "/" : path);
     if (listSize)
-        node.item.insert("size", content.size());
-    m_files.serveBytes(node.body, content);
-    add(path, node);
+        listed.insert("size", content.size());
+    m_items.insert(path, listed);
 }
 
 void FakeYandexDisk::addRawItem(const QString &folder, const QString &type, const QString &name,
                                 const QString &path)
 {
-    add(folder + QStringLiteral("/raw:%1").arg(m_next++), {item(type, name, path), {}, {}});
+    m_items.insert(folder + QStringLiteral("/raw:%1").arg(m_items.size()), item(type, name, path));
 }
 
 FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &request) const
 {
-    const auto node = m_nodes.constFind(keyOf(request));
-    if (request.queryValue("public_key") != kPublicLink || node == m_nodes.cend())
-        return json(404, {{"message", "Не удалось найти запрошенный ресурс."}});
-    QJsonObject object = node->item;
+    const QString key = keyOf(request);
+    if (request.queryValue("public_key") != kPublicLink || !m_items.contains(key))
+        return notFound();
+    QJsonObject object = m_items.value(key);
     if (object.value("type") == "dir" && request.queryValue("fields").contains("_embedded")) {
-        QJsonArray items;
-        const QStringList page = node->children.mid(request.queryValue("offset").toInt(),
-                                                    request.queryValue("limit").toInt());
-        for (const QString &child : page)
-            items.append(m_nodes.value(child).item);
-        object.insert("_embedded",
-                      QJsonObject{{"items", items}, {"total", int(node->children.size())}});
+        QList<QJsonObject> children;
+        for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
+            if (!it.key().isEmpty() && it.key().section('/', 0, -2) == key)
+                children.append(it.value());
+        }
+        QJsonArray page;
+        for (const QJsonObject &child : children.mid(request.queryValue("offset").toInt(),
+                                                     request.queryValue("limit").toInt()))
+            page.append(child);
+        object.insert("_embedded", QJsonObject{{"items", page}, {"total", children.size()}});
     }
     return json(200, object);
 }
 
 FixtureServer::Reply FakeYandexDisk::download(const FixtureServer::Request &request) const
 {
-    const QString body = m_nodes.value(keyOf(request)).body;
+    const QString body = m_bodies.value(keyOf(request));
     if (request.queryValue("public_key") != kPublicLink || body.isEmpty())
-        return json(404, {{"message", "Не удалось найти запрошенный ресурс."}});
+        return notFound();
     return json(200, {{"href", m_files.url(body)}, {"method", "GET"}});
 }
 

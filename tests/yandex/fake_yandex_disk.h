@@ -8,12 +8,16 @@
 #include "support/fixture_server.h"
 #include "yandex/download_manager.h"
 
-#include <QHash>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <memory>
 #include <mutex>
+
+using Fault = FixtureServer::Fault;
+using Faults = QList<Fault>;
+// Where the API answers for resources and listing pages.
+inline const QString kResources = QStringLiteral("/v1/disk/public/resources");
 
 // Bytes that differ from one offset to the next, so a misplaced range shows.
 QByteArray patterned(qsizetype size, int seed = 1);
@@ -25,8 +29,21 @@ QByteArray contentsOf(const QString &path);
 class RecordingSleep {
 public:
     explicit RecordingSleep(double scale = 0.001) : m_scale(scale) {}
-    SleepFn function();
-    QList<double> delays() const;
+    SleepFn function()
+    {
+        return [this](double seconds, const CancelToken &cancel) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_delays.append(seconds);
+            }
+            return cancel.sleepFor(seconds * m_scale);
+        };
+    }
+    QList<double> delays() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_delays;
+    }
 
 private:
     double m_scale;
@@ -35,18 +52,18 @@ private:
 };
 
 // A stand-in for the public Yandex Disk API on a FixtureServer: one shared resource (a folder
-// tree or a single file) answered page by page as the real service does, with download links
-// that point at file bodies served by `files` (the same server or another).
+// tree or a single file) answered page by page as the real service does, items listed in path
+// order, with download links that point at file bodies served by `files` (the same server or
+// another).
 class FakeYandexDisk {
 public:
     static inline const QString kPublicLink = QStringLiteral("https://disk.yandex.ru/d/TestKey");
 
     FakeYandexDisk(FixtureServer &api, FixtureServer &files);
 
-    // The shared resource is a folder (the default: "Shared"), one file, or of another type.
-    void setRootFolder(const QString &name) { setRootType(QStringLiteral("dir"), name); }
+    // The shared resource is a folder (the default: "Shared") or one file.
+    void setRootFolder(const QString &name);
     void setRootFile(const QString &name, const QByteArray &content);
-    void setRootType(const QString &type, const QString &name);
     // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
     void addFolder(const QString &path);
     void addFile(const QString &path, const QByteArray &content, bool listSize = true);
@@ -54,21 +71,15 @@ public:
     void addRawItem(const QString &folder, const QString &type, const QString &name,
                     const QString &path);
     // Where a file's body is served on `files`, e.g. "/files/3".
-    QString bodyPath(const QString &remotePath) const { return m_nodes.value(remotePath).body; }
+    QString bodyPath(const QString &remotePath) const { return m_bodies.value(remotePath); }
 
 private:
-    struct Node {
-        QJsonObject item;     // as listed: type, name, path and (if listed) size
-        QStringList children; // keys of the children, in listing order
-        QString body;         // files only
-    };
-    void add(const QString &key, const Node &node); // "" is the shared resource itself
     FixtureServer::Reply resource(const FixtureServer::Request &request) const;
     FixtureServer::Reply download(const FixtureServer::Request &request) const;
 
     FixtureServer &m_files;
-    QHash<QString, Node> m_nodes; // by path
-    int m_next = 0;
+    QMap<QString, QJsonObject> m_items; // as listed, by path; "" is the shared resource itself
+    QMap<QString, QString> m_bodies;    // by path
 };
 
 // The real download manager against a FakeYandexDisk (API and file bodies on two loopback

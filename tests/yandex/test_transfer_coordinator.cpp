@@ -9,30 +9,31 @@
 
 namespace {
 
-using Fault = FixtureServer::Fault;
-using Faults = QList<Fault>;
-
-// A coordinator whose retry waits are recorded, and the latest progress it reported (written
-// on the transfer thread).
+// A coordinator whose retry waits are recorded, fetching `body` from "/f" of a loopback server
+// into "f.part", and the latest progress it reported (written on the transfer thread).
 struct Harness {
-    Harness() : coordinator(TransferOptions{.caBundlePath = {}, .sleep = sleep.function()}) {}
-
-    Status download(const FileTransfer &transfer, const CancelToken &cancel = CancelToken())
+    explicit Harness(const QByteArray &body)
+        : coordinator(TransferOptions{.caBundlePath = {}, .sleep = sleep.function()})
     {
+        server.serveBytes("/f", body);
+    }
+
+    Status download(FileTransfer transfer, const CancelToken &cancel = CancelToken())
+    {
+        transfer.url = server.url("/f");
+        transfer.partPath = part;
+        transfer.displayName = QStringLiteral("файл.bin");
         return coordinator.download(
             transfer, [this](qint64 bytes, qint64) { written = bytes; }, cancel);
     }
 
+    QTemporaryDir dir;
+    const QString part = dir.filePath("f.part");
+    FixtureServer server;
     RecordingSleep sleep;
     std::atomic<qint64> written{-1};
     TransferCoordinator coordinator;
 };
-
-FileTransfer transferOf(const FixtureServer &server, const QString &path, const QString &partPath,
-                        qint64 listedSize = 0)
-{
-    return {QUrl(server.url(path)), partPath, QStringLiteral("файл.bin"), listedSize, {}};
-}
 
 } // namespace
 
@@ -56,7 +57,6 @@ private slots:
         const QString lost = "Сетевое соединение было потеряно";
         const QString http = "Файл «файл.bin» не скачан: сервер ответил HTTP %1";
         const Fault drop50k{.dropAfterBytes = 50'000};
-        Fault page{.status = 404, .body = "<html>error page</html>"};
         row("two drops, then the rest", {{.dropAfterBytes = 100'000}, drop50k}, {}, {1, 2},
             {"", "bytes=100000-", "bytes=150000-"}, "");
         row("range ignored: start over", {{.dropAfterBytes = 100'000}, {.ignoreRange = true}}, {},
@@ -66,18 +66,16 @@ private slots:
             {"", "bytes=120000-"}, "");
         row("three drops fail the file", Faults(3, {.dropAfterBytes = 1000}), {}, {1, 2},
             {"", "bytes=1000-", "bytes=2000-"}, lost);
-        row("429 with Retry-After 30", {{.status = 429, .retryAfter = "30"}}, {}, {15}, {"", ""},
-            "");
-        row("drop, then 500 keeps the bytes", {{.dropAfterBytes = 70'000}, {.status = 500}}, {},
-            {1, 2}, {"", "bytes=70000-", "bytes=70000-"}, "");
+        row("drop, then 429 keeps the bytes, Retry-After 30 waits 15 s",
+            {{.dropAfterBytes = 70'000}, {.status = 429, .retryAfter = "30"}}, {}, {1, 15},
+            {"", "bytes=70000-", "bytes=70000-"}, "");
         row("expired link renewed", {drop50k, {.status = 410}}, {}, {1},
             {"", "bytes=50000-", "bytes=50000-"}, "");
         row("renewed link refused as well", {drop50k, {.status = 403}}, {{.status = 403}}, {1},
             {"", "bytes=50000-", "bytes=50000-"}, http.arg(403));
         row("refused before any byte: not renewed", {{.status = 403}}, {}, {}, {""}, http.arg(403));
-        row("404", {page}, {}, {}, {""}, http.arg(404));
-        page.status = 500;
-        row("500 three times", Faults(3, page), {}, {1, 2}, {"", "", ""}, http.arg(500));
+        row("500 three times", Faults(3, {.status = 500, .body = "<html>error page</html>"}), {},
+            {1, 2}, {"", "", ""}, http.arg(500));
     }
 
     void retriesContinueByRangeAndErrorsNeverBecomeTheFile()
@@ -85,36 +83,33 @@ private slots:
         QFETCH(Faults, faults);
         QFETCH(Faults, renewal);
         QFETCH(QString, error);
-        QTemporaryDir dir;
-        FixtureServer server;
         const QByteArray body = patterned(400'000);
-        server.serveBytes("/f", body);
-        server.serveBytes("/new", body);
-        server.script("/f", faults);
-        server.script("/new", renewal);
-        const QString part = dir.filePath("f.part");
-        QFile stale(part);
+        Harness h(body);
+        h.server.serveBytes("/new", body);
+        h.server.script("/f", faults);
+        h.server.script("/new", renewal);
+        QFile stale(h.part);
         QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write(QByteArray(10'000, 'o')) > 0);
         stale.close();
-        Harness harness;
-        FileTransfer transfer = transferOf(server, "/f", part, body.size());
-        transfer.renewLink = [&]() -> Result<QUrl> { return QUrl(server.url("/new")); };
+        FileTransfer transfer;
+        transfer.listedSize = body.size();
+        transfer.renewLink = [&]() -> Result<QUrl> { return QUrl(h.server.url("/new")); };
 
-        const Status status = harness.download(transfer);
-        QTEST(harness.sleep.delays(), "delays");
+        const Status status = h.download(transfer);
+        QTEST(h.sleep.delays(), "delays");
         QByteArrayList sent;
-        for (const auto &request : server.requests())
+        for (const auto &request : h.server.requests())
             sent.append(request.header("Range"));
         QTEST(sent, "ranges");
         QCOMPARE(status.ok(), error.isEmpty());
         if (status.ok()) {
-            QCOMPARE(contentsOf(part), body);
-            QCOMPARE(harness.written.load(), body.size());
+            QCOMPARE(contentsOf(h.part), body);
+            QCOMPARE(h.written.load(), body.size());
         } else {
             QCOMPARE(status.error().message, error);
             QCOMPARE(status.error().kind,
                      error.contains("HTTP") ? ErrorKind::HttpStatus : ErrorKind::Network);
-            QVERIFY(!contentsOf(part).contains("error page"));
+            QVERIFY(!contentsOf(h.part).contains("error page"));
         }
     }
 
@@ -133,44 +128,37 @@ private slots:
     void pauseHoldsAndCancelEnds()
     {
         QFETCH(QStringList, actions);
-        QTemporaryDir dir;
-        FixtureServer server;
         const QByteArray body = patterned(3'000'000);
-        server.serveBytes("/f", body);
-        server.script("/f", {{.stallAfterBytes = 300'000, .stallMs = -1}});
-        Harness harness;
+        Harness h(body);
+        h.server.script("/f", {{.stallAfterBytes = 300'000, .stallMs = -1}});
         CancelToken token;
-        const QString part = dir.filePath("f.part");
-        auto pending = std::async(std::launch::async, [&] {
-            return harness.download(transferOf(server, "/f", part), token);
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(harness.written.load() >= 300'000, 20000);
+        auto pending = std::async(std::launch::async, [&] { return h.download({}, token); });
+        QTRY_VERIFY_WITH_TIMEOUT(h.written.load() >= 300'000, 20000);
 
         for (const QString &action : actions) {
             if (action == "pause") {
-                harness.coordinator.suspendAll();
-                QTRY_COMPARE_WITH_TIMEOUT(harness.coordinator.transfersInFlight(), 0, 5000);
+                h.coordinator.suspendAll();
+                QTRY_COMPARE_WITH_TIMEOUT(h.coordinator.transfersInFlight(), 0, 5000);
                 // The connection is closed: no byte can move on it while paused, and a new
                 // request before resume would show in the count below.
-                QTRY_COMPARE_WITH_TIMEOUT(server.activeRequests(), 0, 5000);
-                QCOMPARE(server.bytesSent("/f"), 300'000);
-                QCOMPARE(harness.written.load(), 300'000);
-                QCOMPARE(QFileInfo(part).size(), 300'000);
+                QTRY_COMPARE_WITH_TIMEOUT(h.server.activeRequests(), 0, 5000);
+                QCOMPARE(h.written.load(), 300'000);
+                QCOMPARE(QFileInfo(h.part).size(), 300'000);
             } else if (action == "resume") {
-                harness.coordinator.resumeAll();
+                h.coordinator.resumeAll();
             } else {
-                action == "token" ? token.cancel() : harness.coordinator.cancelAll();
+                action == "token" ? token.cancel() : h.coordinator.cancelAll();
             }
         }
         QVERIFY(pending.wait_for(std::chrono::seconds(20)) == std::future_status::ready);
         const bool resumed = actions.last() == "resume";
         QCOMPARE(pending.get().ok(), resumed);
-        QCOMPARE(harness.coordinator.transfersInFlight(), 0);
+        QCOMPARE(h.coordinator.transfersInFlight(), 0);
         if (resumed) {
-            QCOMPARE(contentsOf(part), body);
-            QCOMPARE(server.requests("/f").value(1).header("Range"), QByteArray("bytes=300000-"));
-            QCOMPARE(server.requestCount("/f"), 2);
-            QVERIFY(harness.sleep.delays().isEmpty());
+            QCOMPARE(contentsOf(h.part), body);
+            QCOMPARE(h.server.requests("/f").value(1).header("Range"), QByteArray("bytes=300000-"));
+            QCOMPARE(h.server.requestCount("/f"), 2);
+            QVERIFY(h.sleep.delays().isEmpty());
         }
     }
 };

@@ -1,19 +1,17 @@
 #include "fake_yandex_disk.h"
 #include "support/test_main.h"
-#include "yandex/yandex_api.h"
+#include "yandex/folder_scan.h"
+#include "yandex/public_link.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 #include <future>
 
 namespace {
 
-using Fault = FixtureServer::Fault;
-using Faults = QList<Fault>;
-const QString kResources = QStringLiteral("/v1/disk/public/resources");
-
-// The API client against a loopback server that answers every resource request with a file;
-// requests time out after 1 s.
+// The API client, and the folder scan over it, against a FakeYandexDisk that shares the folder
+// "Shared"; requests time out after 1 s.
 struct Api {
     explicit Api(double realTimeScale = 0.001)
         : sleep(realTimeScale), api(http, {.baseUrl = server.baseUrl(),
@@ -21,18 +19,26 @@ struct Api {
                                            .requestTimeoutSeconds = 1,
                                            .resourceTimeoutSeconds = 1})
     {
-        server.serveBytes(kResources, R"({"type":"file","name":"a.txt","size":5})");
     }
     Result<PublicResource> fetch(const CancelToken &cancel = CancelToken()) const
     {
-        return api.resource("https://disk.yandex.ru/d/Key", std::nullopt, std::nullopt,
-                            std::nullopt, std::nullopt, cancel);
+        return api.resource(FakeYandexDisk::kPublicLink, std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt, cancel);
+    }
+    Result<QList<FilePlan>> scan()
+    {
+        ControlGate gate;
+        return collectFiles(api, FakeYandexDisk::kPublicLink, std::nullopt, dir.path(), gate,
+                            [this](const QString &s) { statuses.append(s); });
     }
 
     FixtureServer server;
+    FakeYandexDisk disk{server, server};
     CurlHttpClient http;
     RecordingSleep sleep;
     YandexAPI api;
+    QTemporaryDir dir;
+    QStringList statuses;
 };
 
 // Bodies may use single quotes for double ones.
@@ -43,13 +49,57 @@ Fault status(int code, QByteArray body = {}, const QByteArray &retryAfter = {})
 
 } // namespace
 
+// From the pasted link to the planned files: the link read, the API client's answers and
+// retries, and the folder scan over it.
 class TestYandexApi : public QObject {
     Q_OBJECT
 
 private slots:
+    // The link of the shared resource and the path inside it (none: "-"), or "" when refused.
+    void linksSplitIntoKeyAndPath_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("publicURL");
+        QTest::addColumn<QString>("path");
+        const char *rows[][4] = {
+            {"white space and line breaks around, trailing slash",
+             " \t\nhttps://yadi.sk/d/AbC/\r\n \u00a0", "https://yadi.sk/d/AbC", "-"},
+            {"capitals, user, port, query and fragment with an inner path",
+             "HTTPS://user@DISK.YANDEX.RU:8443/d/AbC/Photos/2020/?lang=ru#top",
+             "https://disk.yandex.ru/d/AbC", "/Photos/2020"},
+            {"Cyrillic encoded twice", "https://disk.yandex.ru/d/AbC/%25D0%25A4%25D0%25BE",
+             "https://disk.yandex.ru/d/AbC", "/\u0424\u043e"},
+            {"malformed escape kept", "https://disk.yandex.ru/d/AbC/a%ZZb",
+             "https://disk.yandex.ru/d/AbC", "/a%ZZb"},
+            {"empty segments skipped", "https://disk.360.yandex.ru//d//AbC//x///y//",
+             "https://disk.360.yandex.ru/d/AbC", "/x/y"},
+            {"first two segments never decoded", "https://disk.yandex.ru/i/A%2Fb%20c/x",
+             "https://disk.yandex.ru/i/A%2Fb%20c", "/x"},
+            {"ftp", "ftp://disk.yandex.ru/d/AbC", "", ""},
+            {"look-alike host", "https://disk.yandex.ru.example.com/d/AbC", "", ""},
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]);
+    }
+
+    void linksSplitIntoKeyAndPath()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, publicURL);
+        QFETCH(QString, path);
+        const Result<YandexPublicLink> link = validatePublicURL(input);
+        QCOMPARE(link.ok(), !publicURL.isEmpty());
+        if (!link.ok()) {
+            QCOMPARE(link.error().message, QStringLiteral("Нужна публичная ссылка Яндекс Диска"));
+            return;
+        }
+        QCOMPARE(link.value().publicURL, publicURL);
+        QCOMPARE(link.value().path.value_or("-"), path);
+    }
+
     // Answers that do not decode and error answers are reported at once, the latter with the
     // service's own words; transient ones are tried four times in all, waiting 1, 2, 4 s or
-    // what Retry-After says (at most 15 s).
+    // what Retry-After says (at least 1 s, at most 15 s).
     void errorStatusesAndRetries_data()
     {
         QTest::addColumn<Faults>("faults");
@@ -59,20 +109,12 @@ private slots:
                             const char *message) {
             QTest::newRow(name) << faults << delays << QString(message);
         };
-        const char *http404 = "Ошибка Яндекса: HTTP 404";
         row("message wins",
             {status(404, R"({"message":"Ресурс не найден","description":"N","error":"E"})")}, {},
             "Ресурс не найден");
-        row("description next", {status(404, R"({"description":"Not found","error":"E"})")}, {},
-            "Not found");
-        row("only error", {status(404, R"({"error":"DiskNotFoundError"})")}, {},
-            "DiskNotFoundError");
-        row("not JSON", {status(404, "<h1>404</h1>")}, {}, http404);
-        row("no usable field", {status(404, R"({"code":7})")}, {}, http404);
+        row("not JSON", {status(404, "<h1>404</h1>")}, {}, "Ошибка Яндекса: HTTP 404");
         const char *unknown = "Яндекс вернул ответ неизвестного формата";
         row("success that is no JSON", {status(200, "<html></html>")}, {}, unknown);
-        row("no name", {status(200, "{'type':'file'}")}, {}, unknown);
-        row("size as text", {status(200, "{'type':'file','name':'a','size':'5'}")}, {}, unknown);
         row("fractional size", {status(200, "{'type':'file','name':'a','size':1.5}")}, {}, unknown);
         row("item without path",
             {status(200, "{'type':'dir','name':'d','_embedded':{'items':[{'type':'file',"
@@ -86,10 +128,10 @@ private slots:
             "Сервис недоступен");
         row("four time-outs", Faults(4, {.delayBeforeHeadersMs = 3000}), {1, 2, 4},
             "Яндекс не ответил вовремя после нескольких попыток");
-        row("Retry-After 0 waits 1 s", {status(429, {}, "0")}, {1}, "");
-        row("Retry-After 5 then back-off", {status(503, {}, "5"), status(503)}, {5, 2}, "");
-        row("Retry-After not a whole number",
-            {status(429, {}, "0.5"), status(429, {}, "Wed, 21 Oct 2015 07:28:00 GMT")}, {1, 2}, "");
+        row("Retry-After 0, 5, then a date",
+            {status(429, {}, "0"), status(503, {}, "5"),
+             status(429, {}, "Wed, 21 Oct 2015 07:28:00 GMT")},
+            {1, 5, 4}, "");
     }
 
     void errorStatusesAndRetries()
@@ -118,6 +160,63 @@ private slots:
         cancel.cancel();
         QVERIFY(pending.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
         QVERIFY(!pending.get().ok());
+    }
+
+    void scanReadsALargeFolderInPages()
+    {
+        Api a;
+        for (int i = 0; i < 250; ++i)
+            a.disk.addFile(QStringLiteral("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')), "x");
+        const auto plans = a.scan();
+        QVERIFY(plans.ok());
+        QCOMPARE(plans.value().size(), 250);
+        QList<int> offsets;
+        for (const auto &request : a.server.requests(kResources))
+            offsets.append(request.queryValue("offset").toInt());
+        QCOMPARE(offsets, (QList<int>{0, 200}));
+        QCOMPARE(plans.value().first().destination, a.dir.filePath("f000.txt"));
+        QCOMPARE(plans.value().last().id, QString("/f249.txt"));
+        QCOMPARE(a.statuses, (QStringList{"Сканируется папка: найдено 100 файлов…",
+                                          "Сканируется папка: найдено 200 файлов…",
+                                          "Начинается загрузка 250 файлов…"}));
+    }
+
+    // How a listing that is not a plain tree ends the scan of "Shared", which holds "/loop".
+    void scanOfUnusualListings_data()
+    {
+        QTest::addColumn<Faults>("listings"); // answers to the listing requests, in order
+        QTest::addColumn<QString>("message"); // empty: an empty folder
+        const QByteArray loop = "{'type':'dir','name':'loop'";
+        QTest::newRow("cyclic")
+            << Faults{{},
+                      status(200, loop
+                                      + ",'_embedded':{'items':[{'type':'dir','name':'again',"
+                                        "'path':'/loop'}],'total':1}}")}
+            << "Яндекс вернул циклическую структуру папок";
+        QTest::newRow("no contents")
+            << Faults{{}, status(200, loop + '}')} << "Яндекс не вернул содержимое папки";
+        QTest::newRow("empty page of a longer listing")
+            << Faults{status(200, "{'type':'dir','name':'s','_embedded':{'items':[],'total':900}}")}
+            << "";
+    }
+
+    void scanOfUnusualListings()
+    {
+        QFETCH(Faults, listings);
+        QFETCH(QString, message);
+        Api a;
+        a.disk.addFolder("/loop");
+        a.server.script(kResources, listings);
+        const auto plans = a.scan();
+        QCOMPARE(plans.ok(), message.isEmpty());
+        if (plans.ok()) {
+            QVERIFY(plans.value().isEmpty());
+            QCOMPARE(a.server.requestCount(kResources), 1);
+            QCOMPARE(a.statuses, QStringList{"Папка пуста"});
+        } else {
+            QCOMPARE(plans.error().message, message);
+            QVERIFY(QFileInfo(a.dir.filePath("loop")).isDir());
+        }
     }
 };
 
