@@ -19,16 +19,12 @@ private slots:
             QTest::newRow(name) << bytes << unit << QString(text) << QString(locale);
         };
         row("zero", 0, B, "0 Б");
-        row("999 bytes", 999, B, "999 Б");
         row("1000 bytes is a kilobyte", 1000, B, "1 кБ");
-        row("kilobytes are whole", 1499, B, "1 кБ");
         row("rounding up climbs a unit", 999'600, B, "1 МБ");
         row("one and a half megabytes", 1'500'000, B, "1,5 МБ");
         row("whole gigabytes drop the fraction", 5'000'000'000, B, "5 ГБ");
         row("gigabytes keep two digits", 1'234'567'890, B, "1,23 ГБ");
-        row("terabytes", 2'500'000'000'000, B, "2,5 ТБ");
         row("past the largest unit", 5'000'000'000'000'000, B, "5000 ТБ");
-        row("sizes start at kilobytes", 12, K, "0 кБ");
         row("sizes start at kilobytes, 600 B", 600, K, "1 кБ");
         row("English", 1'500'000, B, "1.5 MB", "en_US");
     }

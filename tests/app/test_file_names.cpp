@@ -17,12 +17,11 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         QTest::newRow("separators") << QString("a/b:c") << "a_b_c";
-        QTest::newRow("control characters") << QString("x\u0001y\u007f\tz") << "x_y__z";
-        QTest::newRow("format characters") << QString("left\u200eright\ufeff") << "left_right_";
+        QTest::newRow("control and format characters")
+            << QString("x\u0001y\u007f\tz\u200e\ufeff") << "x_y__z__";
         QTest::newRow("spaces and dots trimmed") << QString("  . report.pdf. . ") << "report.pdf";
         QTest::newRow("only dots and spaces") << QString(". .. .") << "quenlow";
         QTest::newRow("inner dots and spaces kept") << QString("a . b") << "a . b";
-        QTest::newRow("300 bytes") << QString(150, QChar(0x0436)) << QString(100, QChar(0x0436));
         QTest::newRow("long name keeps its extension")
             << QString(300, 'a') + ".pdf" << QString(176, 'a') + ".pdf";
         QTest::newRow("long Cyrillic name keeps its extension")

@@ -172,7 +172,8 @@ private slots:
         const QString path = script("burst.sh", "i=1; while [ $i -le 20 ]; do echo "
                                                 "\"tovrin:$i|20|NA\"; i=$((i+1)); done\n");
         Run run;
-        run.runner->start({.program = path, .progressMarker = "tovrin:", .progressIntervalSeconds = 0.5});
+        run.runner->start(
+            {.program = path, .progressMarker = "tovrin:", .progressIntervalSeconds = 0.5});
         QTRY_COMPARE_WITH_TIMEOUT(run.finished.size(), 1, 20000);
         QVERIFY2(!run.lines.isEmpty() && run.lines.size() <= 3, qPrintable(run.lines.join(u' ')));
         QCOMPARE(run.lines.last(), "tovrin:20|20|NA");
