@@ -5,10 +5,11 @@
 #include <memory>
 #include <mutex>
 
-// The child process a video job's work is blocked on (the engine or FFmpeg), reachable from the
-// UI thread. The user's cancel stops an engine run but lets a merge finish (its result is then
-// removed); a job that is going away stops both. A stop that comes before a child is attached
-// takes effect when it is. Owned by the job; the worker attaches, the UI thread stops.
+// The child process that video work (a download job, an analysis) is blocked on, the engine or
+// FFmpeg, reachable from the UI thread. The user's cancel stops an engine run but lets a merge
+// finish (its result is then removed); work that is going away stops both. A stop that comes
+// before a child is attached takes effect when it is. Owned by the job; its worker attaches,
+// the UI thread stops.
 class RunningChild {
 public:
     enum class Kind { Engine, Merge };
