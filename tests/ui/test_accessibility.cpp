@@ -142,13 +142,9 @@ private slots:
     void thePickerIsNamedAndWalkableByTab()
     {
         QualityPickerContent content;
-        content.title = QStringLiteral("Подборка");
         content.publicationTitles = {"Первое", "Второе"};
-        VideoQuality quality;
-        quality.formatID = QStringLiteral("137");
-        quality.height = 1080;
-        content.withAudioQualities = {DownloadOption{quality, QStringLiteral("140")}};
-        content.videoOnlyQualities = {quality};
+        content.withAudioQualities = {DownloadOption{VideoQuality(), QStringLiteral("140")}};
+        content.videoOnlyQualities = {VideoQuality()};
         QualityPicker picker(content);
         picker.show();
         picker.activateWindow();

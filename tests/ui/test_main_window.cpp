@@ -3,7 +3,6 @@
 #include "ui/yandex_download_view.h"
 #include "yandex/fake_yandex_disk.h"
 
-#include <QCloseEvent>
 #include <QDir>
 #include <QLabel>
 #include <QSignalSpy>
@@ -13,17 +12,6 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void opensOnTheYandexTabAndKeepsItsMinimumSize()
-    {
-        MainWindow window(new QLabel("a"), new QLabel("b"));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(window.selectedSection(), AppSection::Yandex);
-
-        window.resize(300, 200);
-        QTRY_VERIFY(window.width() >= 700 && window.height() >= 620);
-    }
-
     // A real run over a slow loopback Yandex Disk: closing the window neither ends the program
     // nor the run, which finishes its file; once idle, closing quits.
     void closingDuringARunKeepsTheRunGoing()

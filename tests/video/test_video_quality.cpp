@@ -27,11 +27,6 @@ VideoQuality quality(const QString &json)
     return decoded("{'id':'x','formats':[{'format_id':'a'," + json.mid(1) + "]}").formats.first();
 }
 
-DownloadChoices choicesFor(const QString &json)
-{
-    return downloadChoices(decoded(json));
-}
-
 // ICU separates number and unit with a no-break space.
 QString plain(QString text)
 {
@@ -74,10 +69,6 @@ private slots:
              "{'ext':'mp4','vcodec':'','video_ext':'none','acodec':'mp4a'}", ".A.C 0 0"},
             {"audio_ext none with vcodec: video only",
              "{'ext':'mp4','vcodec':'avc1','audio_ext':'none'}", "V.M. 0 0"},
-            {"video only in mkv is not mergeable", "{'ext':'mkv','vcodec':'avc1','acodec':'none'}",
-             "V... 0 0"},
-            {"storyboard has neither", "{'ext':'mhtml','vcodec':'none','acodec':'none'}",
-             ".... 0 0"},
             {"bitrates", "{'ext':'mp4','vbr':900,'abr':128,'tbr':1000}", "VA.. 900 128"},
             {"zero bitrates fall to tbr", "{'ext':'mp4','vbr':0,'abr':0,'tbr':1000}",
              "VA.. 1000 1000"},
@@ -234,10 +225,10 @@ private slots:
     void bestSound()
     {
         QFETCH(QString, sounds);
-        const DownloadChoices choices =
-            choicesFor("{'id':'x','language':'pt_BR','formats':[{'format_id':'v','ext':'mp4',"
-                       "'vcodec':'avc1','acodec':'none','height':720},"
-                       + sounds + "]}");
+        const DownloadChoices choices = downloadChoices(
+            decoded("{'id':'x','language':'pt_BR','formats':[{'format_id':'v','ext':'mp4',"
+                    "'vcodec':'avc1','acodec':'none','height':720},"
+                    + sounds + "]}"));
         QTEST(ids(choices.withAudio).join(u','), "merged");
     }
 
@@ -245,12 +236,12 @@ private slots:
     // video. Equal in frame rate and quality, the smaller format id stands for the slot.
     void withoutSoundOnlyFormats()
     {
-        const DownloadChoices choices = choicesFor(
+        const DownloadChoices choices = downloadChoices(decoded(
             "{'id':'x','formats':[{'format_id':'v','ext':'webm','vcodec':'vp9','acodec':'none',"
             "'height':480},{'format_id':'u','ext':'webm','vcodec':'vp9','acodec':'none',"
             "'height':480},{'format_id':'c','ext':'mp4','vcodec':'avc1','acodec':'mp4a',"
             "'height':360,'fps':24},{'format_id':'d','ext':'mp4','vcodec':'avc1',"
-            "'acodec':'mp4a','height':360,'fps':30}]}");
+            "'acodec':'mp4a','height':360,'fps':30}]}"));
         QCOMPARE(ids(choices.withAudio), QStringList{"d"});
         QVERIFY(choices.audioOnly.isEmpty());
         QCOMPARE(ids(choices.videoOnly), QStringList{"u"});

@@ -179,15 +179,13 @@ struct VideoScene {
     }
 };
 
-// An MP4 video track without sound, as the picker hands it to a merged download.
-inline VideoQuality mp4VideoTrack(const QString &formatID, int height, const QString &codec)
+// An H.264 MP4 video track "v1", as the picker hands it to a merged download.
+inline VideoQuality mp4VideoTrack()
 {
     VideoQuality video;
-    video.formatID = formatID;
+    video.formatID = QStringLiteral("v1");
     video.ext = QStringLiteral("mp4");
-    video.height = height;
-    video.videoCodec = codec;
-    video.audioCodec = QStringLiteral("none");
+    video.videoCodec = QStringLiteral("avc1");
     return video;
 }
 

@@ -3,7 +3,6 @@
 #include "yandex/folder_scan.h"
 #include "yandex/public_link.h"
 
-#include <QFileInfo>
 #include <QTest>
 
 #include <future>
@@ -122,10 +121,10 @@ private slots:
             {}, unknown);
         row("null size, unknown keys",
             {status(200, "{'type':'file','name':'a','size':null,'md5':'x'}")}, {}, "");
-        row("408, 500, 502 then 200", {status(408), status(500), status(502)}, {1, 2, 4}, "");
-        row("four 503 with an error body",
-            Faults(4, status(503, R"({"message":"Сервис недоступен"})")), {1, 2, 4},
-            "Сервис недоступен");
+        row("408, 500, 502, then 503 with an error body",
+            {status(408), status(500), status(502),
+             status(503, R"({"message":"Сервис недоступен"})")},
+            {1, 2, 4}, "Сервис недоступен");
         row("four time-outs", Faults(4, {.delayBeforeHeadersMs = 3000}), {1, 2, 4},
             "Яндекс не ответил вовремя после нескольких попыток");
         row("Retry-After 0, 5, then a date",
@@ -174,8 +173,6 @@ private slots:
         for (const auto &request : a.server.requests(kResources))
             offsets.append(request.queryValue("offset").toInt());
         QCOMPARE(offsets, (QList<int>{0, 200}));
-        QCOMPARE(plans.value().first().destination, a.dir.filePath("f000.txt"));
-        QCOMPARE(plans.value().last().id, QString("/f249.txt"));
         QCOMPARE(a.statuses, (QStringList{"Сканируется папка: найдено 100 файлов…",
                                           "Сканируется папка: найдено 200 файлов…",
                                           "Начинается загрузка 250 файлов…"}));
@@ -215,7 +212,6 @@ private slots:
             QCOMPARE(a.statuses, QStringList{"Папка пуста"});
         } else {
             QCOMPARE(plans.error().message, message);
-            QVERIFY(QFileInfo(a.dir.filePath("loop")).isDir());
         }
     }
 };
