@@ -86,7 +86,7 @@ QWidget *YandexDownloadView::buildSettingsCard()
 {
     auto *card = new SurfaceCard(this);
     m_settingsHeader = new DisclosureHeader(QStringLiteral("Настройки"),
-                                            QStringLiteral("slider.horizontal.3"), card);
+                                            QStringLiteral("gearshape"), card);
     card->contentLayout()->addWidget(m_settingsHeader);
 
     m_settingsContent = new QWidget(card);
