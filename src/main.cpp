@@ -1,13 +1,17 @@
+#include "app/finish_notices.h"
 #include "app/platform/curl_http_client.h"
 #include "app/platform/preference_keys.h"
 #include "app/platform/settings_preferences.h"
 #include "app/platform/system_clock.h"
 #include "app/platform/system_locations.h"
-#include "engine/engine_preparation.h"
 #include "app/process/process_group_registry.h"
+#include "engine/engine_preparation.h"
 #include "engine/release_tool.h"
 #include "engine/tool_installer.h"
+#include "ui/color_scheme_portal.h"
+#include "ui/desktop_notifications.h"
 #include "ui/icons.h"
+#include "ui/launcher_entry.h"
 #include "ui/main_window.h"
 #include "ui/quit_signals.h"
 #include "ui/single_instance.h"
@@ -77,7 +81,31 @@ int main(int argc, char *argv[])
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &MainWindow::bringToFront);
-    window.show();
+
+    // The desktop around the window: its notices, the dock's progress bar, light or dark.
+    QDBusConnection session = QDBusConnection::sessionBus();
+    DesktopNotifications notifications(session, QString(kApplicationId));
+    window.setNotifications(&notifications);
+    FinishNotices finishNotices(notifications,
+                                [] { return QApplication::activeWindow() != nullptr; });
+    finishNotices.watch(yandexManager.history());
+    finishNotices.watch(videoModel.history());
+    LauncherEntry launcher(session, QString(kApplicationId), [&] {
+        return LauncherEntry::overall(yandexManager.state(), videoModel.queue().state());
+    });
+    QObject::connect(&yandexManager, &DownloadManager::stateChanged, &launcher,
+                     &LauncherEntry::refresh);
+    QObject::connect(&videoModel.queue(), &DownloadQueue::stateChanged, &launcher,
+                     &LauncherEntry::refresh);
+    ColorSchemePortal colorScheme(session);
+    QObject::connect(&colorScheme, &ColorSchemePortal::schemeChanged, &app, &Theme::setScheme);
+    // The first frame already has the desktop's colours: the window shows once the portal has
+    // answered (or surely will not).
+    QObject::connect(&colorScheme, &ColorSchemePortal::settled, &window, [&window] {
+        if (!window.isVisible())
+            window.show();
+    });
+    colorScheme.read();
     const int status = app.exec();
     // Nothing the program started may outlive it.
     processGroups.endAll();

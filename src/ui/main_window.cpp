@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "app/platform/notifications.h"
+#include "ui/components/destination_row.h"
 #include "ui/icons.h"
 
 #include <QCloseEvent>
@@ -23,6 +25,8 @@ MainWindow::MainWindow(QWidget *yandexView, QWidget *videoView, QWidget *parent)
                    QStringLiteral("Видео"));
     m_tabs->setCurrentIndex(0);
     setCentralWidget(m_tabs);
+    for (DestinationRow *row : findChildren<DestinationRow *>())
+        connect(row, &DestinationRow::quitRequested, this, &MainWindow::quitRequested);
 }
 
 AppSection MainWindow::selectedSection() const
@@ -61,6 +65,11 @@ void MainWindow::closeEvent(QCloseEvent *event)
         hide();
     } else {
         showMinimized();
+        if (m_notifications)
+            m_notifications->notify(
+                QStringLiteral("Tovrin"),
+                QStringLiteral("Tovrin продолжает загрузку. Чтобы выйти, остановите загрузки "
+                               "или выберите «Выйти» в меню."));
     }
 }
 

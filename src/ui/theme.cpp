@@ -7,6 +7,13 @@
 
 namespace Theme {
 
+// Carries the scheme change to whatever follows it.
+class SchemeSignal final : public QObject {
+    Q_OBJECT
+signals:
+    void changed();
+};
+
 namespace {
 
 // The roles follow the desktop's base font: headline and subheadline sit at the body size.
@@ -83,25 +90,142 @@ QColor textColor(Emphasis emphasis)
     return c;
 }
 
+namespace {
+
+// Each tint's light and dark form: the dark forms are lighter, so that icons, bars and texts
+// keep their contrast on a dark window.
+struct Tint {
+    QRgb light;
+    QRgb dark;
+};
+constexpr Tint kBlue{0xFF0A84FF, 0xFF409CFF};
+constexpr Tint kRed{0xFFE01B24, 0xFFFF5A52};
+constexpr Tint kGreen{0xFF2EA043, 0xFF3FC35C};
+constexpr Tint kOrange{0xFFF58A07, 0xFFFFA53D};
+constexpr Tint kYellow{0xFFF0B400, 0xFFFFCC33};
+constexpr Tint kTints[] = {kBlue, kRed, kGreen, kOrange, kYellow};
+
+Scheme g_scheme = Scheme::Light;
+
+QColor form(const Tint &tint)
+{
+    return QColor::fromRgb(g_scheme == Scheme::Dark ? tint.dark : tint.light);
+}
+
+const Tint *tintOf(const QColor &color)
+{
+    for (const Tint &tint : kTints)
+        if (color.rgb() == tint.light || color.rgb() == tint.dark)
+            return &tint;
+    return nullptr;
+}
+
+// White text and symbols sit on the deeper, light-scheme form in both schemes.
+QColor fillForm(const QColor &color)
+{
+    const Tint *tint = tintOf(color);
+    return tint ? QColor::fromRgb(tint->light) : color;
+}
+
+SchemeSignal &schemeSignal()
+{
+    static SchemeSignal signal;
+    return signal;
+}
+
+QPalette makeDarkPalette()
+{
+    QPalette p;
+    const QColor window(0x24, 0x24, 0x24);
+    const QColor text(0xEE, 0xEE, 0xEE);
+    const QColor dimmed(0x80, 0x80, 0x80);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, QColor(0x1C, 0x1C, 0x1C));
+    p.setColor(QPalette::AlternateBase, QColor(0x2C, 0x2C, 0x2C));
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::PlaceholderText, dimmed);
+    p.setColor(QPalette::Button, QColor(0x36, 0x36, 0x36));
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Light, QColor(0x4A, 0x4A, 0x4A));
+    p.setColor(QPalette::Midlight, QColor(0x3E, 0x3E, 0x3E));
+    p.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    p.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    p.setColor(QPalette::Shadow, QColor(0x0A, 0x0A, 0x0A));
+    p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xE4));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::Link, QColor(0x78, 0xAE, 0xED));
+    p.setColor(QPalette::LinkVisited, QColor(0xB0, 0x8C, 0xE8));
+    p.setColor(QPalette::ToolTipBase, QColor(0x36, 0x36, 0x36));
+    p.setColor(QPalette::ToolTipText, text);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, dimmed);
+    p.setColor(QPalette::Disabled, QPalette::Button, QColor(0x2C, 0x2C, 0x2C));
+    return p;
+}
+
+const QPalette &darkPalette()
+{
+    static const QPalette palette = makeDarkPalette();
+    return palette;
+}
+
+// The desktop's own palette is the light form; it is kept from before the first switch.
+const QPalette &lightPalette()
+{
+    static const QPalette palette = QApplication::palette();
+    return palette;
+}
+
+QRgb textRgb(Scheme scheme)
+{
+    const QPalette &palette = scheme == Scheme::Dark ? darkPalette() : lightPalette();
+    return palette.color(QPalette::WindowText).rgb();
+}
+
+// Gives every colour that a widget was given from this theme its form for the new scheme.
+void remapWidgetPalette(QWidget *widget)
+{
+    QPalette p = widget->palette();
+    bool changed = false;
+    for (int g = 0; g < int(QPalette::NColorGroups); ++g) {
+        const auto group = QPalette::ColorGroup(g);
+        for (int r = 0; r < int(QPalette::NColorRoles); ++r) {
+            const auto role = QPalette::ColorRole(r);
+            const QColor was = p.color(group, role);
+            const QColor now = current(was);
+            if (now != was) {
+                p.setColor(group, role, now);
+                changed = true;
+            }
+        }
+    }
+    if (changed)
+        widget->setPalette(p);
+}
+
+} // namespace
+
 QColor blue()
 {
-    return QColor(0x0A, 0x84, 0xFF);
+    return form(kBlue);
 }
 QColor red()
 {
-    return QColor(0xE0, 0x1B, 0x24);
+    return form(kRed);
 }
 QColor green()
 {
-    return QColor(0x2E, 0xA0, 0x43);
+    return form(kGreen);
 }
 QColor orange()
 {
-    return QColor(0xF5, 0x8A, 0x07);
+    return form(kOrange);
 }
 QColor yellow()
 {
-    return QColor(0xF0, 0xB4, 0x00);
+    return form(kYellow);
 }
 QColor white()
 {
@@ -113,22 +237,72 @@ QColor windowBackground()
     return QApplication::palette().color(QPalette::Window);
 }
 
+QColor cardBackground()
+{
+    return g_scheme == Scheme::Dark ? windowBackground().lighter(125)
+                                    : windowBackground().lighter(104);
+}
+
+QColor current(const QColor &color)
+{
+    QColor c;
+    if (const Tint *known = tintOf(color))
+        c = form(*known);
+    else if (color.rgb() == textRgb(Scheme::Light) || color.rgb() == textRgb(Scheme::Dark))
+        c = QColor::fromRgb(textRgb(g_scheme));
+    else
+        return color;
+    c.setAlpha(color.alpha());
+    return c;
+}
+
+Scheme scheme()
+{
+    return g_scheme;
+}
+
+void setScheme(Scheme scheme)
+{
+    lightPalette(); // kept before it is replaced
+    if (scheme == g_scheme)
+        return;
+    g_scheme = scheme;
+    QApplication::setPalette(scheme == Scheme::Dark ? darkPalette() : lightPalette());
+    const QList<QWidget *> widgets = QApplication::allWidgets();
+    for (QWidget *widget : widgets)
+        if (widget->testAttribute(Qt::WA_SetPalette))
+            remapWidgetPalette(widget);
+    emit schemeSignal().changed();
+    for (QWidget *widget : widgets)
+        widget->update();
+}
+
+void onSchemeChanged(QObject *context, std::function<void()> apply)
+{
+    QObject::connect(&schemeSignal(), &SchemeSignal::changed, context, std::move(apply));
+}
+
 void makeProminent(QPushButton *button, const QColor &color)
 {
     button->setDefault(false);
     button->setAutoDefault(false);
     button->setCursor(Qt::PointingHandCursor);
-    const QColor pressed = color.darker(115);
-    QColor disabled = color;
-    disabled.setAlphaF(0.4);
-    button->setStyleSheet(
-        QStringLiteral(
-            "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
-            " padding: 6px 14px; font-weight: 600; }"
-            "QPushButton:pressed { background: %2; }"
-            "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
-            "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
-            .arg(color.name(), pressed.name(), disabled.name(QColor::HexArgb)));
+    const auto paint = [button, fill = fillForm(color)] {
+        const QColor pressed = fill.darker(115);
+        QColor disabled = fill;
+        disabled.setAlphaF(0.4);
+        button->setStyleSheet(
+            QStringLiteral(
+                "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
+                " padding: 6px 14px; font-weight: 600; }"
+                "QPushButton:pressed { background: %2; }"
+                "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
+                "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
+                .arg(fill.name(), pressed.name(), disabled.name(QColor::HexArgb)));
+    };
+    paint();
+    // The focus border takes the new palette's highlight.
+    onSchemeChanged(button, paint);
 }
 
 void makeDestructive(QAbstractButton *button)
@@ -148,3 +322,5 @@ void style(QWidget *widget, TextRole role, Emphasis emphasis)
 }
 
 } // namespace Theme
+
+#include "theme.moc"

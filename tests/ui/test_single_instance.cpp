@@ -1,7 +1,7 @@
+#include "private_bus.h"
 #include "support/test_main.h"
 #include "ui/single_instance.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -10,30 +10,6 @@
 namespace {
 
 const QString kService = QStringLiteral("local.tovrin.mac");
-
-// A private session bus for the test, so the hand-over runs over a real bus without touching
-// the desktop's.
-struct PrivateBus {
-    QProcess daemon;
-    QString address;
-
-    PrivateBus()
-    {
-        daemon.start(QStringLiteral("dbus-daemon"),
-                     {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        if (daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000))
-            address = QString::fromUtf8(daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        daemon.kill();
-        daemon.waitForFinished(5000);
-    }
-    QDBusConnection connect(const QString &name) const
-    {
-        return QDBusConnection::connectToBus(address, name);
-    }
-};
 
 } // namespace
 

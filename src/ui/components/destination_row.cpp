@@ -35,6 +35,9 @@ DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
                                QStringLiteral("Изменить папку…"));
     connect(m_open, &QAction::triggered, this, &DestinationRow::openRequested);
     connect(m_choose, &QAction::triggered, this, &DestinationRow::chooseRequested);
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Выйти")), &QAction::triggered, this,
+            &DestinationRow::quitRequested);
 
     m_menuButton = new QToolButton(this);
     m_menuButton->setIcon(Icons::icon(QStringLiteral("ellipsis.circle")));

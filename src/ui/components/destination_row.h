@@ -8,7 +8,8 @@ class QAction;
 class QToolButton;
 
 // The save-folder row: folder icon, the path (cut in the middle) and a menu to open or
-// change the folder. "Изменить папку…" follows setChangeDisabled; opening always works.
+// change the folder. "Изменить папку…" follows setChangeDisabled; opening always works. The
+// menu also ends the program ("Выйти"), the one way to quit where the desktop has no tray.
 class DestinationRow : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +27,7 @@ public:
 signals:
     void openRequested();
     void chooseRequested();
+    void quitRequested();
 
 private:
     ElidedLabel *m_path;

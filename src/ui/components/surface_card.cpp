@@ -21,7 +21,7 @@ void SurfaceCard::paintEvent(QPaintEvent *)
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
     shape.addRoundedRect(r, 13, 13);
-    QColor fill = Theme::windowBackground().lighter(104);
+    QColor fill = Theme::cardBackground();
     fill.setAlphaF(0.72);
     p.fillPath(shape, fill);
     p.setPen(QPen(Theme::textColor(Theme::Emphasis::Quaternary), 1));
