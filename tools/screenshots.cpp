@@ -1,19 +1,23 @@
 // Renders the key states of both screens to PNG files, from the real models driven through
 // the test seams (a loopback Yandex Disk stand-in and a scripted engine), for `make
-// screenshots`. Usage: tovrin_screenshots OUTPUT_FOLDER
+// screenshots`, each in the light and the dark scheme (switched while the window is open, as the
+// desktop does). Usage: tovrin_screenshots OUTPUT_FOLDER
 #include "app/platform/preference_keys.h"
 #include "engine/install_scene.h"
 #include "sample_history.h"
+#include "ui/components/destination_row.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/main_window.h"
 #include "ui/quality_picker.h"
+#include "ui/theme.h"
 #include "ui/video_download_view.h"
 #include "ui/yandex_download_view.h"
 #include "video/video_scene.h"
 #include "yandex/fake_yandex_disk.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -24,13 +28,24 @@ namespace {
 
 QString g_out;
 
-void save(QWidget *widget, const QString &name)
+// The folder the pictures show: a user's, not the temporary folder the scenes download into.
+const QString kShownFolder = QStringLiteral("/home/anna/Загрузки");
+
+void grab(QWidget *widget, const QString &name)
 {
     QCoreApplication::processEvents();
     QTest::qWait(50);
     const QString path = g_out + u'/' + name + QStringLiteral(".png");
     widget->grab().save(path);
     std::printf("%s\n", qPrintable(path));
+}
+
+void save(QWidget *widget, const QString &name)
+{
+    grab(widget, name);
+    Theme::setScheme(Theme::Scheme::Dark);
+    grab(widget, name + QStringLiteral("-dark"));
+    Theme::setScheme(Theme::Scheme::Light);
 }
 
 void yandexStates()
@@ -40,6 +55,7 @@ void yandexStates()
     scene.create(); // reads the history
     DownloadManager &manager = *scene.manager;
     YandexDownloadView view(manager);
+    view.destinationRow()->setPath(kShownFolder);
     view.resize(760, 760);
     view.show();
     save(&view, "yandex-idle");
@@ -49,12 +65,20 @@ void yandexStates()
     view.historySection()->setExpanded(false);
 
     scene.disk.setRootFolder("Фотографии");
-    for (int i = 0; i < 6; ++i)
-        scene.disk.addFile(QStringLiteral("/IMG_%1.jpg").arg(i), QByteArray(2'000'000, 'x'));
+    for (int i = 0; i < 12; ++i)
+        scene.disk.addFile(QStringLiteral("/IMG_%1.jpg").arg(i), QByteArray(6'000'000, 'x'));
     scene.files.setBytesPerSecond(1'500'000);
     manager.setPublicLink(FakeYandexDisk::kPublicLink);
     manager.start();
-    QTest::qWait(1800);
+    // The speed is an average over the last seconds of the scene's clock, which the real
+    // time drives here.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const double startedAt = scene.clock.monotonic;
+    while (elapsed.elapsed() < 4000) {
+        QTest::qWait(50);
+        scene.clock.monotonic = startedAt + elapsed.elapsed() / 1000.0;
+    }
     save(&view, "yandex-running");
     manager.pause();
     QTest::qWait(300);
@@ -62,8 +86,9 @@ void yandexStates()
     manager.stop();
     (void)QTest::qWaitFor([&] { return manager.state().canStart(); }, 10000);
 
-    manager.setPublicLink(QStringLiteral("https://example.com/not-yandex"));
+    manager.setPublicLink(QStringLiteral("https://disk.yandex.ru/d/Removed"));
     manager.start();
+    (void)QTest::qWaitFor([&] { return manager.state().canStart(); }, 10000);
     save(&view, "yandex-failed");
 }
 
@@ -75,6 +100,7 @@ void videoStates()
     scene.model = std::make_unique<DownloadModel>(DownloadModel::Services{
         scene.prefs, scene.clock, scene.locations, scene.desktop, *scene.engine});
     VideoDownloadView view(*scene.model);
+    view.destinationRow()->setPath(kShownFolder);
     view.resize(760, 760);
     view.show();
     save(&view, "video-idle");
@@ -142,6 +168,7 @@ void engineInstallState()
                              RuntimeSetup{feed.installer(runtimeReleaseTool()), {}});
     DownloadModel model({feed.prefs, clock, locations, desktop, engine});
     VideoDownloadView view(model);
+    view.destinationRow()->setPath(kShownFolder);
     view.resize(760, 760);
     view.show();
     model.analysis().setLink(QStringLiteral("https://youtu.be/clip1"));
