@@ -7,6 +7,7 @@
 #include "ui/color_scheme_portal.h"
 #include "ui/components/destination_row.h"
 #include "ui/desktop_notifications.h"
+#include "ui/main_window.h"
 #include "ui/theme.h"
 
 #include <QDBusConnectionInterface>
@@ -14,9 +15,11 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QLabel>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 namespace {
 
@@ -46,7 +49,6 @@ class PortalSettings : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
 public:
-    uint colorScheme = 1;
     bool hasReadOne = true;
 
 public slots:
@@ -54,11 +56,11 @@ public slots:
     {
         if (!hasReadOne)
             sendErrorReply(QDBusError::UnknownMethod, QStringLiteral("no ReadOne"));
-        return QDBusVariant(colorScheme);
+        return QDBusVariant(uint(1));
     }
     QDBusVariant Read(const QString &, const QString &)
     {
-        return QDBusVariant(QVariant::fromValue(QDBusVariant(colorScheme)));
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(uint(1))));
     }
 };
 
@@ -101,7 +103,6 @@ private slots:
         QFETCH(bool, portal);
         QFETCH(bool, hasReadOne);
         PrivateBus bus;
-        QVERIFY2(!bus.address.isEmpty(), "dbus-daemon did not start");
         QDBusConnection desktop = bus.connect("desktop");
         PortalSettings settings;
         settings.hasReadOne = hasReadOne;
@@ -136,7 +137,6 @@ private slots:
         QCOMPARE(Theme::scheme(), Theme::Scheme::Dark);
         QVERIFY(captionIsLight());
         QVERIFY(QApplication::palette().color(QPalette::Window).lightness() < 64);
-        QVERIFY(folderTint() != lightYellow);
         QCOMPARE(folderTint(), Theme::yellow().rgb());
 
         QDBusMessage changed =
@@ -154,7 +154,6 @@ private slots:
     void endsAreNotifiedWhileTheWindowIsInactive()
     {
         PrivateBus bus;
-        QVERIFY2(!bus.address.isEmpty(), "dbus-daemon did not start");
         QTemporaryDir dir;
         const QString produced = dir.filePath("clip.mp4");
         QFile(produced).open(QIODevice::WriteOnly);
@@ -185,10 +184,8 @@ private slots:
         end("Ролик");
         QTRY_COMPARE(server.notices.size(), 1);
         const NotificationServer::Notice &notice = server.notices.first();
-        QCOMPARE(notice.app, QStringLiteral("Tovrin"));
-        QCOMPARE(notice.icon, QStringLiteral("local.tovrin.mac"));
-        QCOMPARE(notice.title, QStringLiteral("Ролик"));
-        QCOMPARE(notice.body, QStringLiteral("Готово — Ролик"));
+        QCOMPARE(QStringList({notice.app, notice.icon, notice.title, notice.body}),
+                 QStringList({"Tovrin", "local.tovrin.mac", "Ролик", "Готово — Ролик"}));
         QVERIFY(notice.actions.contains(QStringLiteral("Показать в папке")));
 
         QDBusMessage invoked =
@@ -196,6 +193,30 @@ private slots:
         invoked << uint(1) << notice.actions.first();
         desktop.send(invoked);
         QTRY_COMPARE(files.selected, QStringList{produced});
+    }
+
+    // Closed while busy on a desktop without a tray, the window says why the program stays;
+    // "Выйти" in a screen's folder menu quits.
+    void theWindowExplainsWhyItStaysAndQuitsFromTheFolderMenu()
+    {
+        PrivateBus bus;
+        NotificationServer server;
+        QVERIFY(serve(bus.connect("desktop"), kNotifications, kNotificationsPath, &server));
+        DesktopNotifications notifications(bus.connect("app"), QStringLiteral("local.tovrin.mac"));
+        auto *screen = new QWidget;
+        auto *row = new DestinationRow(screen);
+        MainWindow window(screen, new QWidget);
+        window.setBusyCheck([] { return true; });
+        window.setTrayAvailable(false);
+        window.setNotifications(&notifications);
+        window.show();
+        QVERIFY(!window.close());
+        QTRY_COMPARE(server.notices.size(), 1);
+        QVERIFY(server.notices.first().body.contains(QStringLiteral("«Выйти» в меню")));
+
+        QSignalSpy quit(&window, &MainWindow::quitRequested);
+        row->menuButton()->menu()->actions().last()->trigger();
+        QCOMPARE(quit.size(), 1);
     }
 };
 
