@@ -91,9 +91,10 @@ void redrawLabels()
         if (!label)
             continue;
         const auto found = drawn().requests.constFind(label->pixmap().cacheKey());
-        if (found != drawn().requests.constEnd())
-            label->setPixmap(
-                pixmap(found->name, found->color, found->size, found->devicePixelRatio));
+        if (found == drawn().requests.constEnd())
+            continue;
+        const Request asked = *found; // drawing again adds to the table
+        label->setPixmap(pixmap(asked.name, asked.color, asked.size, asked.devicePixelRatio));
     }
 }
 
