@@ -85,8 +85,8 @@ QWidget *YandexDownloadView::buildDownloadCard()
 QWidget *YandexDownloadView::buildSettingsCard()
 {
     auto *card = new SurfaceCard(this);
-    m_settingsHeader = new DisclosureHeader(QStringLiteral("Настройки"),
-                                            QStringLiteral("gearshape"), card);
+    m_settingsHeader =
+        new DisclosureHeader(QStringLiteral("Настройки"), QStringLiteral("gearshape"), card);
     card->contentLayout()->addWidget(m_settingsHeader);
 
     m_settingsContent = new QWidget(card);
