@@ -54,14 +54,17 @@ void yandexStates()
     scene.prefs.setValue(QString(PreferenceKeys::kYandexHistory), encodeHistory(sampleHistory(8)));
     scene.create(); // reads the history
     DownloadManager &manager = *scene.manager;
-    YandexDownloadView view(manager);
+    // In the window, with its tabs, as the user sees it.
+    auto *screen = new YandexDownloadView(manager);
+    MainWindow window(screen, new QWidget);
+    YandexDownloadView &view = *screen;
     view.destinationRow()->setPath(kShownFolder);
-    view.resize(760, 760);
-    view.show();
-    save(&view, "yandex-idle");
+    window.resize(760, 800);
+    window.show();
+    save(&window, "yandex-idle");
 
     view.historySection()->setExpanded(true);
-    save(&view, "yandex-history-expanded");
+    save(&window, "yandex-history-expanded");
     view.historySection()->setExpanded(false);
 
     scene.disk.setRootFolder("Фотографии");
@@ -79,17 +82,17 @@ void yandexStates()
         QTest::qWait(50);
         scene.clock.monotonic = startedAt + elapsed.elapsed() / 1000.0;
     }
-    save(&view, "yandex-running");
+    save(&window, "yandex-running");
     manager.pause();
     QTest::qWait(300);
-    save(&view, "yandex-paused");
+    save(&window, "yandex-paused");
     manager.stop();
     (void)QTest::qWaitFor([&] { return manager.state().canStart(); }, 10000);
 
     manager.setPublicLink(QStringLiteral("https://disk.yandex.ru/d/Removed"));
     manager.start();
     (void)QTest::qWaitFor([&] { return manager.state().canStart(); }, 10000);
-    save(&view, "yandex-failed");
+    save(&window, "yandex-failed");
 }
 
 void videoStates()
@@ -99,11 +102,14 @@ void videoStates()
     // The model read its history at creation; make a new one over the stored list.
     scene.model = std::make_unique<DownloadModel>(DownloadModel::Services{
         scene.prefs, scene.clock, scene.locations, scene.desktop, *scene.engine});
-    VideoDownloadView view(*scene.model);
+    auto *screen = new VideoDownloadView(*scene.model);
+    MainWindow window(new QWidget, screen);
+    window.setSelectedSection(AppSection::Video);
+    VideoDownloadView &view = *screen;
     view.destinationRow()->setPath(kShownFolder);
-    view.resize(760, 760);
-    view.show();
-    save(&view, "video-idle");
+    window.resize(760, 800);
+    window.show();
+    save(&window, "video-idle");
 
     scene.answerAnalysis(
         videoDocument("clip1", "Как устроен двигатель внутреннего сгорания",
@@ -137,7 +143,7 @@ void videoStates()
         }
     }
     QTest::qWait(1500);
-    save(&view, "video-jobs");
+    save(&window, "video-jobs");
 
     QualityPickerContent publication;
     publication.title = QStringLiteral("Подборка: лучшие моменты сезона");
