@@ -3,6 +3,9 @@
 #include "support/scripts.h"
 #include "support/test_main.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 class TestEngineArguments : public QObject {
     Q_OBJECT
 
@@ -75,6 +78,25 @@ private slots:
         std::optional<JsRuntime> result;
         onAWorker([&] { result = firstUsableRuntime(runtimes, probe); });
         QCOMPARE(result, chosen < 0 ? std::nullopt : std::optional(runtimes.at(chosen)));
+    }
+
+    // A probe that timed out is asked again; an answer is remembered.
+    void onlyAnswersAreRemembered()
+    {
+        QTemporaryDir dir;
+        const QString engine = dir.filePath("engine");
+        writeScript(engine, "[ -f \"$0.asked\" ] || { touch \"$0.asked\"; exec sleep 30; }\n"
+                            "echo \"$* 2025.11.12\"; echo >> \"$0.asked\"");
+        VersionProbe probe(0.5);
+        QList<std::optional<QString>> answers;
+        onAWorker([&] {
+            for (int i = 0; i < 3; ++i)
+                answers << probe.versionText(engine, {"--ignore-config"});
+        });
+        QCOMPARE(answers, (QList<std::optional<QString>>{
+                              std::nullopt, "--ignore-config --version 2025.11.12\n",
+                              "--ignore-config --version 2025.11.12\n"}));
+        QCOMPARE(QFileInfo(engine + ".asked").size(), 1);
     }
 };
 

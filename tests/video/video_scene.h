@@ -110,12 +110,13 @@ struct VideoScene {
     QString enginePath() const { return engine->installer().installedExecutable(); }
 
     // The engine answers "--version" as a late-2025 build, logs every other call's arguments
-    // (one line per call), then runs `body` in the stand-in shell.
+    // after "--ignore-config" (one line per call), then runs `body` in the stand-in shell.
     void setEngine(const QString &body) const
     {
         writeScript(enginePath(),
                     standInShell(dir.path())
-                        + QString("[ \"$1\" = --version ] && echo 2025.11.12 && exit 0\n"
+                        + QString("[ \"$1\" = --ignore-config ] && shift\n"
+                                  "[ \"$1\" = --version ] && echo 2025.11.12 && exit 0\n"
                                   "echo \"$*\" >> '%1'\n")
                               .arg(engineLog)
                         + body + u'\n');

@@ -4,9 +4,11 @@
 #include "app/process/process_group_registry.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -89,6 +91,14 @@ void ProcessRunner::start(const ProcessRequest &request)
     m_process = new QProcess(this);
     m_process->setProgram(request.program);
     m_process->setArguments(request.arguments);
+    QString folder = request.workingDirectory;
+    if (folder.isEmpty()) {
+        m_privateFolder = std::make_unique<QTemporaryDir>(QDir::tempPath()
+                                                          + QStringLiteral("/tovrin-run-XXXXXX"));
+        // Without a temporary folder, the root: nothing there is the user's.
+        folder = m_privateFolder->isValid() ? m_privateFolder->path() : QDir::rootPath();
+    }
+    m_process->setWorkingDirectory(folder);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->setInputChannelMode(QProcess::ManagedInputChannel);
     // A group of its own: ending the engine also ends the helpers it started (FFmpeg and
