@@ -24,8 +24,6 @@ class VersionProbe;
 struct DownloadModelOptions {
     // Where FFmpeg is looked for, in order (FFmpeg::defaultCandidates() when empty).
     QStringList ffmpegCandidates;
-    // Work folders of jobs; Locations::temp() when empty.
-    QString tempFolder;
     // Engine and FFmpeg process groups, ended by the shell when the program quits (optional).
     ProcessGroupRegistry *processGroups = nullptr;
     int refreshIntervalMs = 500;

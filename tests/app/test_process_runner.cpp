@@ -3,7 +3,9 @@
 #include "support/scripts.h"
 #include "support/test_main.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -163,6 +165,30 @@ private slots:
             QTest::qWait(500);
             QCOMPARE(QFileInfo(ticks).size(), settled);
         }
+    }
+
+    // A child dies with the program even when the program is killed and cannot end it, and it
+    // runs in a private empty folder, not in the program's working directory.
+    void childrenDieWithTheProgram()
+    {
+        const QString child = script("child.sh", "{ pwd; ls -A; echo $$; } > \"$0.new\";"
+                                                 " mv \"$0.new\" \"$0.pid\"; exec sleep 30");
+        QProcess holder;
+        holder.start(PROCESS_HOLDER, {child});
+        QFile pid(child + ".pid");
+        QTRY_VERIFY_WITH_TIMEOUT(pid.exists(), 10000);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        const QStringList lines = QString(pid.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.first() != QDir::currentPath() && lines.first() != m_dir.path());
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        // Gone, or a zombie nobody has reaped yet.
+        const auto alive = [stat = "/proc/" + lines.last() + "/stat"] {
+            QFile file(stat);
+            return file.open(QIODevice::ReadOnly) && !file.readAll().contains(") Z ");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(), 10000);
     }
 
     // Without "--progress-delta" the engine prints every step; at most one line per interval

@@ -58,6 +58,7 @@ struct VideoScene {
     FakeDesktopServices desktop;
     SceneLocations locations;
     std::unique_ptr<EnginePreparation> engine;
+    DownloadModelOptions options;
     std::unique_ptr<DownloadModel> model; // goes before the engine it uses
     QString engineLog = dir.filePath("engine-calls.log");
 
@@ -91,9 +92,15 @@ struct VideoScene {
                                                      runtimeSetup);
         setEngine(QStringLiteral("exit 0"));
 
-        DownloadModelOptions options;
         options.ffmpegCandidates = std::move(ffmpegCandidates);
         options.refreshIntervalMs = 100;
+        startModel();
+    }
+
+    // A new model, as a new start of the program makes.
+    void startModel()
+    {
+        model.reset();
         model = std::make_unique<DownloadModel>(
             DownloadModel::Services{prefs, clock, locations, desktop, *engine}, options);
     }
@@ -165,7 +172,6 @@ struct VideoScene {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
     QStringList downloadsEntries() const { return entries(locations.downloadsFolder); }
-    QStringList tempEntries() const { return entries(locations.tempFolder); }
 
     // Whether a process whose id the script wrote into `pidFile` still runs; a zombie does not
     // (the stand-in's parent reaps it, the group is gone).
