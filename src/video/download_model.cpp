@@ -42,6 +42,7 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
     // are locked and stay.
     WorkFolder::sweep(m_folder.path());
     connect(&m_folder, &DestinationFolder::changed, this, &WorkFolder::sweep);
+    connect(&m_queue, &DownloadQueue::allStopped, this, &DownloadModel::stopped);
     connect(&m_analysis, &LinkAnalysis::stateChanged, this, &DownloadModel::updateBusy);
     connect(&m_queue, &DownloadQueue::stateChanged, this, &DownloadModel::updateBusy);
     connect(&m_engine, &EnginePreparation::installProgressChanged, this,
@@ -53,6 +54,14 @@ DownloadModel::~DownloadModel()
 {
     disconnect(&m_analysis, nullptr, this, nullptr);
     disconnect(&m_queue, nullptr, this, nullptr);
+}
+
+void DownloadModel::stopAll()
+{
+    // An analysis has no work files; its engine is ended with it.
+    if (m_analysis.state().isWorking())
+        m_analysis.cancel();
+    m_queue.stopAll();
 }
 
 bool DownloadModel::isBusy() const

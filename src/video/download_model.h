@@ -74,9 +74,13 @@ public:
     void downloadBestSound();
     void startMergedDownload(const VideoQuality &video, const QString &audioFormat);
     void downloadAllPublicationVideos();
+    // The program is quitting: stops the analysis and every job; stopped() follows once every
+    // job has ended its processes and removed its work files.
+    void stopAll();
 
 signals:
     void busyChanged(bool busy);
+    void stopped();
 
 private:
     bool canQueue() const;

@@ -93,6 +93,13 @@ public:
             m_executable = executable;
     }
 
+    // The program is quitting: ends the job as cancel() does, and stops a merge under way too.
+    void abandon()
+    {
+        cancel();
+        m_child.stopAll();
+    }
+
     QUuid id() const { return m_id; }
     QString title() const { return m_description.title; }
     DownloadKind kind() const { return m_description.kind; }

@@ -294,6 +294,32 @@ private slots:
         QVERIFY(!s.model->isBusy());
     }
 
+    // Quitting stops every job, a merge under way too, and says so once each has ended its
+    // processes and removed its work folder; no end reaches the history.
+    void stopAllWaitsForEveryJob()
+    {
+        VideoScene s;
+        s.options.ffmpegCandidates = {s.dir.filePath("ffmpeg")};
+        VideoScene::writeScript(s.dir.filePath("ffmpeg"), standInShell(s.dir.path()) + "hold");
+        s.startModel();
+        s.setEngine("case \"$out\" in */video.*|*/audio.*) place;; *) hold;; esac");
+        s.model->analysis().setLink("https://vimeo.com/1");
+        s.model->startMergedDownload(mp4VideoTrack(), "a1");
+        QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(s.dir.filePath("held")), 10000);
+        for (int i = 0; i < 3; ++i) { // two more run and hold, one waits
+            s.model->analysis().setLink("https://vimeo.com/1");
+            s.model->startDownload("best", false, DownloadKind::Video);
+        }
+        QSignalSpy stopped(s.model.get(), &DownloadModel::stopped);
+        s.model->stopAll();
+        QVERIFY(stopped.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 10000);
+        QCOMPARE(s.downloadsEntries(), QStringList());
+        QVERIFY(!VideoScene::processAlive(s.dir.filePath("held")));
+        QVERIFY(s.model->history().items().isEmpty());
+        QVERIFY(!QFile::exists(s.dir.filePath("released")));
+    }
+
     // Merged jobs for one video: a name that a queued or running job will produce is taken,
     // and free again once that job has ended.
     void mergedNamesHeldByUnfinishedJobs()
