@@ -23,7 +23,14 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
+
+#include <utility>
+
+// How long quitting waits for the jobs to clean up: longer than a child's grace between SIGTERM
+// and SIGKILL, short enough that a logout is not held up.
+constexpr int kQuitGraceMs = 5000;
 
 // The only place that creates the real services and hands them to the models.
 int main(int argc, char *argv[])
@@ -76,7 +83,17 @@ int main(int argc, char *argv[])
     window.setBusyCheck([&] { return !yandexManager.state().canStart() || videoModel.isBusy(); });
     // exit(), not quit(): Qt's quit() first asks every window to close, and the window refuses
     // while something downloads, so "Выйти" and SIGTERM/SIGHUP would be ignored exactly then.
-    const auto quit = [] { QCoreApplication::exit(0); };
+    // Every video job first ends its processes and removes its work files, for a few seconds at
+    // most; whatever is left then is killed below.
+    const auto exit = [] { QCoreApplication::exit(0); };
+    QObject::connect(&videoModel, &DownloadModel::stopped, &app, exit);
+    bool quitting = false;
+    const auto quit = [&] {
+        if (std::exchange(quitting, true))
+            return;
+        QTimer::singleShot(kQuitGraceMs, &app, exit);
+        videoModel.stopAll();
+    };
     QObject::connect(&window, &MainWindow::quitRequested, &app, quit);
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, quit);
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,

@@ -1,6 +1,5 @@
 #include "engine/engine_arguments.h"
 
-
 #include <QFileInfo>
 
 namespace EngineArguments {
@@ -32,8 +31,8 @@ QStringList runtimeArguments(const EngineCapabilities &engine,
 
 QStringList analysis(const QString &link, VideoAccessMode mode, const QStringList &runtimeArguments)
 {
-    QStringList args{QStringLiteral("--dump-single-json"), QStringLiteral("--no-playlist"),
-                     QStringLiteral("--no-warnings")};
+    QStringList args{kIgnoreConfig, QStringLiteral("--dump-single-json"),
+                     QStringLiteral("--no-playlist"), QStringLiteral("--no-warnings")};
     args << accessModeArguments(mode) << runtimeArguments << link;
     return args;
 }
@@ -47,9 +46,12 @@ QString progressTemplate()
 
 QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
 {
-    QStringList args{QStringLiteral("--newline"), QStringLiteral("--no-playlist")};
+    QStringList args{kIgnoreConfig, QStringLiteral("--newline"), QStringLiteral("--no-playlist")};
     args << (run.kind == DownloadRun::Kind::SingleStep ? QStringLiteral("--no-overwrites")
                                                        : QStringLiteral("--no-warnings"));
+    // By default the engine skips a fragment it cannot get and calls the file with a hole in
+    // it finished.
+    args << QStringLiteral("--abort-on-unavailable-fragments");
     if (engine.knowsProgressDelta())
         args << QStringLiteral("--progress-delta") << QStringLiteral("0.5");
     args << QStringLiteral("--progress-template") << progressTemplate();

@@ -20,6 +20,10 @@ namespace EngineArguments {
 // Tells the program's progress lines from the engine's own output.
 inline constexpr QLatin1StringView kProgressMarker{"tovrin:"};
 
+// First on every engine command line: the user's own settings files ("-x" or "--remux-video" in
+// ~/.config/yt-dlp/config, /etc/yt-dlp.conf) would otherwise change what our runs produce.
+inline constexpr QLatin1StringView kIgnoreConfig{"--ignore-config"};
+
 QStringList accessModeArguments(VideoAccessMode mode);
 
 // "--no-js-runtimes" "--js-runtimes" KIND:PATH (the absolute path) when the build knows the
@@ -28,8 +32,8 @@ QStringList accessModeArguments(VideoAccessMode mode);
 QStringList runtimeArguments(const EngineCapabilities &engine,
                              const std::optional<JsRuntime> &runtime);
 
-// "--dump-single-json" "--no-playlist" "--no-warnings", the mode's arguments, the runtime
-// arguments, the link last.
+// "--ignore-config" "--dump-single-json" "--no-playlist" "--no-warnings", the mode's arguments, the
+// runtime arguments, the link last.
 QStringList analysis(const QString &link, VideoAccessMode mode,
                      const QStringList &runtimeArguments = {});
 

@@ -1,6 +1,7 @@
 #include "engine/engine_version.h"
 
 #include "app/process/process_runner.h"
+#include "engine/engine_arguments.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -19,7 +20,8 @@ std::optional<QDate> parseEngineVersion(const QString &output)
     return date;
 }
 
-std::optional<QString> VersionProbe::versionText(const QString &executable)
+std::optional<QString> VersionProbe::versionText(const QString &executable,
+                                                 const QStringList &leading)
 {
     const QFileInfo info(executable);
     const QString key = info.absoluteFilePath() + u'|' + QString::number(info.size()) + u'|'
@@ -38,16 +40,18 @@ std::optional<QString> VersionProbe::versionText(const QString &executable)
         return known.get();
     ProcessRequest request;
     request.program = executable;
-    request.arguments = {QStringLiteral("--version")};
+    request.arguments = leading;
+    request.arguments << QStringLiteral("--version");
     request.keepStandardOutput = true;
     request.standardOutputLimit = 64 * 1024;
-    request.timeoutSeconds = kProbeTimeoutSeconds;
+    request.timeoutSeconds = m_timeoutSeconds;
     const ProcessResult result = runProcessToEnd(request);
     std::optional<QString> answer;
     if (result.succeeded())
         answer = QString::fromUtf8(result.standardOutput);
-    // A program that could not be started is not remembered: the next run may find it fixed.
-    if (!result.launched) {
+    // A program that exited by itself has answered, even with a failure; one that could not
+    // start, was stopped or timed out has not, and the next run asks again.
+    if (!result.launched || result.timedOut || result.endedBySignal || result.cancelled) {
         std::lock_guard lock(m_mutex);
         m_known.remove(key);
     }
@@ -57,6 +61,7 @@ std::optional<QString> VersionProbe::versionText(const QString &executable)
 
 EngineCapabilities VersionProbe::capabilities(const QString &engine)
 {
-    const std::optional<QString> answer = versionText(engine);
+    const std::optional<QString> answer =
+        versionText(engine, {QString(EngineArguments::kIgnoreConfig)});
     return {answer ? parseEngineVersion(*answer) : std::nullopt};
 }

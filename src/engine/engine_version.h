@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <future>
 #include <mutex>
@@ -30,15 +31,26 @@ std::optional<QDate> parseEngineVersion(const QString &output);
 // size and modification time are part of the key, so a refreshed build at the same path is
 // asked again. Thread-safe; the calls block, so use them off the UI thread. Owned by the video
 // side's model and shared with its jobs.
+//
+// Only answers are remembered: a probe that timed out (a slow disk at start-up, a busy machine)
+// or could not start is asked again next time, or one bad moment would cost every later run its
+// options for as long as the program runs.
 class VersionProbe {
 public:
-    // The program's standard output for "--version"; none when it failed or did not answer.
-    std::optional<QString> versionText(const QString &executable);
-    EngineCapabilities capabilities(const QString &engine);
-
     static constexpr double kProbeTimeoutSeconds = 30;
 
+    explicit VersionProbe(double timeoutSeconds = kProbeTimeoutSeconds)
+        : m_timeoutSeconds(timeoutSeconds)
+    {
+    }
+
+    // The program's standard output for `leading` + "--version"; none when it failed or did not
+    // answer.
+    std::optional<QString> versionText(const QString &executable, const QStringList &leading = {});
+    EngineCapabilities capabilities(const QString &engine);
+
 private:
+    const double m_timeoutSeconds;
     std::mutex m_mutex;
     QHash<QString, std::shared_future<std::optional<QString>>> m_known;
 };

@@ -4,17 +4,16 @@
 #include "engine/engine_preparation.h"
 #include "engine/engine_version.h"
 #include "video/ffmpeg_locator.h"
+#include "video/work_folder.h"
 
 namespace {
 
 // The engine's choice of the best sound, an m4a file where there is one.
 const QString kBestSoundSelector = QStringLiteral("bestaudio[ext=m4a]/bestaudio");
 
-VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, const Locations &locations,
-                                   VersionProbe *versions)
+VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, VersionProbe *versions)
 {
     VideoJobEnvironment environment;
-    environment.tempFolder = options.tempFolder.isEmpty() ? locations.temp() : options.tempFolder;
     environment.ffmpegCandidates =
         options.ffmpegCandidates.isEmpty() ? FFmpeg::defaultCandidates() : options.ffmpegCandidates;
     environment.versions = versions;
@@ -31,13 +30,19 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
                 kHistoryLimit),
       m_folder(services.locations.downloads(), services.desktop),
       m_versions(std::make_unique<VersionProbe>()),
-      m_queue(services.engine, jobEnvironment(options, services.locations, m_versions.get()),
-              m_history, services.clock),
+      m_queue(services.engine, jobEnvironment(options, m_versions.get()), m_history,
+              services.clock),
       m_analysis(services.engine, AnalysisEnvironment{m_versions.get(), options.processGroups},
                  [this](const AnalysisFindings &found) {
                      return m_choices.showFindings(found.metadata, found.mode);
                  })
 {
+    // Work folders and half-placed files that earlier runs left (a crash, a kill) go before any
+    // job starts; a folder the user picks later is cleaned the same way. Folders of live jobs
+    // are locked and stay.
+    WorkFolder::sweep(m_folder.path());
+    connect(&m_folder, &DestinationFolder::changed, this, &WorkFolder::sweep);
+    connect(&m_queue, &DownloadQueue::allStopped, this, &DownloadModel::stopped);
     connect(&m_analysis, &LinkAnalysis::stateChanged, this, &DownloadModel::updateBusy);
     connect(&m_queue, &DownloadQueue::stateChanged, this, &DownloadModel::updateBusy);
     connect(&m_engine, &EnginePreparation::installProgressChanged, this,
@@ -49,6 +54,14 @@ DownloadModel::~DownloadModel()
 {
     disconnect(&m_analysis, nullptr, this, nullptr);
     disconnect(&m_queue, nullptr, this, nullptr);
+}
+
+void DownloadModel::stopAll()
+{
+    // An analysis has no work files; its engine is ended with it.
+    if (m_analysis.state().isWorking())
+        m_analysis.cancel();
+    m_queue.stopAll();
 }
 
 bool DownloadModel::isBusy() const

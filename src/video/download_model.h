@@ -24,8 +24,6 @@ class VersionProbe;
 struct DownloadModelOptions {
     // Where FFmpeg is looked for, in order (FFmpeg::defaultCandidates() when empty).
     QStringList ffmpegCandidates;
-    // Work folders of jobs; Locations::temp() when empty.
-    QString tempFolder;
     // Engine and FFmpeg process groups, ended by the shell when the program quits (optional).
     ProcessGroupRegistry *processGroups = nullptr;
     int refreshIntervalMs = 500;
@@ -76,9 +74,13 @@ public:
     void downloadBestSound();
     void startMergedDownload(const VideoQuality &video, const QString &audioFormat);
     void downloadAllPublicationVideos();
+    // The program is quitting: stops the analysis and every job; stopped() follows once every
+    // job has ended its processes and removed its work files.
+    void stopAll();
 
 signals:
     void busyChanged(bool busy);
+    void stopped();
 
 private:
     bool canQueue() const;

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QUuid>
 
+#include <algorithm>
+
 // Everything that touches a VideoDownloadJob's own interface is in this file.
 
 namespace {
@@ -103,8 +105,34 @@ void DownloadQueue::schedule(std::optional<QString> executable)
     }
 }
 
+void DownloadQueue::stopAll()
+{
+    m_stopping = true;
+    const QList<VideoDownloadJob *> jobs = m_jobs; // a queued job ends, and leaves, at once
+    for (VideoDownloadJob *job : jobs)
+        job->abandon();
+    reportIfAllStopped();
+}
+
+void DownloadQueue::reportIfAllStopped()
+{
+    const bool ended = std::all_of(m_jobs.cbegin(), m_jobs.cend(), [](const VideoDownloadJob *job) {
+        return isTerminal(job->phase());
+    });
+    if (m_stopping && ended && !std::exchange(m_reportedStopped, true))
+        emit allStopped();
+}
+
 void DownloadQueue::jobEnded(VideoDownloadJob *job, const JobResult &result)
 {
+    // A job's end comes after its worker has ended its processes and removed its work folder.
+    if (m_stopping) {
+        if (m_jobs.removeAll(job) > 0)
+            job->deleteLater();
+        publish();
+        reportIfAllStopped();
+        return;
+    }
     DownloadHistoryItem item;
     item.id = QUuid::createUuid();
     item.name = job->title();

@@ -47,14 +47,20 @@ public:
     // The job row's button: cancels a queued or running job (its end then reaches the
     // history), drops an ended one from the list.
     void cancelOrRemove(VideoDownloadJob *job);
+    // The program is quitting: every job is stopped (a merge too), none starts any more and none
+    // is recorded in the history. allStopped() follows, once, when every job has ended its
+    // processes and removed its work folder (at once when there is none).
+    void stopAll();
 
 signals:
     void stateChanged(const QueueState &state);
+    void allStopped();
 
 private:
     void schedule(std::optional<QString> executable);
     void jobEnded(VideoDownloadJob *job, const JobResult &result);
     void publish();
+    void reportIfAllStopped();
 
     EnginePreparation &m_engine;
     VideoJobEnvironment m_environment;
@@ -62,4 +68,6 @@ private:
     const Clock &m_clock;
     QList<VideoDownloadJob *> m_jobs; // newest first, until each has ended
     QueueState m_state;
+    bool m_stopping = false;
+    bool m_reportedStopped = false;
 };

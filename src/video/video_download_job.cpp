@@ -87,7 +87,10 @@ void VideoDownloadJob::onCancel()
 {
     m_state.stage = VideoJobStage::Cancelling;
     m_refresh.stop();
-    m_work.stop();
+    {
+        std::lock_guard lock(m_placing);
+        m_work.stop();
+    }
     m_child.stopEngine();
     publish();
 }

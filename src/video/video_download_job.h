@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <mutex>
 #include <optional>
 
 class ProcessGroupRegistry;
@@ -26,7 +27,6 @@ struct DownloadRun;
 // What a job needs from the program besides its own description. Owned by the queue, which
 // outlives its jobs; every pointer may be null in tests.
 struct VideoJobEnvironment {
-    QString tempFolder;                            // work folders are made here, one per job
     QStringList ffmpegCandidates;                  // see FFmpeg::defaultCandidates()
     VersionProbe *versions = nullptr;              // engine options follow the engine's build date
     QList<JsRuntime> runtimes;                     // tried in order for builds that take one
@@ -61,8 +61,9 @@ struct VideoPlanResult {
 
 // One queued video or audio download: the engine once (direct plan) or twice and FFmpeg (merged
 // plan), run as straight-line code on the job's worker thread. The engine writes into a work
-// folder of the job's own; the finished file is moved into the chosen folder without replacing
-// anything, so outputPath() names the file really produced. The row draws from videoState(),
+// folder of the job's own, hidden inside the chosen folder (see WorkFolder); the finished file is
+// renamed into the chosen folder without replacing anything, so outputPath() names the file
+// really produced. The row draws from videoState(),
 // which changes on the UI thread only; the phase changes with Job::stateChanged.
 // Created and owned by the queue, which starts it after setEngineExecutable() and deletes it
 // (deleteLater) after finished(). Destroying a running job stops the engine and FFmpeg and
@@ -90,6 +91,13 @@ public:
     {
         if (state() == JobState::Pending)
             m_executable = executable;
+    }
+
+    // The program is quitting: ends the job as cancel() does, and stops a merge under way too.
+    void abandon()
+    {
+        cancel();
+        m_child.stopAll();
     }
 
     QUuid id() const { return m_id; }
@@ -139,6 +147,8 @@ private:
     ProcessResult runEngine(EngineArguments::DownloadRun run, const EngineRunOptions &options,
                             VideoJobStage stage);
     Status merge(const QString &video, const QString &audio, const QString &output);
+    Result<QString> place(const QString &source, const QString &destination,
+                          const CancelToken &token);
 
     const QUuid m_id = QUuid::createUuid();
     const Description m_description;
@@ -155,5 +165,6 @@ private:
     double m_lastLineAt = 0;
 
     RunningChild m_child;
+    std::mutex m_placing;        // the final rename, and a cancel racing with it
     BackgroundWork m_work{this}; // last: it stops and joins the worker before the rest goes
 };

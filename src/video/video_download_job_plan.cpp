@@ -11,10 +11,13 @@
 #include "video/download_failure.h"
 #include "video/ffmpeg_locator.h"
 #include "video/media_merger.h"
+#include "video/work_folder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace {
 
@@ -22,10 +25,22 @@ namespace {
 // ".ytdl" suffixes and our " (n)" stay within the 255 bytes a Linux name may have.
 const QString kDirectTemplate = QStringLiteral("%(title).150B [%(id).64B].%(ext)s");
 
+// Shown instead of any other explanation when the destination's disk is full: the user can act
+// on it, and the engine's or FFmpeg's own words would say nothing to them.
+const QString kDiskFull = QStringLiteral("На диске закончилось место");
+
+// The engine (Python) and FFmpeg report a full disk in the C library's words.
+bool saysDiskFull(const QString &text)
+{
+    return text.contains(QLatin1String("No space left on device"), Qt::CaseInsensitive)
+           || text.contains(QLatin1String("[Errno 28]"));
+}
+
 bool isLeftover(const QString &name)
 {
-    return name.endsWith(QLatin1String(".part")) || name.endsWith(QLatin1String(".ytdl"))
-           || name.contains(QLatin1String(".part-Frag")) || name.endsWith(QLatin1String(".temp"));
+    return WorkFolder::isLockFile(name) || name.endsWith(QLatin1String(".part"))
+           || name.endsWith(QLatin1String(".ytdl")) || name.contains(QLatin1String(".part-Frag"))
+           || name.endsWith(QLatin1String(".temp"));
 }
 
 // What the engine produced in an otherwise empty work folder: the largest finished file
@@ -54,6 +69,9 @@ VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launch
         return {};
     if (!result.launched)
         return VideoPlanResult::failed(launchEnding, result.launchError, ErrorKind::Process);
+    if (saysDiskFull(result.diagnostic))
+        return VideoPlanResult::failed(VideoJobEnding::DownloadFailed, kDiskFull,
+                                       ErrorKind::FileSystem);
     // A child killed by the system (not by us) is a failure like any other.
     return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
                                    DownloadFailure::explanation(result.diagnostic),
@@ -69,25 +87,44 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
     if (m_environment.versions && !token.isCancelled())
         options = engineRunOptions(*m_environment.versions, m_executable, m_environment.runtimes);
 
-    const QString workDir =
-        QDir(m_environment.tempFolder).filePath(m_id.toString(QUuid::WithoutBraces).toUpper());
-    VideoPlanResult result;
-    if (token.isCancelled()) {
-        result = VideoPlanResult();
-    } else if (!QDir().mkpath(workDir)) {
-        result = VideoPlanResult::failed(
+    if (token.isCancelled())
+        return {};
+    const WorkFolder work(m_description.folder, m_id);
+    if (work.error() != 0) {
+        return VideoPlanResult::failed(
             merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
-            QStringLiteral("Не удалось создать рабочую папку во временной папке."),
+            work.error() == ENOSPC
+                ? kDiskFull
+                : QStringLiteral("Не удалось создать рабочую папку в выбранной папке."),
             ErrorKind::FileSystem);
-    } else if (merged) {
-        result = runMerged(workDir, options, token);
-    } else {
-        result = runDirect(workDir, options, token);
     }
-    // Partial tracks, ".part" files and an unfinished or unwanted merge all live here; nothing
-    // of the job's is left in the user's folder unless it finished.
-    QDir(workDir).removeRecursively();
-    return result;
+    // Partial tracks, ".part" files and an unfinished or unwanted merge all live in the work
+    // folder, which goes when `work` does; nothing of the job's is left unless it finished.
+    return merged ? runMerged(work.path(), options, token) : runDirect(work.path(), options, token);
+}
+
+Result<QString> VideoDownloadJob::place(const QString &source, const QString &destination,
+                                        const CancelToken &token)
+{
+    // A cancel that comes before the file has its final name wins; one that comes after finds
+    // the job done.
+    std::lock_guard lock(m_placing);
+    if (token.isCancelled())
+        return CancelToken::stopped();
+    for (int n = 1; n <= 9999; ++n) {
+        const QString candidate = n == 1 ? destination : numberedFile(destination, n);
+        // The work folder is inside the destination folder: a rename, never a copy.
+        const int error = renameWithoutReplacing(source, candidate);
+        if (error == 0)
+            return candidate;
+        if (error == ENOSPC)
+            return AppError(kDiskFull, ErrorKind::FileSystem);
+        if (error != EEXIST)
+            break;
+    }
+    return AppError(QStringLiteral("Не удалось сохранить файл «%1» в выбранной папке.")
+                        .arg(QFileInfo(destination).fileName()),
+                    ErrorKind::FileSystem);
 }
 
 ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
@@ -109,6 +146,7 @@ ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
                                         EngineArguments::kProgressMarker.size());
     request.progressIntervalSeconds = options.engine.ownProgressIntervalSeconds();
     request.groups = m_environment.processGroups;
+    request.workingDirectory = QFileInfo(run.output).absolutePath();
     const ProcessResult result = runProcessToEnd(
         request,
         [this](const std::shared_ptr<ProcessControl> &control) {
@@ -159,11 +197,13 @@ VideoPlanResult VideoDownloadJob::runDirect(const QString &workDir, const Engine
         return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
                                        DownloadFailure::explanation(result.diagnostic),
                                        ErrorKind::Process);
-    const Result<QString> placed =
-        placeFile(*produced, QDir(m_description.folder).filePath(QFileInfo(*produced).fileName()));
+    const Result<QString> placed = place(
+        *produced, QDir(m_description.folder).filePath(QFileInfo(*produced).fileName()), token);
     if (!placed.ok())
-        return VideoPlanResult::failed(VideoJobEnding::DownloadFailed, placed.error().message,
-                                       placed.error().kind);
+        return token.isCancelled()
+                   ? VideoPlanResult()
+                   : VideoPlanResult::failed(VideoJobEnding::DownloadFailed, placed.error().message,
+                                             placed.error().kind);
     return VideoPlanResult::placed(VideoJobEnding::Downloaded, placed.value());
 }
 
@@ -210,16 +250,21 @@ VideoPlanResult VideoDownloadJob::runMerged(const QString &workDir, const Engine
     // A merge that a cancel let finish is removed with the work folder.
     if (token.isCancelled())
         return {};
+    if (!status.ok() && saysDiskFull(status.error().message))
+        return VideoPlanResult::failed(VideoJobEnding::MergeFailed, kDiskFull,
+                                       ErrorKind::FileSystem);
     if (!status.ok())
         return VideoPlanResult::failed(VideoJobEnding::MergeFailed, status.error().message,
                                        status.error().kind);
 
     const QString target =
         asMKV ? MediaMerger::availableMKVURL(plan.destination) : plan.destination;
-    const Result<QString> placed = placeFile(merged, target);
+    const Result<QString> placed = place(merged, target, token);
     if (!placed.ok())
-        return VideoPlanResult::failed(VideoJobEnding::MergeFailed, placed.error().message,
-                                       placed.error().kind);
+        return token.isCancelled()
+                   ? VideoPlanResult()
+                   : VideoPlanResult::failed(VideoJobEnding::MergeFailed, placed.error().message,
+                                             placed.error().kind);
     return VideoPlanResult::placed(asMKV ? VideoJobEnding::MergedAsMKV : VideoJobEnding::Merged,
                                    placed.value());
 }

@@ -4,6 +4,7 @@
 #include "support/test_main.h"
 
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -163,6 +164,26 @@ private slots:
             QTest::qWait(500);
             QCOMPARE(QFileInfo(ticks).size(), settled);
         }
+    }
+
+    // A child dies with the program even when the program is killed and cannot end it.
+    void childrenDieWithTheProgram()
+    {
+        const QString child = script("child.sh", "echo $$ > \"$0.new\"; mv \"$0.new\" \"$0.pid\";"
+                                                 " exec sleep 30");
+        QProcess holder;
+        holder.start(PROCESS_HOLDER, {child});
+        QFile pid(child + ".pid");
+        QTRY_VERIFY_WITH_TIMEOUT(pid.exists(), 10000);
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        // Gone, or a zombie nobody has reaped yet.
+        const auto alive = [path = "/proc/" + pid.readAll().trimmed() + "/stat"] {
+            QFile stat(path);
+            return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+        };
+        holder.kill();
+        QVERIFY(holder.waitForFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(!alive(), 10000);
     }
 
     // Without "--progress-delta" the engine prints every step; at most one line per interval

@@ -3,43 +3,38 @@
 #include "support/scripts.h"
 #include "support/test_main.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
+
 class TestEngineArguments : public QObject {
     Q_OBJECT
 
 private slots:
     // The version as the build prints it decides which options a download gets:
     // "--progress-delta" from 2024.04.09, the runtime from 2025.11.12; an undated version counts
-    // as old. Sound is converted only by a single-step run that found FFmpeg.
+    // as old.
     void optionsFollowTheBuild_data()
     {
         QTest::addColumn<QString>("version");
-        QTest::addColumn<bool>("singleStep");
         QTest::addColumn<bool>("delta");
         QTest::addColumn<bool>("runtime");
-        QTest::newRow("new engine") << "2025.11.12\n" << true << true << true;
-        QTest::newRow("nightly build") << "2025.11.12.232853" << false << true << true;
-        QTest::newRow("the build before the runtime") << "2025.11.11" << false << true << false;
-        QTest::newRow("first build with progress-delta") << "2024.4.9" << true << true << false;
-        QTest::newRow("the build before progress-delta") << "2024.04.08" << true << false << false;
-        QTest::newRow("not a date") << "2025.13.40" << false << false << false;
+        QTest::newRow("nightly build") << "2025.11.12.232853\n" << true << true;
+        QTest::newRow("the build before the runtime") << "2025.11.11" << true << false;
+        QTest::newRow("first build with progress-delta") << "2024.4.9" << true << false;
+        QTest::newRow("the build before progress-delta") << "2024.04.08" << false << false;
+        QTest::newRow("not a date") << "2025.13.40" << false << false;
     }
 
     void optionsFollowTheBuild()
     {
         QFETCH(QString, version);
-        QFETCH(bool, singleStep);
         const EngineCapabilities engine{parseEngineVersion(version)};
         EngineArguments::DownloadRun run;
-        run.kind = singleStep ? EngineArguments::DownloadRun::Kind::SingleStep
-                              : EngineArguments::DownloadRun::Kind::Track;
         run.runtimeArguments = EngineArguments::runtimeArguments(
             engine, JsRuntime{JsRuntime::Kind::Node, "/usr/bin/node"});
-        run.extractAudioWithFFmpegIn = "/usr/bin";
         const QStringList download = EngineArguments::download(run, engine);
         QTEST(download.contains("--progress-delta"), "delta");
         QTEST(download.contains("--js-runtimes"), "runtime");
-        QCOMPARE(download.contains("--no-overwrites"), singleStep);
-        QCOMPARE(download.contains("--extract-audio"), singleStep);
     }
 
     // Stand-ins answer "--version" as written (nothing: the file is missing; "fail": exit 1);
@@ -75,6 +70,24 @@ private slots:
         std::optional<JsRuntime> result;
         onAWorker([&] { result = firstUsableRuntime(runtimes, probe); });
         QCOMPARE(result, chosen < 0 ? std::nullopt : std::optional(runtimes.at(chosen)));
+    }
+
+    // A probe that timed out is asked again; an answer is remembered.
+    void onlyAnswersAreRemembered()
+    {
+        QTemporaryDir dir;
+        const QString engine = dir.filePath("engine");
+        writeScript(engine, "[ -f \"$0.asked\" ] || { touch \"$0.asked\"; exec sleep 30; }\n"
+                            "echo 2025.11.12; echo >> \"$0.asked\"");
+        VersionProbe probe(0.5);
+        QList<std::optional<QString>> answers;
+        onAWorker([&] {
+            for (int i = 0; i < 3; ++i)
+                answers << probe.versionText(engine);
+        });
+        QCOMPARE(answers,
+                 (QList<std::optional<QString>>{std::nullopt, "2025.11.12\n", "2025.11.12\n"}));
+        QCOMPARE(QFileInfo(engine + ".asked").size(), 1);
     }
 };
 

@@ -1,5 +1,8 @@
+#include "support/scripts.h"
 #include "support/test_main.h"
 #include "video_scene.h"
+
+#include <QScopeGuard>
 
 // The real Debian yt-dlp and FFmpeg on loopback: a clip made by FFmpeg, served as a plain MP4
 // and as a DASH manifest, analysed and downloaded through DownloadModel, checked with ffprobe.
@@ -26,7 +29,7 @@ class TestVideoEndToEnd : public QObject {
     }
 
     // Analyses `link` with the real engine and queues the first option with sound: the file's
-    // path, or else what the screen said.
+    // path, or else what the screen said or why the job failed.
     static QString downloadFirstOption(VideoScene &s, const QString &link, bool expectMerge)
     {
         s.analyse(link);
@@ -34,11 +37,14 @@ class TestVideoEndToEnd : public QObject {
         const QList<DownloadOption> options = s.model->choices().state().lists.withAudio;
         if (options.isEmpty() || options.first().requiresMerge() != expectMerge)
             return analysis.status + u' ' + analysis.error.value_or(QString());
-        const qsizetype ended = s.model->history().items().size();
         s.model->startDownload(options.first());
-        [&] { QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), ended + 1, 90000); }();
-        const DownloadHistoryItem item = s.model->history().items().first();
-        return item.result == DownloadHistoryItem::Result::Completed ? item.path : item.message;
+        VideoDownloadJob *job = s.model->queue().state().jobs.first();
+        QString ended;
+        QObject::connect(job, &Job::finished, job, [&](const JobResult &result) {
+            ended = result.outcome == Outcome::Succeeded ? job->outputPath() : result.message;
+        });
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!ended.isEmpty(), 90000); }();
+        return ended;
     }
 
 private slots:
@@ -46,6 +52,7 @@ private slots:
     {
         QVERIFY(QFile::exists("/usr/bin/yt-dlp"));
         QDir().mkpath(m_media.filePath("dash"));
+        QDir().mkpath(m_media.filePath("hls"));
         // One clip as a plain MP4, as a DASH manifest, and its tracks apart (VP8 and AAC).
         const QString h264 = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest";
         QProcess ffmpeg;
@@ -55,7 +62,8 @@ private slots:
                       "duration=2 -f lavfi -i sine=frequency=440:duration=2 "
                       + h264 + " clip.mp4 " + h264
                       + " -f dash -seg_duration 1 dash/manifest.mpd -map 0:v -c:v libvpx -b:v "
-                        "200k vp8.webm -map 1:a -c:a aac sound.m4a")
+                        "200k vp8.webm -map 1:a -c:a aac sound.m4a "
+                      + h264 + " -g 25 -f hls -hls_time 1 -hls_list_size 0 hls/clip.m3u8")
                          .split(u' '));
         QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
 
@@ -67,35 +75,54 @@ private slots:
                                 name.endsWith(".mpd") ? "application/dash+xml"
                                                       : "video/iso.segment");
         }
+        // A streamed clip of two fragments, the second of which the server no longer has.
+        m_server->serveFile("/hls/clip.m3u8", m_media.filePath("hls/clip.m3u8"),
+                            "application/vnd.apple.mpegurl");
+        m_server->serveFile("/hls/clip0.ts", m_media.filePath("hls/clip0.ts"), "video/mp2t");
     }
 
+    // The user's own engine settings ("-x" where the program was started, "--remux-video mkv"
+    // in the user's settings folder) change nothing: analyses run in an empty folder of their
+    // own, downloads in their work folder. A stream with a fragment missing fails and leaves
+    // nothing behind.
     void downloadsDirectAndMergedWithTheRealEngine()
     {
         // A runtime is installed: the 2023 build, which knows no runtime options, must not be
         // handed it.
         VideoScene s({"/usr/bin/ffmpeg"}, QList<JsRuntime>{});
+        QDir().mkpath(s.dir.filePath("config/yt-dlp"));
+        writeScript(s.dir.filePath("config/yt-dlp/config"), "--remux-video mkv");
+        writeScript(s.dir.filePath("yt-dlp.conf"), "-x");
+        const QString startedIn = QDir::currentPath();
+        QDir::setCurrent(s.dir.path());
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(startedIn); });
         // The program accepts links of the video platforms only; the wrapper hands the real
         // engine the loopback address behind a platform-looking link.
-        VideoScene::writeScript(s.enginePath(),
-                                QString("#!/bin/sh\n"
-                                        "for a in \"$@\"; do shift\n"
-                                        "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
-                                        "  set -- \"$@\" \"$a\"\n"
-                                        "done\n"
-                                        "exec /usr/bin/yt-dlp \"$@\"\n")
-                                    .arg(kPlatformPrefix, m_server->baseUrl()));
+        VideoScene::writeScript(
+            s.enginePath(),
+            QString("#!/bin/sh\n"
+                    "pwd >> '%3'; ls -A >> '%3'\n"
+                    "for a in \"$@\"; do shift\n"
+                    "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
+                    "  set -- \"$@\" \"$a\"\n"
+                    "done\n"
+                    "XDG_CONFIG_HOME='%4' exec /usr/bin/yt-dlp \"$@\"\n")
+                .arg(kPlatformPrefix, m_server->baseUrl(), s.engineLog, s.dir.filePath("config")));
 
         // A page missing on loopback: the explanation fits the real engine's words.
         s.analyse(kPlatformPrefix + "missing.mp4");
-        QCOMPARE(s.model->analysis().state().error,
-                 "Не удалось скачать файл. Откройте ссылку в браузере и проверьте, что публикация "
-                 "доступна без ограничений.");
+        const QString generic = "Не удалось скачать файл. Откройте ссылку в браузере и "
+                                "проверьте, что публикация доступна без ограничений.";
+        QCOMPARE(s.model->analysis().state().error, generic);
         const QString direct = downloadFirstOption(s, kPlatformPrefix + "clip.mp4", false);
         QCOMPARE(probe(direct), "video audio mov,mp4,m4a,3gp,3g2,mj2 2s");
         const QString merged = downloadFirstOption(s, kPlatformPrefix + "dash/manifest.mpd", true);
         QCOMPARE(probe(merged), "video audio mov,mp4,m4a,3gp,3g2,mj2 2s");
+        QCOMPARE(downloadFirstOption(s, kPlatformPrefix + "hls/clip.m3u8", false), generic);
         QCOMPARE(s.downloadsEntries(), QStringList({"clip [clip].mp4", "manifest [manifest].mp4"}));
-        QCOMPARE(s.tempEntries(), QStringList());
+        // Each run's folder, then what it held when the run began: nothing but ours.
+        for (const QString &line : s.engineCalls())
+            QVERIFY2(line != s.dir.path() && !line.contains("yt-dlp.conf"), qPrintable(line));
     }
 
     // A track declared as H.264 that really is VP8: MP4 refuses it, the job falls back to MKV.
@@ -117,7 +144,6 @@ private slots:
         QCOMPARE(QFileInfo(item.path).fileName(), "Clip [v8] (2).mkv");
         QCOMPARE(probe(item.path), "video audio matroska,webm 2s");
         QCOMPARE(QFileInfo(QDir(s.locations.downloadsFolder).filePath("Clip [v8].mkv")).size(), 0);
-        QCOMPARE(s.tempEntries(), QStringList());
     }
 
     void cleanupTestCase() { m_server.reset(); }

@@ -2,7 +2,11 @@
 #include "video/download_failure.h"
 #include "video_scene.h"
 
+#include <QDeadlineTimer>
 #include <QSignalSpy>
+#include <QThread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -13,16 +17,15 @@ const QString kMine = "Clip [abc].mp4";
 // with a file named as the job's result already in the chosen folder.
 struct JobScene {
     QTemporaryDir dir;
-    QString downloads = dir.filePath("downloads");
-    QString temp = dir.filePath("tmp");
+    QString downloads;
     std::unique_ptr<VideoDownloadJob> job;
     QStringList lines; // each status line the row showed, in order
     int ends = 0;
 
-    JobScene(bool merged, const QString &engine, const QString &ffmpeg)
+    JobScene(bool merged, const QString &engine, const QString &ffmpeg, QString folder = {})
+        : downloads(folder.isEmpty() ? dir.filePath("downloads") : folder)
     {
         QDir().mkpath(downloads);
-        QDir().mkpath(temp);
         QFile mine(QDir(downloads).filePath(kMine));
         QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
         for (const auto &[name, body] : {std::pair{"engine", engine}, {"ffmpeg", ffmpeg}}) {
@@ -36,7 +39,6 @@ struct JobScene {
             description.plan = VideoJobPlan::merged(mp4VideoTrack(), "a1", description.outputPath);
         }
         VideoJobEnvironment environment;
-        environment.tempFolder = temp;
         environment.refreshIntervalMs = 100;
         // The first FFmpeg candidate is not a program and is passed over.
         QFile(dir.filePath("plain")).open(QIODevice::WriteOnly);
@@ -89,6 +91,12 @@ private slots:
             << false << "printf part > \"$out.part\"; echo '" + kDrm + "' >&2; exit 1" << none
             << Stage::Ended << false << start + "Не удалось скачать файл"
             << DownloadFailure::explanation(kDrm);
+        QTest::newRow("direct, the disk is full")
+            << false
+            << "echo 'ERROR: unable to write data: [Errno 28] No space left on device' >&2;"
+               " exit 1"
+            << none << Stage::Ended << false << start + "Не удалось скачать файл"
+            << "На диске закончилось место";
         QTest::newRow("direct, the engine wrote nothing")
             << false << "exit 0" << none << Stage::Ended << false
             << start + "Не удалось скачать файл" << DownloadFailure::explanation(none);
@@ -100,6 +108,9 @@ private slots:
         QTest::newRow("merged, FFmpeg fails into MP4 and MKV")
             << true << place << "echo 'Invalid data' >&2; exit 1" << Stage::Ended << false
             << notMerged << "Invalid data";
+        QTest::newRow("merged, FFmpeg finds the disk full")
+            << true << place << "echo 'Error writing trailer: No space left on device' >&2; exit 1"
+            << Stage::Ended << false << notMerged << "На диске закончилось место";
         QTest::newRow("cancelled in the queue") << false << place << none << Stage::Queued << false
                                                 << "В очереди / Убрано из очереди" << none;
         QTest::newRow("cancelled at the start")
@@ -141,7 +152,6 @@ private slots:
         QCOMPARE(VideoScene::entries(s.downloads), QStringList{kMine});
         QFile mine(QDir(s.downloads).filePath(kMine));
         QVERIFY(mine.open(QIODevice::ReadOnly) && mine.readAll() == "mine");
-        QCOMPARE(VideoScene::entries(s.temp), QStringList());
         QCOMPARE(QFile::exists(s.dir.filePath("released")), cancelAt == VideoJobStage::Merging);
         QVERIFY(!s.holding());
     }
@@ -153,12 +163,68 @@ private slots:
         JobScene s(true, "place", "hold");
         s.job->start();
         QTRY_VERIFY_WITH_TIMEOUT(s.holding(), 10000);
-        QVERIFY(!VideoScene::entries(s.temp).isEmpty());
+        QCOMPARE(VideoScene::entries(s.downloads).size(), 2);
         s.job.reset();
         QVERIFY(!s.holding());
-        QCOMPARE(VideoScene::entries(s.temp), QStringList());
         QCOMPARE(VideoScene::entries(s.downloads), QStringList{kMine});
         QCOMPARE(s.ends, 0);
+    }
+
+    // The engine works in a locked folder inside the chosen one (here on a RAM disk, not on the
+    // temporary folder's file system): the finished file is the very file it wrote, renamed. A
+    // cancel that comes once the file has its final name finds the job done.
+    void finishedFileIsRenamedIntoPlace()
+    {
+        QTemporaryDir ramDisk("/dev/shm/tovrin-test-XXXXXX");
+        if (!ramDisk.isValid())
+            QSKIP("no /dev/shm");
+        JobScene s(false,
+                   QString("flock -n .tovrin-lock true || pwd > '%1/pwd'; hold; place; "
+                           "stat -c %i \"$(dirname \"$out\")\"/*.mp4 > '%1/inode'")
+                       .arg(ramDisk.path()),
+                   {}, ramDisk.filePath("downloads"));
+        s.job->start();
+        QTRY_VERIFY_WITH_TIMEOUT(s.holding(), 10000);
+        s.release();
+        // Without turning the event loop, so that the job's end cannot be handled first.
+        const QString final = QDir(s.downloads).filePath("Clip [abc] (2).mp4");
+        for (QDeadlineTimer wait(10000); !QFile::exists(final) && !wait.hasExpired();)
+            QThread::yieldCurrentThread();
+        s.job->cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(s.ends, 1, 15000);
+        QCOMPARE(s.job->phase(), VideoJobPhase::Completed);
+        QCOMPARE(s.job->outputPath(), final);
+        QCOMPARE(VideoScene::entries(s.downloads), QStringList({final.section('/', -1), kMine}));
+        QFile inode(ramDisk.filePath("inode")), pwd(ramDisk.filePath("pwd"));
+        QVERIFY(inode.open(QIODevice::ReadOnly) && pwd.open(QIODevice::ReadOnly));
+        struct stat placed = {};
+        QVERIFY(::stat(QFile::encodeName(final).constData(), &placed) == 0);
+        QCOMPARE(inode.readAll().trimmed().toULongLong(), quint64(placed.st_ino));
+        QVERIFY(pwd.readAll().startsWith(QFile::encodeName(s.downloads + "/.tovrin-")));
+    }
+
+    // At start-up, work folders that no live job holds and half-placed files of earlier runs
+    // go; a folder that a live job (here another program) holds stays, as do the user's files.
+    void startUpSweepsWhatEarlierRunsLeft()
+    {
+        VideoScene s;
+        const QDir downloads(s.locations.downloadsFolder);
+        for (const char *name :
+             {".tovrin-dead/.tovrin-lock", ".tovrin-dead/a.part", ".tovrin-live/.tovrin-lock",
+              ".tovrin-nolock/a.part", ".tovrin-0a1b.part", "mine.part", ".hidden"}) {
+            downloads.mkpath(QFileInfo(downloads.filePath(name)).path());
+            QFile(downloads.filePath(name)).open(QIODevice::WriteOnly);
+        }
+        QProcess holder;
+        holder.start("/usr/bin/flock",
+                     {downloads.filePath(".tovrin-live/.tovrin-lock"), "sh", "-c",
+                      "touch \"$0\"; exec sleep 30", downloads.filePath(".hidden-ready")});
+        QTRY_VERIFY_WITH_TIMEOUT(downloads.exists(".hidden-ready"), 10000);
+        s.startModel();
+        QCOMPARE(s.downloadsEntries(),
+                 QStringList({".hidden", ".hidden-ready", ".tovrin-live", "mine.part"}));
+        holder.kill();
+        holder.waitForFinished();
     }
 
     // Each stage shows its own file's progress: a line split over two writes counts once it is
@@ -226,6 +292,32 @@ private slots:
                  QStringList({"Clip [abc] (2).mp4", "Clip [abc] (3).mp4", kMine}));
         QCOMPARE(busy.size(), 2);
         QVERIFY(!s.model->isBusy());
+    }
+
+    // Quitting stops every job, a merge under way too, and says so once each has ended its
+    // processes and removed its work folder; no end reaches the history.
+    void stopAllWaitsForEveryJob()
+    {
+        VideoScene s;
+        s.options.ffmpegCandidates = {s.dir.filePath("ffmpeg")};
+        VideoScene::writeScript(s.dir.filePath("ffmpeg"), standInShell(s.dir.path()) + "hold");
+        s.startModel();
+        s.setEngine("case \"$out\" in */video.*|*/audio.*) place;; *) hold;; esac");
+        s.model->analysis().setLink("https://vimeo.com/1");
+        s.model->startMergedDownload(mp4VideoTrack(), "a1");
+        QTRY_VERIFY_WITH_TIMEOUT(VideoScene::processAlive(s.dir.filePath("held")), 10000);
+        for (int i = 0; i < 3; ++i) { // two more run and hold, one waits
+            s.model->analysis().setLink("https://vimeo.com/1");
+            s.model->startDownload("best", false, DownloadKind::Video);
+        }
+        QSignalSpy stopped(s.model.get(), &DownloadModel::stopped);
+        s.model->stopAll();
+        QVERIFY(stopped.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.size(), 1, 10000);
+        QCOMPARE(s.downloadsEntries(), QStringList());
+        QVERIFY(!VideoScene::processAlive(s.dir.filePath("held")));
+        QVERIFY(s.model->history().items().isEmpty());
+        QVERIFY(!QFile::exists(s.dir.filePath("released")));
     }
 
     // Merged jobs for one video: a name that a queued or running job will produce is taken,

@@ -51,6 +51,10 @@ private slots:
         QTest::newRow("total wins") << QString("tovrin:5|10|20") << Snapshot({5, 10});
         QTest::newRow("no total") << QString("tovrin:1024|0|NA") << Snapshot({1024, std::nullopt});
         QTest::newRow("no downloaded count") << QString("tovrin:NA|100|100") << Snapshot();
+        // A streamed (fragmented) format's total is a fractional estimate.
+        QTest::newRow("fractional estimate, rounded")
+            << QString("tovrin:1024|NA|161680.5") << Snapshot({1024, 161681});
+        QTest::newRow("not a count") << QString("tovrin:-1.5|inf|nan") << Snapshot();
         QTest::newRow("text before the marker, spaces")
             << QString("[x] tovrin: 7 | 9 |NA") << Snapshot({7, 9});
     }

@@ -58,6 +58,7 @@ struct VideoScene {
     FakeDesktopServices desktop;
     SceneLocations locations;
     std::unique_ptr<EnginePreparation> engine;
+    DownloadModelOptions options;
     std::unique_ptr<DownloadModel> model; // goes before the engine it uses
     QString engineLog = dir.filePath("engine-calls.log");
 
@@ -91,9 +92,15 @@ struct VideoScene {
                                                      runtimeSetup);
         setEngine(QStringLiteral("exit 0"));
 
-        DownloadModelOptions options;
         options.ffmpegCandidates = std::move(ffmpegCandidates);
         options.refreshIntervalMs = 100;
+        startModel();
+    }
+
+    // A new model, as a new start of the program makes.
+    void startModel()
+    {
+        model.reset();
         model = std::make_unique<DownloadModel>(
             DownloadModel::Services{prefs, clock, locations, desktop, *engine}, options);
     }
@@ -110,12 +117,13 @@ struct VideoScene {
     QString enginePath() const { return engine->installer().installedExecutable(); }
 
     // The engine answers "--version" as a late-2025 build, logs every other call's arguments
-    // (one line per call), then runs `body` in the stand-in shell.
+    // after "--ignore-config" (one line per call), then runs `body` in the stand-in shell.
     void setEngine(const QString &body) const
     {
         writeScript(enginePath(),
                     standInShell(dir.path())
-                        + QString("[ \"$1\" = --version ] && echo 2025.11.12 && exit 0\n"
+                        + QString("[ \"$1\" = --ignore-config ] && shift\n"
+                                  "[ \"$1\" = --version ] && echo 2025.11.12 && exit 0\n"
                                   "echo \"$*\" >> '%1'\n")
                               .arg(engineLog)
                         + body + u'\n');
@@ -164,7 +172,6 @@ struct VideoScene {
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
     QStringList downloadsEntries() const { return entries(locations.downloadsFolder); }
-    QStringList tempEntries() const { return entries(locations.tempFolder); }
 
     // Whether a process whose id the script wrote into `pidFile` still runs; a zombie does not
     // (the stand-in's parent reaps it, the group is gone).

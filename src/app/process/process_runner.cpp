@@ -4,13 +4,16 @@
 #include "app/process/process_group_registry.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -89,11 +92,29 @@ void ProcessRunner::start(const ProcessRequest &request)
     m_process = new QProcess(this);
     m_process->setProgram(request.program);
     m_process->setArguments(request.arguments);
+    QString folder = request.workingDirectory;
+    if (folder.isEmpty()) {
+        m_privateFolder = std::make_unique<QTemporaryDir>(QDir::tempPath()
+                                                          + QStringLiteral("/tovrin-run-XXXXXX"));
+        // Without a temporary folder, the root: nothing there is the user's.
+        folder = m_privateFolder->isValid() ? m_privateFolder->path() : QDir::rootPath();
+    }
+    m_process->setWorkingDirectory(folder);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->setInputChannelMode(QProcess::ManagedInputChannel);
     // A group of its own: ending the engine also ends the helpers it started (FFmpeg and
     // the like), and a terminal's hang-up does not reach it by accident.
-    m_process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    // It also dies with the program, even when the program is killed or crashes and cannot end
+    // it: the kernel sends SIGKILL when the thread that started it ends (a run's thread lives
+    // until its child has exited). A parent that died before that was set is caught by
+    // getppid(): the child is then an orphan and stops at once.
+    const pid_t parent = ::getpid();
+    m_process->setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
 
     connect(m_process, &QProcess::started, this, &ProcessRunner::onStarted);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {

@@ -13,6 +13,7 @@
 #include <optional>
 
 class QProcess;
+class QTemporaryDir;
 class QTimer;
 class ProcessGroupRegistry;
 class ProcessRunner;
@@ -21,6 +22,10 @@ class ProcessRunner;
 struct ProcessRequest {
     QString program{};
     QStringList arguments{};
+    // Where the child runs: a folder of the owner's. Empty: a private empty folder made for this
+    // run and removed after it. Never the program's own working directory, where the engine
+    // would read the user's settings file and leave whatever it writes by relative name.
+    QString workingDirectory{};
     // true: standard output is one document kept whole in memory (an analysis);
     // false: it is read line by line and only progress lines matter (a download).
     bool keepStandardOutput = false;
@@ -120,6 +125,7 @@ private:
     ProcessRequest m_request;
     ProcessResult m_result;
     QProcess *m_process = nullptr;
+    std::unique_ptr<QTemporaryDir> m_privateFolder;
     QTimer *m_killTimer = nullptr;
     QTimer *m_throttleTimer = nullptr;
     QTimer *m_timeoutTimer = nullptr;
