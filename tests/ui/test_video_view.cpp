@@ -10,6 +10,7 @@
 #include "video/video_scene.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,8 @@ struct Screen {
         view = std::make_unique<VideoDownloadView>(*scene.model);
         view->resize(760, 900);
         view->show();
+        view->activateWindow();
+        (void)QTest::qWaitForWindowActive(view.get());
     }
 
     DownloadModel &model() const { return *scene.model; }
@@ -75,8 +78,10 @@ private slots:
         QTest::keyClick(s.field(), Qt::Key_Return);
         QVERIFY(!s.analysis().isWorking());
 
-        s.view->clearButton()->click();
+        s.view->clearButton()->setFocus(); // it hides when pressed: the focus goes to the field
+        QTest::keyClick(s.view->clearButton(), Qt::Key_Space);
         QVERIFY(s.field()->text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), s.field());
         QCOMPARE(s.controls(), empty);
         QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/abc"));
         QCOMPARE(s.controls(), QStringLiteral("link clear format choose open"));

@@ -2,6 +2,7 @@
 #include "support/test_main.h"
 #include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
+#include "ui/components/elided_label.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/components/surface_card.h"
@@ -10,6 +11,7 @@
 #include "yandex/fake_yandex_disk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +28,8 @@ struct Screen : DiskScene {
         view = std::make_unique<YandexDownloadView>(*manager);
         view->resize(760, 900);
         view->show();
+        view->activateWindow();
+        (void)QTest::qWaitForWindowActive(view.get());
     }
 
     QLineEdit *field() const { return view->linkRow()->field(); }
@@ -37,8 +41,7 @@ struct Screen : DiskScene {
                               {"choose", view->destinationRow()->chooseAction()},
                               {"open", view->destinationRow()->openAction()},
                               {"status", view->statusCard()},
-                              {"pause", view->pauseButton()},
-                              {"resume", view->resumeButton()},
+                              {"pause", view->pauseResumeButton()},
                               {"stop", view->stopButton()},
                               {"stopping", view->stoppingLabel()}});
     }
@@ -93,16 +96,31 @@ private slots:
         QCOMPARE(s.controls(), locked + " pause stop");
 
         QTRY_VERIFY_WITH_TIMEOUT(s.view->statusView()->bar()->isVisible(), 10000);
-        s.view->pauseButton()->click();
-        QCOMPARE(s.controls(), locked + " resume stop");
-
-        s.view->resumeButton()->click();
+        // Space, Space on "Пауза" pauses and resumes: the focus stays on the control it pressed.
+        s.view->pauseResumeButton()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(s.controls(), locked + " pause stop");
+        QCOMPARE(s.view->pauseResumeButton()->text(), QStringLiteral("Продолжить"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QCOMPARE(s.state().phase, DownloadPhase::Running);
-        s.view->stopButton()->click();
+
+        // "Остановить" hides when pressed: the focus ends on the link field, not on a stranger.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         if (s.state().phase == DownloadPhase::Stopping)
             QCOMPARE(s.controls(), locked + " stopping");
         QTRY_COMPARE_WITH_TIMEOUT(s.state().phase, DownloadPhase::Canceled, 10000);
         QCOMPARE(s.controls(), QStringLiteral("link download parallel choose open status"));
+        QCOMPARE(QApplication::focusWidget(), s.field());
+
+        // A rejected start leaves nothing of the last run's bar and bytes.
+        QVERIFY(s.view->statusView()->detailLabel()->isVisible());
+        s.field()->clear();
+        QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
+        QTest::keyClick(s.field(), Qt::Key_Return);
+        QCOMPARE(s.state().phase, DownloadPhase::Failed);
+        QVERIFY(!s.view->statusView()->bar()->isVisible());
+        QVERIFY(!s.view->statusView()->detailLabel()->isVisible());
 
         // The run entered the history, and the screen's rows act on it through the manager.
         s.view->historySection()->setExpanded(true);
