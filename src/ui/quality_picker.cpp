@@ -43,6 +43,16 @@ QList<AudioTrackGroup> groupAudioTracks(const QList<VideoQuality> &qualities)
     return groups;
 }
 
+namespace {
+
+bool nothingOffered(const QualityPickerContent &content)
+{
+    return content.withAudioQualities.isEmpty() && content.audioOnlyQualities.isEmpty()
+           && content.videoOnlyQualities.isEmpty();
+}
+
+} // namespace
+
 QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *parent)
     : QDialog(parent), m_content(content)
 {
@@ -152,18 +162,24 @@ void QualityPicker::setTab(QualityTab tab)
 
 void QualityPicker::setContent(const QualityPickerContent &content)
 {
+    // One state from the model: the index, its lists and its title always arrive together, so
+    // the tab reset below is decided on the lists of the video now selected.
     const bool videoChanged =
         content.selectedPublicationVideo != m_content.selectedPublicationVideo;
+    const bool titlesChanged =
+        content.publicationTitles != m_content.publicationTitles || m_publication->count() == 0;
     m_content = content;
     m_title->setText(content.title);
     m_title->setToolTip(content.title);
 
     const qsizetype count = content.publicationTitles.size();
     m_publicationSection->setVisible(count >= 2);
-    m_publication->clear();
-    for (qsizetype i = 0; i < count; ++i)
-        m_publication->addItem(
-            QStringLiteral("%1 из %2").arg(content.publicationTitles.at(i)).arg(count), int(i));
+    if (titlesChanged) {
+        m_publication->clear();
+        for (qsizetype i = 0; i < count; ++i)
+            m_publication->addItem(
+                QStringLiteral("%1 из %2").arg(content.publicationTitles.at(i)).arg(count), int(i));
+    }
     if (count >= 2)
         m_publication->setCurrentIndex(qBound(0, content.selectedPublicationVideo, int(count) - 1));
     m_allVideos->setText(QStringLiteral("Скачать все видео (%1)").arg(count));
@@ -216,6 +232,13 @@ void QualityPicker::rebuildOffers()
                    option.detail(), [this, option] { emit selectWithAudio(option); });
         break;
     case QualityTab::AudioOnly:
+        if (nothingOffered(m_content)) {
+            // A video without a single format to keep has no best sound to fall back on either.
+            addText(QStringLiteral("Платформа не отдала вариантов, которые можно сохранить или "
+                                   "объединить на этом компьютере."),
+                    true);
+            break;
+        }
         if (m_content.audioOnlyQualities.isEmpty()) {
             addRow(QStringLiteral("waveform"), Theme::red(),
                    QStringLiteral("Лучшее доступное аудио"),

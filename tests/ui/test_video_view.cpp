@@ -157,8 +157,9 @@ private slots:
         Screen s;
         const QString entry = "{\"id\":\"e%1\",\"formats\":%2}";
         s.scene.answerAnalysis(
-            QString("{\"id\":\"p\",\"entries\":[%1,%2]}")
-                .arg(entry.arg("1", combinedFormats()), entry.arg("2", kVideoOnly))
+            QString("{\"id\":\"p\",\"entries\":[%1,%2,%3]}")
+                .arg(entry.arg("1", combinedFormats()), entry.arg("2", kVideoOnly),
+                     entry.arg("3", QString(kVideoOnly).remove(",\"height\":1080")))
                 .toUtf8());
         QualityPicker *picker = s.openPicker(QStringLiteral("https://vk.com/wall1"));
         QCOMPARE(picker->tab(), QualityTab::WithAudio);
@@ -167,6 +168,14 @@ private slots:
         QCOMPARE(picker->tab(), QualityTab::VideoOnly);
         QCOMPARE(picker->offerRows().size(), 1);
         QCOMPARE(picker->offerRows().first()->text(), QStringLiteral("1080p"));
+        // A video with nothing to keep offers nothing on any tab; the next one resets the tab.
+        emit picker->publicationPicker()->activated(2);
+        for (const QualityTab tab : {QualityTab::WithAudio, QualityTab::AudioOnly}) {
+            picker->setTab(tab);
+            QVERIFY(picker->offerRows().isEmpty());
+        }
+        emit picker->publicationPicker()->activated(0);
+        QCOMPARE(picker->tab(), QualityTab::WithAudio);
 
         // Closing the sheet without a choice tells the model.
         QTest::keyClick(picker, Qt::Key_Escape);
