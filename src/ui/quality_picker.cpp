@@ -131,7 +131,11 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
         segmentRow->addWidget(button, 1);
     }
     column->addWidget(segments);
-    connect(m_tabs, &QButtonGroup::idClicked, this, [this](int id) { setTab(QualityTab(id)); });
+    // Toggled, not clicked: a screen reader's toggle action checks a segment without a click.
+    connect(m_tabs, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && QualityTab(id) != m_tab)
+            setTab(QualityTab(id));
+    });
 
     m_scroll = new QScrollArea(this);
     m_scroll->setWidgetResizable(true);

@@ -2,6 +2,7 @@
 #include "ui/quality_picker.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -67,6 +68,26 @@ private slots:
         // same video keeps the tab the user chose, though another has the offers.
         picker.setContent(c);
         QCOMPARE(picker.tab(), QualityTab::WithAudio);
+    }
+
+    // A screen reader's actions on a segment switch the list as a click does.
+    void everyWayOfChoosingASegmentSwitchesTheList()
+    {
+        QualityPickerContent c;
+        c.videoOnlyQualities = {VideoQuality()};
+        QualityPicker picker(c);
+        picker.show();
+        const auto act = [&](QualityTab tab, const QString &action) {
+            QAccessible::queryAccessibleInterface(picker.tabButton(tab))
+                ->actionInterface()
+                ->doAction(action);
+        };
+        act(QualityTab::VideoOnly, QAccessibleActionInterface::toggleAction());
+        QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+        QCOMPARE(picker.offerRows().size(), 1);
+        act(QualityTab::AudioOnly, QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(picker.tab(), QualityTab::AudioOnly);
+        QCOMPARE(picker.offerRows().first()->text(), QStringLiteral("Лучшее доступное аудио"));
     }
 };
 
