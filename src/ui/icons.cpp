@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 // The icons are compiled into this static library; its resources have to be registered by
@@ -36,6 +37,15 @@ bool exists(const QString &name)
 
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
 {
+    // Rows repaint on every progress tick: each icon is drawn once per colour and size.
+    const QColor ink = color.isValid() ? color : Theme::textColor(Theme::Emphasis::Primary);
+    const QString key = QStringLiteral("tovrin-icon:%1:%2:%3:%4")
+                            .arg(name, ink.name(QColor::HexArgb))
+                            .arg(size)
+                            .arg(devicePixelRatio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached))
+        return cached;
     const int device = qMax(1, qRound(size * devicePixelRatio));
     QPixmap pm(device, device);
     pm.fill(Qt::transparent);
@@ -47,10 +57,10 @@ QPixmap pixmap(const QString &name, const QColor &color, int size, qreal deviceP
     renderer.render(&painter, QRectF(0, 0, device, device));
     // Symbolic icons are one shape: recolour every painted pixel, keeping its coverage.
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pm.rect(),
-                     color.isValid() ? color : Theme::textColor(Theme::Emphasis::Primary));
+    painter.fillRect(pm.rect(), ink);
     painter.end();
     pm.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, pm);
     return pm;
 }
 

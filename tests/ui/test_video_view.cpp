@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -111,7 +112,9 @@ private slots:
     void pickerChoiceBecomesAJobRow()
     {
         Screen s;
-        s.scene.answerAnalysis(videoDocument("vid1", "Клип", mergeableFormats()), "exec sleep 30");
+        s.scene.answerAnalysis(
+            videoDocument("vid1", "Клип", mergeableFormats()),
+            "for i in $(seq 100); do echo \"tovrin:$i|100|NA\"; sleep 0.1; done");
         QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid1"));
         QVERIFY(!picker->publicationPicker()->isVisible()); // a single video
         QCOMPARE(picker->offerRows().size(), 1);
@@ -123,6 +126,15 @@ private slots:
         VideoJobRow *row = s.view->jobRows().first();
         QTRY_COMPARE_WITH_TIMEOUT(row->phaseWord()->text(), QStringLiteral("Скачивается"), 10000);
         QCOMPARE(s.view->jobsSummary()->text(), QStringLiteral("1 из 3 активных"));
+        // Progress ticks move the bar without drawing the row's icons again.
+        const qint64 icon = row->phaseIcon()->pixmap().cacheKey();
+        const qint64 button = row->button()->icon().cacheKey();
+        for (int tick = 0; tick < 2; ++tick) {
+            const int shown = row->bar()->value();
+            QTRY_VERIFY_WITH_TIMEOUT(row->bar()->value() > shown, 10000);
+        }
+        QCOMPARE(row->phaseIcon()->pixmap().cacheKey(), icon);
+        QCOMPARE(row->button()->icon().cacheKey(), button);
 
         row->button()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!s.view->jobsCard()->isVisible(), 10000);
