@@ -1,10 +1,10 @@
 #include "ui/quality_picker.h"
 
 #include "ui/components/quality_action_row.h"
+#include "ui/components/segmented_control.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHash>
@@ -116,25 +116,16 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     connect(m_publication, &QComboBox::activated, this, &QualityPicker::publicationVideoSelected);
     connect(m_allVideos, &QPushButton::clicked, this, &QualityPicker::selectAllVideos);
 
-    // The tab selector, drawn as a segmented row of toggle buttons.
-    auto *segments = new QWidget(this);
-    segments->setAccessibleName(QStringLiteral("Режим"));
-    auto *segmentRow = new QHBoxLayout(segments);
-    segmentRow->setContentsMargins(0, 0, 0, 0);
-    segmentRow->setSpacing(0);
-    m_tabs = new QButtonGroup(this);
-    for (QualityTab tab : {QualityTab::WithAudio, QualityTab::AudioOnly, QualityTab::VideoOnly}) {
-        auto *button = new QPushButton(qualityTabLabel(tab), segments);
-        button->setCheckable(true);
-        button->setAutoDefault(false);
-        m_tabs->addButton(button, int(tab));
-        segmentRow->addWidget(button, 1);
-    }
-    column->addWidget(segments);
-    // Toggled, not clicked: a screen reader's toggle action checks a segment without a click.
-    connect(m_tabs, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked && QualityTab(id) != m_tab)
-            setTab(QualityTab(id));
+    // The tab selector: one control; every way of choosing a segment switches the list.
+    m_tabs = new SegmentedControl(QStringLiteral("Режим"),
+                                  {qualityTabLabel(QualityTab::WithAudio),
+                                   qualityTabLabel(QualityTab::AudioOnly),
+                                   qualityTabLabel(QualityTab::VideoOnly)},
+                                  Theme::red(), this);
+    column->addWidget(m_tabs);
+    connect(m_tabs, &SegmentedControl::currentChanged, this, [this](int index) {
+        if (QualityTab(index) != m_tab)
+            setTab(QualityTab(index));
     });
 
     m_scroll = new QScrollArea(this);
@@ -154,13 +145,13 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
 
 QAbstractButton *QualityPicker::tabButton(QualityTab tab) const
 {
-    return m_tabs->button(int(tab));
+    return m_tabs->segment(int(tab));
 }
 
 void QualityPicker::setTab(QualityTab tab)
 {
     m_tab = tab;
-    m_tabs->button(int(tab))->setChecked(true);
+    m_tabs->setCurrent(int(tab));
     rebuildOffers();
 }
 

@@ -88,6 +88,20 @@ private slots:
         act(QualityTab::AudioOnly, QAccessibleActionInterface::pressAction());
         QTRY_COMPARE(picker.tab(), QualityTab::AudioOnly);
         QCOMPARE(picker.offerRows().first()->text(), QStringLiteral("Лучшее доступное аудио"));
+
+        // One group "Режим" of three radio buttons; the arrows move the choice, wrapping round.
+        QAccessibleInterface *group =
+            QAccessible::queryAccessibleInterface(picker.tabButton(QualityTab::WithAudio))
+                ->parent();
+        QCOMPARE(group->role(), QAccessible::Grouping);
+        QCOMPARE(group->text(QAccessible::Name), QStringLiteral("Режим"));
+        QCOMPARE(group->childCount(), 3);
+        QCOMPARE(group->child(2)->role(), QAccessible::RadioButton);
+        QTest::keyClick(picker.tabButton(QualityTab::AudioOnly), Qt::Key_Right);
+        QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+        QTest::keyClick(picker.tabButton(QualityTab::VideoOnly), Qt::Key_Right);
+        QCOMPARE(picker.tab(), QualityTab::WithAudio);
+        QCOMPARE(picker.offerTexts().size(), 1); // its empty notice
     }
 };
 
