@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <algorithm>
+#include <cmath>
+
 namespace Theme {
 
 namespace {
@@ -16,6 +19,21 @@ int basePixelSize()
     if (f.pixelSize() > 0)
         return f.pixelSize();
     return qMax(12, qRound(f.pointSizeF() * 4.0 / 3.0));
+}
+
+// Relative luminance and contrast ratio as the web's accessibility guidelines define them.
+double luminance(const QColor &c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -119,16 +137,24 @@ void makeProminent(QPushButton *button, const QColor &color)
     button->setAutoDefault(false);
     button->setCursor(Qt::PointingHandCursor);
     const QColor pressed = color.darker(115);
-    QColor disabled = color;
-    disabled.setAlphaF(0.4);
+    // Disabled: the colour faded into the window, under whichever text colour reads better on
+    // it (white text on a pale tint would all but vanish).
+    const QColor window = windowBackground();
+    const auto fade = [&](int a, int b) { return int(std::lround(a + (b - a) * 0.45)); };
+    const QColor disabled(fade(window.red(), color.red()), fade(window.green(), color.green()),
+                          fade(window.blue(), color.blue()));
+    QColor disabledText = textColor(Emphasis::Primary);
+    disabledText.setAlpha(255);
+    if (contrast(white(), disabled) > contrast(disabledText, disabled))
+        disabledText = white();
     button->setStyleSheet(
         QStringLiteral(
             "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
             " padding: 6px 14px; font-weight: 600; }"
             "QPushButton:pressed { background: %2; }"
-            "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
+            "QPushButton:disabled { background: %3; color: %4; }"
             "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
-            .arg(color.name(), pressed.name(), disabled.name(QColor::HexArgb)));
+            .arg(color.name(), pressed.name(), disabled.name(), disabledText.name()));
 }
 
 void makeDestructive(QAbstractButton *button)
