@@ -2,6 +2,7 @@
 
 #include "ui/components/quality_action_row.h"
 #include "ui/components/segmented_control.h"
+#include "ui/components/wheel_guard.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
@@ -99,6 +100,7 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     auto *pickerLabel = new QLabel(QStringLiteral("Видео в публикации"), m_publicationSection);
     m_publication = new QComboBox(m_publicationSection);
     m_publication->setAccessibleName(QStringLiteral("Видео в публикации"));
+    WheelGuard::passWheelToPage(m_publication);
     pickerLabel->setBuddy(m_publication);
     pickerRow->addWidget(pickerLabel);
     pickerRow->addWidget(m_publication, 1);
@@ -141,6 +143,16 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     setContent(content);
     m_tab = content.startOnVideoOnly ? QualityTab::VideoOnly : QualityTab::WithAudio;
     setTab(m_tab);
+}
+
+void QualityPicker::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The sheet asks what to download: the keyboard starts on the first answer.
+    if (!m_rows.isEmpty())
+        m_rows.first()->setFocus(Qt::OtherFocusReason);
+    else
+        m_tabs->segment(int(m_tab))->setFocus(Qt::OtherFocusReason);
 }
 
 QAbstractButton *QualityPicker::tabButton(QualityTab tab) const

@@ -67,6 +67,9 @@ signals:
     void selectBestAudio();
     void selectVideoOnly(const VideoQuality &quality);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void rebuildOffers();
     void addRow(const QString &icon, const QColor &tint, const QString &title,

@@ -9,6 +9,7 @@
 #include "ui/components/screen_header.h"
 #include "ui/components/surface_card.h"
 #include "ui/components/transfer_status_view.h"
+#include "ui/components/wheel_guard.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 #include "yandex/download_manager.h"
@@ -100,6 +101,7 @@ QWidget *YandexDownloadView::buildSettingsCard()
     for (int n = 1; n <= DownloadManager::kMaxConcurrentDownloads; ++n)
         m_parallel->addItem(QString::number(n), n);
     m_parallel->setAccessibleName(QStringLiteral("Параллельные загрузки"));
+    WheelGuard::passWheelToPage(m_parallel);
     label->setBuddy(m_parallel);
     row->addWidget(label);
     row->addStretch(1);

@@ -104,7 +104,9 @@ private slots:
         QVERIFY(!section.isExpanded());
         QTest::mouseClick(section.header(), Qt::LeftButton);
         QVERIFY(section.isExpanded());
-        QCOMPARE(expanded.size(), 1);
+        QTest::keyClick(section.header(), Qt::Key_Return);
+        QVERIFY(!section.isExpanded());
+        QCOMPARE(expanded.size(), 2);
     }
 
     void statusViewShowsOnlyWhatItHas()

@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -48,11 +49,19 @@ private slots:
         c.startOnVideoOnly = true;
         QualityPicker picker(c);
         picker.show();
+        picker.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
         QVERIFY(picker.publicationPicker()->isVisible());
         QCOMPARE(picker.publicationPicker()->count(), 4);
         QCOMPARE(picker.publicationPicker()->itemText(1), QStringLiteral("Второе из 4"));
         QCOMPARE(picker.allVideosButton()->text(), QStringLiteral("Скачать все видео (4)"));
         QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+
+        // The keyboard starts on the first offer, and Return takes it.
+        QSignalSpy videoOnly(&picker, &QualityPicker::selectVideoOnly);
+        QCOMPARE(QApplication::focusWidget(), picker.offerRows().first());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(videoOnly.size(), 1);
 
         QSignalSpy all(&picker, &QualityPicker::selectAllVideos);
         picker.allVideosButton()->click();

@@ -17,7 +17,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -78,6 +81,17 @@ private slots:
         picker->setCurrentIndex(5);
         emit picker->activated(5);
         QCOMPARE(s.state().concurrentDownloads, 6);
+
+        // The wheel over the closed picker scrolls the page and leaves the value alone.
+        s.view->resize(760, 200);
+        QTest::mouseClick(s.view->settingsHeader(), Qt::LeftButton);
+        QScrollBar *page = s.view->findChild<QScrollArea *>()->verticalScrollBar();
+        QTRY_VERIFY(page->maximum() > 0);
+        QWheelEvent wheel(QPointF(5, 5), picker->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(picker, &wheel);
+        QCOMPARE(picker->currentText(), QStringLiteral("6"));
+        QVERIFY(page->value() > 0);
     }
 
     void controlsFollowThePhases()
