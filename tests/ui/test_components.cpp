@@ -9,6 +9,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
@@ -71,6 +72,8 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(section.rows().size(), 5);
         QCOMPARE(section.header()->trailingText(), QStringLiteral("8"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(section.header())->text(QAccessible::Name),
+                 QStringLiteral("История загрузок, 8"));
         QCOMPARE(section.footerText()->text(), QStringLiteral("Показаны последние 5 из 8"));
 
         section.setItems({});

@@ -34,6 +34,8 @@ void DisclosureHeader::setTrailingText(const QString &text)
     if (m_trailing == text)
         return;
     m_trailing = text;
+    // The count is drawn apart from the title; a screen reader hears both (the history's size).
+    setAccessibleName(text.isEmpty() ? this->text() : this->text() + QStringLiteral(", ") + text);
     update();
 }
 
