@@ -1,10 +1,11 @@
 #include "ui/quality_picker.h"
 
 #include "ui/components/quality_action_row.h"
+#include "ui/components/segmented_control.h"
+#include "ui/components/wheel_guard.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
-#include <QButtonGroup>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHash>
@@ -42,6 +43,16 @@ QList<AudioTrackGroup> groupAudioTracks(const QList<VideoQuality> &qualities)
     }
     return groups;
 }
+
+namespace {
+
+bool nothingOffered(const QualityPickerContent &content)
+{
+    return content.withAudioQualities.isEmpty() && content.audioOnlyQualities.isEmpty()
+           && content.videoOnlyQualities.isEmpty();
+}
+
+} // namespace
 
 QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *parent)
     : QDialog(parent), m_content(content)
@@ -89,6 +100,7 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     auto *pickerLabel = new QLabel(QStringLiteral("Видео в публикации"), m_publicationSection);
     m_publication = new QComboBox(m_publicationSection);
     m_publication->setAccessibleName(QStringLiteral("Видео в публикации"));
+    WheelGuard::passWheelToPage(m_publication);
     pickerLabel->setBuddy(m_publication);
     pickerRow->addWidget(pickerLabel);
     pickerRow->addWidget(m_publication, 1);
@@ -106,22 +118,17 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     connect(m_publication, &QComboBox::activated, this, &QualityPicker::publicationVideoSelected);
     connect(m_allVideos, &QPushButton::clicked, this, &QualityPicker::selectAllVideos);
 
-    // The tab selector, drawn as a segmented row of toggle buttons.
-    auto *segments = new QWidget(this);
-    segments->setAccessibleName(QStringLiteral("Режим"));
-    auto *segmentRow = new QHBoxLayout(segments);
-    segmentRow->setContentsMargins(0, 0, 0, 0);
-    segmentRow->setSpacing(0);
-    m_tabs = new QButtonGroup(this);
-    for (QualityTab tab : {QualityTab::WithAudio, QualityTab::AudioOnly, QualityTab::VideoOnly}) {
-        auto *button = new QPushButton(qualityTabLabel(tab), segments);
-        button->setCheckable(true);
-        button->setAutoDefault(false);
-        m_tabs->addButton(button, int(tab));
-        segmentRow->addWidget(button, 1);
-    }
-    column->addWidget(segments);
-    connect(m_tabs, &QButtonGroup::idClicked, this, [this](int id) { setTab(QualityTab(id)); });
+    // The tab selector: one control; every way of choosing a segment switches the list.
+    m_tabs = new SegmentedControl(QStringLiteral("Режим"),
+                                  {qualityTabLabel(QualityTab::WithAudio),
+                                   qualityTabLabel(QualityTab::AudioOnly),
+                                   qualityTabLabel(QualityTab::VideoOnly)},
+                                  Theme::red(), this);
+    column->addWidget(m_tabs);
+    connect(m_tabs, &SegmentedControl::currentChanged, this, [this](int index) {
+        if (QualityTab(index) != m_tab)
+            setTab(QualityTab(index));
+    });
 
     m_scroll = new QScrollArea(this);
     m_scroll->setWidgetResizable(true);
@@ -138,32 +145,48 @@ QualityPicker::QualityPicker(const QualityPickerContent &content, QWidget *paren
     setTab(m_tab);
 }
 
+void QualityPicker::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The sheet asks what to download: the keyboard starts on the first answer.
+    if (!m_rows.isEmpty())
+        m_rows.first()->setFocus(Qt::OtherFocusReason);
+    else
+        m_tabs->segment(int(m_tab))->setFocus(Qt::OtherFocusReason);
+}
+
 QAbstractButton *QualityPicker::tabButton(QualityTab tab) const
 {
-    return m_tabs->button(int(tab));
+    return m_tabs->segment(int(tab));
 }
 
 void QualityPicker::setTab(QualityTab tab)
 {
     m_tab = tab;
-    m_tabs->button(int(tab))->setChecked(true);
+    m_tabs->setCurrent(int(tab));
     rebuildOffers();
 }
 
 void QualityPicker::setContent(const QualityPickerContent &content)
 {
+    // One state from the model: the index, its lists and its title always arrive together, so
+    // the tab reset below is decided on the lists of the video now selected.
     const bool videoChanged =
         content.selectedPublicationVideo != m_content.selectedPublicationVideo;
+    const bool titlesChanged =
+        content.publicationTitles != m_content.publicationTitles || m_publication->count() == 0;
     m_content = content;
     m_title->setText(content.title);
     m_title->setToolTip(content.title);
 
     const qsizetype count = content.publicationTitles.size();
     m_publicationSection->setVisible(count >= 2);
-    m_publication->clear();
-    for (qsizetype i = 0; i < count; ++i)
-        m_publication->addItem(
-            QStringLiteral("%1 из %2").arg(content.publicationTitles.at(i)).arg(count), int(i));
+    if (titlesChanged) {
+        m_publication->clear();
+        for (qsizetype i = 0; i < count; ++i)
+            m_publication->addItem(
+                QStringLiteral("%1 из %2").arg(content.publicationTitles.at(i)).arg(count), int(i));
+    }
     if (count >= 2)
         m_publication->setCurrentIndex(qBound(0, content.selectedPublicationVideo, int(count) - 1));
     m_allVideos->setText(QStringLiteral("Скачать все видео (%1)").arg(count));
@@ -216,6 +239,13 @@ void QualityPicker::rebuildOffers()
                    option.detail(), [this, option] { emit selectWithAudio(option); });
         break;
     case QualityTab::AudioOnly:
+        if (nothingOffered(m_content)) {
+            // A video without a single format to keep has no best sound to fall back on either.
+            addText(QStringLiteral("Платформа не отдала вариантов, которые можно сохранить или "
+                                   "объединить на этом компьютере."),
+                    true);
+            break;
+        }
         if (m_content.audioOnlyQualities.isEmpty()) {
             addRow(QStringLiteral("waveform"), Theme::red(),
                    QStringLiteral("Лучшее доступное аудио"),

@@ -9,12 +9,12 @@
 #include <QStringList>
 
 class QAbstractButton;
-class QButtonGroup;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
+class SegmentedControl;
 
 // The three tabs of the picker, in order.
 enum class QualityTab { WithAudio, AudioOnly, VideoOnly };
@@ -67,6 +67,9 @@ signals:
     void selectBestAudio();
     void selectVideoOnly(const VideoQuality &quality);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void rebuildOffers();
     void addRow(const QString &icon, const QColor &tint, const QString &title,
@@ -79,7 +82,7 @@ private:
     QWidget *m_publicationSection = nullptr;
     QComboBox *m_publication = nullptr;
     QPushButton *m_allVideos = nullptr;
-    QButtonGroup *m_tabs = nullptr;
+    SegmentedControl *m_tabs = nullptr;
     QScrollArea *m_scroll = nullptr;
     QVBoxLayout *m_offers = nullptr;
     QList<QAbstractButton *> m_rows;

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include <algorithm>
+#include <cmath>
+
 namespace Theme {
 
 // Carries the scheme change to whatever follows it.
@@ -23,6 +26,21 @@ int basePixelSize()
     if (f.pixelSize() > 0)
         return f.pixelSize();
     return qMax(12, qRound(f.pointSizeF() * 4.0 / 3.0));
+}
+
+// Relative luminance and contrast ratio as the web's accessibility guidelines define them.
+double luminance(const QColor &c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -289,19 +307,27 @@ void makeProminent(QPushButton *button, const QColor &color)
     button->setCursor(Qt::PointingHandCursor);
     const auto paint = [button, fill = fillForm(color)] {
         const QColor pressed = fill.darker(115);
-        QColor disabled = fill;
-        disabled.setAlphaF(0.4);
+        // Disabled: the colour faded into the window, under whichever text colour reads better
+        // on it (white text on a pale tint would all but vanish).
+        const QColor window = windowBackground();
+        const auto fade = [](int a, int b) { return int(std::lround(a + (b - a) * 0.45)); };
+        const QColor disabled(fade(window.red(), fill.red()), fade(window.green(), fill.green()),
+                              fade(window.blue(), fill.blue()));
+        QColor disabledText = textColor(Emphasis::Primary);
+        disabledText.setAlpha(255);
+        if (contrast(white(), disabled) > contrast(disabledText, disabled))
+            disabledText = white();
         button->setStyleSheet(
             QStringLiteral(
                 "QPushButton { background: %1; color: white; border: none; border-radius: 7px;"
                 " padding: 6px 14px; font-weight: 600; }"
                 "QPushButton:pressed { background: %2; }"
-                "QPushButton:disabled { background: %3; color: rgba(255,255,255,0.75); }"
+                "QPushButton:disabled { background: %3; color: %4; }"
                 "QPushButton:focus { outline: none; border: 2px solid palette(highlight); }")
-                .arg(fill.name(), pressed.name(), disabled.name(QColor::HexArgb)));
+                .arg(fill.name(), pressed.name(), disabled.name(), disabledText.name()));
     };
     paint();
-    // The focus border takes the new palette's highlight.
+    // The focus border, the disabled fade and its text follow the new palette.
     onSchemeChanged(button, paint);
 }
 

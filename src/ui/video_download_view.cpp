@@ -1,6 +1,7 @@
 #include "ui/video_download_view.h"
 
 #include "ui/components/destination_row.h"
+#include "ui/components/focus_handoff.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/components/screen_column.h"
@@ -149,14 +150,18 @@ void VideoDownloadView::showAnalysis(const AnalysisState &state)
         field->setText(state.link);
     const bool working = state.isWorking();
     field->setEnabled(!working);
-    m_clear->setVisible(!state.link.isEmpty() && !working);
+    // The clear button and "Отменить" hide when pressed: the focus goes back to the link.
+    FocusHandoff::setVisible(m_clear, !state.link.isEmpty() && !working, {field});
     m_chooseFormat->setEnabled(state.canAnalyse());
     m_destination->setChangeDisabled(working);
 
-    m_statusCard->setVisible(working || state.error.has_value());
+    const bool statusShown = working || state.error.has_value();
+    if (statusShown)
+        m_statusCard->setVisible(true);
     m_statusView->setState(state.installProgress, working && !state.installProgress, state.status,
                            QString(), state.error);
-    m_cancelRow->setVisible(working && state.canCancel);
+    FocusHandoff::setVisible(m_cancelRow, working && state.canCancel, {field});
+    FocusHandoff::setVisible(m_statusCard, statusShown, {field});
 }
 
 void VideoDownloadView::showJobs(const QueueState &state)
@@ -165,6 +170,12 @@ void VideoDownloadView::showJobs(const QueueState &state)
     for (VideoJobRow *row : std::as_const(m_rows))
         shown.append(row->job());
     if (shown != state.jobs) {
+        // A removed row takes its focused button with it: the focus goes to the row now in its
+        // place (or the last one), else to the link.
+        qsizetype focusedRow = -1;
+        for (qsizetype i = 0; i < m_rows.size(); ++i)
+            if (FocusHandoff::holdsFocus(m_rows.at(i)))
+                focusedRow = i;
         while (QLayoutItem *item = m_jobsLayout->takeAt(0)) {
             if (QWidget *w = item->widget())
                 w->deleteLater();
@@ -183,7 +194,13 @@ void VideoDownloadView::showJobs(const QueueState &state)
             connect(row, &VideoJobRow::cancelOrRemoveRequested, &m_model.queue(),
                     &DownloadQueue::cancelOrRemove);
             m_jobsLayout->addWidget(row);
+            row->show(); // now, not on the next turn: it may take the focus below
             m_rows.append(row);
+        }
+        if (focusedRow >= 0) {
+            if (m_rows.isEmpty()
+                || !FocusHandoff::passTo({m_rows.value(focusedRow, m_rows.last())->button()}))
+                FocusHandoff::passTo({m_linkRow->field(), m_chooseFormat});
         }
     }
     m_jobsCard->setVisible(!state.jobs.isEmpty());

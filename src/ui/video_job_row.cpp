@@ -5,6 +5,7 @@
 #include "ui/theme.h"
 #include "video/video_download_job.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -94,27 +95,45 @@ VideoJobRow::VideoJobRow(VideoDownloadJob *job, QWidget *parent) : QWidget(paren
     refresh(job->videoState());
 }
 
+void VideoJobRow::changeEvent(QEvent *event)
+{
+    // Light and dark have their own colours: draw the phase's icons again in the new ones.
+    if ((event->type() == QEvent::PaletteChange
+         || event->type() == QEvent::ApplicationPaletteChange)
+        && m_job) {
+        m_shownPhase.reset();
+        refresh(m_job->videoState());
+    }
+    QWidget::changeEvent(event);
+}
+
 void VideoJobRow::refresh(const VideoJobState &state)
 {
     const VideoJobPhase phase = videoJobPhase(state);
     const PhaseLook look = lookOf(phase);
-    m_icon->setPixmap(
-        Icons::pixmap(QString::fromLatin1(look.icon), look.color, 16, devicePixelRatioF()));
-    m_icon->setAccessibleName(QString::fromUtf8(look.word));
-    m_phaseWord->setText(QString::fromUtf8(look.word));
+    // Most changes are progress ticks: what depends on the phase alone is redrawn only when
+    // the phase changes.
+    if (phase != m_shownPhase) {
+        m_shownPhase = phase;
+        m_icon->setPixmap(
+            Icons::pixmap(QString::fromLatin1(look.icon), look.color, 16, devicePixelRatioF()));
+        m_icon->setAccessibleName(QString::fromUtf8(look.word));
+        m_phaseWord->setText(QString::fromUtf8(look.word));
 
-    const bool active = !isTerminal(phase);
-    m_button->setIcon(Icons::icon(active ? QStringLiteral("xmark.circle") : QStringLiteral("xmark"),
-                                  Theme::textColor(Theme::Emphasis::Secondary)));
-    const QString tip =
-        active ? QStringLiteral("Отменить загрузку") : QStringLiteral("Убрать из списка");
-    m_button->setToolTip(tip);
-    m_button->setAccessibleName(tip);
+        const bool active = !isTerminal(phase);
+        m_button->setIcon(
+            Icons::icon(active ? QStringLiteral("xmark.circle") : QStringLiteral("xmark"),
+                        Theme::textColor(Theme::Emphasis::Secondary)));
+        const QString tip =
+            active ? QStringLiteral("Отменить загрузку") : QStringLiteral("Убрать из списка");
+        m_button->setToolTip(tip);
+        m_button->setAccessibleName(tip);
 
-    m_bar->setVisible(phase == VideoJobPhase::Running || phase == VideoJobPhase::Completed);
-    QPalette bp = m_bar->palette();
-    bp.setColor(QPalette::Highlight, look.color);
-    m_bar->setPalette(bp);
+        m_bar->setVisible(phase == VideoJobPhase::Running || phase == VideoJobPhase::Completed);
+        QPalette bp = m_bar->palette();
+        bp.setColor(QPalette::Highlight, look.color);
+        m_bar->setPalette(bp);
+    }
     m_bar->setValue(int(std::lround(videoJobBarFraction(state) * 1000)));
 
     m_status->setText(videoJobStatus(state));

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class ElidedLabel;
 class QLabel;
 class QProgressBar;
@@ -21,15 +23,20 @@ public:
     QToolButton *button() const { return m_button; }
     QLabel *phaseWord() const { return m_phaseWord; }
     QProgressBar *bar() const { return m_bar; }
+    QLabel *phaseIcon() const { return m_icon; }
     ElidedLabel *errorLabel() const { return m_error; }
 
 signals:
     void cancelOrRemoveRequested(VideoDownloadJob *job);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refresh(const VideoJobState &state);
 
     QPointer<VideoDownloadJob> m_job;
+    std::optional<VideoJobPhase> m_shownPhase;
     QLabel *m_icon;
     QLabel *m_phaseWord;
     QToolButton *m_button;

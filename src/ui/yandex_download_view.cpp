@@ -2,12 +2,14 @@
 
 #include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
+#include "ui/components/focus_handoff.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/components/screen_column.h"
 #include "ui/components/screen_header.h"
 #include "ui/components/surface_card.h"
 #include "ui/components/transfer_status_view.h"
+#include "ui/components/wheel_guard.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 #include "yandex/download_manager.h"
@@ -99,6 +101,7 @@ QWidget *YandexDownloadView::buildSettingsCard()
     for (int n = 1; n <= DownloadManager::kMaxConcurrentDownloads; ++n)
         m_parallel->addItem(QString::number(n), n);
     m_parallel->setAccessibleName(QStringLiteral("Параллельные загрузки"));
+    WheelGuard::passWheelToPage(m_parallel);
     label->setBuddy(m_parallel);
     row->addWidget(label);
     row->addStretch(1);
@@ -124,23 +127,24 @@ QWidget *YandexDownloadView::buildStatusCard()
     auto *row = new QHBoxLayout(m_controlRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->addStretch(1);
-    m_pause = controlButton(QStringLiteral("Пауза"), QStringLiteral("pause.fill"), QColor(),
-                            m_controlRow);
-    m_resume = controlButton(QStringLiteral("Продолжить"), QStringLiteral("play.fill"), QColor(),
-                             m_controlRow);
+    m_pauseResume = controlButton(QStringLiteral("Пауза"), QStringLiteral("pause.fill"), QColor(),
+                                  m_controlRow);
     m_stop = controlButton(QStringLiteral("Остановить"), QStringLiteral("stop.fill"), Theme::red(),
                            m_controlRow);
     Theme::makeDestructive(m_stop);
     m_stopping = new QLabel(QStringLiteral("Останавливается…"), m_controlRow);
     Theme::style(m_stopping, Theme::TextRole::Caption, Theme::Emphasis::Secondary);
-    row->addWidget(m_pause);
-    row->addWidget(m_resume);
+    row->addWidget(m_pauseResume);
     row->addWidget(m_stop);
     row->addWidget(m_stopping);
     m_statusCard->contentLayout()->addWidget(m_controlRow);
 
-    connect(m_pause, &QPushButton::clicked, &m_manager, &DownloadManager::pause);
-    connect(m_resume, &QPushButton::clicked, &m_manager, &DownloadManager::resume);
+    connect(m_pauseResume, &QPushButton::clicked, &m_manager, [this] {
+        if (m_manager.state().phase == DownloadPhase::Paused)
+            m_manager.resume();
+        else
+            m_manager.pause();
+    });
     connect(m_stop, &QPushButton::clicked, &m_manager, &DownloadManager::stop);
     return m_statusCard;
 }
@@ -178,9 +182,22 @@ void YandexDownloadView::render(const DownloadState &state)
     m_statusView->setState(progress, underWay, state.status, state.detail);
 
     const bool stopping = phase == DownloadPhase::Stopping;
-    m_controlRow->setVisible(state.isControllable() || stopping);
-    m_pause->setVisible(phase == DownloadPhase::Running);
-    m_resume->setVisible(phase == DownloadPhase::Paused);
-    m_stop->setVisible(!stopping);
-    m_stopping->setVisible(stopping);
+    const bool paused = phase == DownloadPhase::Paused;
+    if (paused != m_shownPaused) {
+        m_shownPaused = paused;
+        m_pauseResume->setText(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
+        m_pauseResume->setIcon(
+            Icons::icon(paused ? QStringLiteral("play.fill") : QStringLiteral("pause.fill")));
+    }
+    // What shows comes first, so that a control hiding with the focus has an heir to give it
+    // to: "Остановить" hands it to "Останавливается…", and that to the link field at the end.
+    const bool controls = state.isControllable() || stopping;
+    if (controls)
+        m_controlRow->setVisible(true);
+    if (stopping)
+        m_stopping->setVisible(true);
+    FocusHandoff::setVisible(m_pauseResume, state.isControllable(), {m_stopping, field});
+    FocusHandoff::setVisible(m_stop, !stopping, {m_stopping, field});
+    FocusHandoff::setVisible(m_stopping, stopping, {field});
+    FocusHandoff::setVisible(m_controlRow, controls, {field});
 }

@@ -30,8 +30,8 @@ public:
     QComboBox *parallelPicker() const { return m_parallel; }
     SurfaceCard *statusCard() const { return m_statusCard; }
     TransferStatusView *statusView() const { return m_statusView; }
-    QPushButton *pauseButton() const { return m_pause; }
-    QPushButton *resumeButton() const { return m_resume; }
+    // "Пауза" while running, "Продолжить" while paused: one control, so the focus stays on it.
+    QPushButton *pauseResumeButton() const { return m_pauseResume; }
     QPushButton *stopButton() const { return m_stop; }
     QLabel *stoppingLabel() const { return m_stopping; }
     HistorySection *historySection() const { return m_history; }
@@ -55,9 +55,9 @@ private:
     SurfaceCard *m_statusCard = nullptr;
     TransferStatusView *m_statusView = nullptr;
     QWidget *m_controlRow = nullptr;
-    QPushButton *m_pause = nullptr;
-    QPushButton *m_resume = nullptr;
+    QPushButton *m_pauseResume = nullptr;
     QPushButton *m_stop = nullptr;
     QLabel *m_stopping = nullptr;
     HistorySection *m_history = nullptr;
+    bool m_shownPaused = false;
 };

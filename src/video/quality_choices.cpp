@@ -5,6 +5,7 @@ void QualityChoices::reset()
     m_state.publicationVideos.clear();
     m_state.selectedVideo = 0;
     m_state.startOnVideoOnly = false;
+    m_state.showPicker = false;
     m_activeArguments.clear();
     emit stateChanged(m_state);
 }
@@ -45,26 +46,27 @@ std::optional<StatusLine> QualityChoices::select(int index)
 {
     if (index < 0 || index >= m_state.publicationVideos.size())
         return std::nullopt;
+    // The index, the lists and what downloads are named after change together, in one state:
+    // an open picker must never show one video while its rows download another.
     m_state.selectedVideo = index;
     const PublicationVideo &video = m_state.publicationVideos.at(index);
-    const DownloadChoices lists = downloadChoices(video.metadata);
-    if (lists.isEmpty()) {
-        // The lists of the video shown before stay.
-        emit stateChanged(m_state);
-        return StatusLine{QStringLiteral("Готовых вариантов не найдено"),
-                          QStringLiteral("Платформа не отдала вариантов, которые можно сохранить "
-                                         "или объединить на этом компьютере.")};
-    }
-    m_state.lists = lists;
+    m_state.lists = downloadChoices(video.metadata);
     m_activeArguments = extractorArgumentsFor(video);
     if (m_state.publicationVideos.size() < 2)
         m_state.title = video.metadata.title.value_or(QStringLiteral("Выберите качество"));
     else
         m_state.title = video.title;
     m_state.videoId = video.metadata.videoID;
-    m_state.startOnVideoOnly = lists.withAudio.isEmpty() && !lists.videoOnly.isEmpty();
-    m_state.showPicker = true;
+    const bool nothing = m_state.lists.isEmpty();
+    m_state.startOnVideoOnly =
+        m_state.lists.withAudio.isEmpty() && !m_state.lists.videoOnly.isEmpty();
+    // A video without choices opens no picker; an open one shows that it has nothing to offer.
+    m_state.showPicker = m_state.showPicker || !nothing;
     emit stateChanged(m_state);
+    if (nothing)
+        return StatusLine{QStringLiteral("Готовых вариантов не найдено"),
+                          QStringLiteral("Платформа не отдала вариантов, которые можно сохранить "
+                                         "или объединить на этом компьютере.")};
     return StatusLine{QStringLiteral("Выберите качество видео"), std::nullopt};
 }
 

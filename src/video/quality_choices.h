@@ -37,7 +37,8 @@ public:
     void reset();
     // The videos of a successful analysis, the first one selected; the status line to show.
     StatusLine showFindings(const VideoMetadata &metadata, VideoAccessMode mode);
-    // Shows one video's lists; none (and nothing changes) for an index out of range.
+    // Shows one video's lists (empty ones too, with their status line); none (and nothing
+    // changes) for an index out of range.
     std::optional<StatusLine> select(int index);
     void setPickerShown(bool shown);
 

@@ -112,6 +112,10 @@ void DownloadManager::start()
         return;
     DownloadState next = m_state;
     next.phase = DownloadPhase::Failed;
+    // A rejected start is a start too: the last run's bar and bytes no longer describe anything.
+    next.detail.clear();
+    next.progressValue = 0;
+    next.hasDeterminateProgress = false;
     Result<YandexPublicLink> link = validatePublicURL(m_state.publicLink);
     if (!link) {
         next.status = link.error().description();

@@ -4,20 +4,53 @@
 #include "ui/components/disclosure_header.h"
 #include "ui/components/elided_label.h"
 #include "ui/components/history_section.h"
+#include "ui/components/link_row.h"
 #include "ui/components/transfer_status_view.h"
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+double luminance(const QColor &c)
+{
+    const auto channel = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+// The strongest contrast ratio of any drawn pixel of `w` against its background at the right
+// end, which the short texts below leave empty: the contrast of its text.
+double textContrast(QWidget *window, QWidget *w)
+{
+    const QImage img = window->grab(QRect(w->mapTo(window, QPoint()), w->size())).toImage();
+    const double under = luminance(img.pixelColor(img.width() - 3, img.height() / 2));
+    double best = 1;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const double l = luminance(img.pixelColor(x, y));
+            best = std::max(best, (std::max(l, under) + 0.05) / (std::min(l, under) + 0.05));
+        }
+    return best;
+}
+
+} // namespace
 
 class TestComponents : public QObject {
     Q_OBJECT
@@ -39,6 +72,8 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(section.rows().size(), 5);
         QCOMPARE(section.header()->trailingText(), QStringLiteral("8"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(section.header())->text(QAccessible::Name),
+                 QStringLiteral("История загрузок, 8"));
         QCOMPARE(section.footerText()->text(), QStringLiteral("Показаны последние 5 из 8"));
 
         section.setItems({});
@@ -72,7 +107,9 @@ private slots:
         QVERIFY(!section.isExpanded());
         QTest::mouseClick(section.header(), Qt::LeftButton);
         QVERIFY(section.isExpanded());
-        QCOMPARE(expanded.size(), 1);
+        QTest::keyClick(section.header(), Qt::Key_Return);
+        QVERIFY(!section.isExpanded());
+        QCOMPARE(expanded.size(), 2);
     }
 
     void statusViewShowsOnlyWhatItHas()
@@ -100,6 +137,26 @@ private slots:
         const QString error = view.errorLabel()->shownText();
         QCOMPARE(error.count(u'\n'), 2);
         QVERIFY(!error.contains(QStringLiteral("четыре")) || error.contains(QChar(0x2026)));
+    }
+
+    // A locked link and a disabled main button stay readable (4.5:1, as for any text).
+    void disabledControlsStayLegible()
+    {
+        QWidget window;
+        auto *link = new LinkRow(QStringLiteral("Ссылка"), &window);
+        link->field()->setText(QStringLiteral("https://disk.yandex.ru/d/x"));
+        auto *button = new QPushButton(QStringLiteral("Скачать"), &window);
+        Theme::makeProminent(button, Theme::blue());
+        auto *column = new QVBoxLayout(&window);
+        column->addWidget(link);
+        column->addWidget(button, 0, Qt::AlignLeft);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (QWidget *control : std::initializer_list<QWidget *>{link->field(), button}) {
+            control->setEnabled(false);
+            const double contrast = textContrast(&window, control);
+            QVERIFY2(contrast >= 4.5, qPrintable(QString::number(contrast)));
+        }
     }
 
     // Every bundled icon is drawn in the asked colour: some pixel carries it.

@@ -2,6 +2,8 @@
 #include "ui/quality_picker.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -47,11 +49,19 @@ private slots:
         c.startOnVideoOnly = true;
         QualityPicker picker(c);
         picker.show();
+        picker.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
         QVERIFY(picker.publicationPicker()->isVisible());
         QCOMPARE(picker.publicationPicker()->count(), 4);
         QCOMPARE(picker.publicationPicker()->itemText(1), QStringLiteral("Второе из 4"));
         QCOMPARE(picker.allVideosButton()->text(), QStringLiteral("Скачать все видео (4)"));
         QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+
+        // The keyboard starts on the first offer, and Return takes it.
+        QSignalSpy videoOnly(&picker, &QualityPicker::selectVideoOnly);
+        QCOMPARE(QApplication::focusWidget(), picker.offerRows().first());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(videoOnly.size(), 1);
 
         QSignalSpy all(&picker, &QualityPicker::selectAllVideos);
         picker.allVideosButton()->click();
@@ -67,6 +77,40 @@ private slots:
         // same video keeps the tab the user chose, though another has the offers.
         picker.setContent(c);
         QCOMPARE(picker.tab(), QualityTab::WithAudio);
+    }
+
+    // A screen reader's actions on a segment switch the list as a click does.
+    void everyWayOfChoosingASegmentSwitchesTheList()
+    {
+        QualityPickerContent c;
+        c.videoOnlyQualities = {VideoQuality()};
+        QualityPicker picker(c);
+        picker.show();
+        const auto act = [&](QualityTab tab, const QString &action) {
+            QAccessible::queryAccessibleInterface(picker.tabButton(tab))
+                ->actionInterface()
+                ->doAction(action);
+        };
+        act(QualityTab::VideoOnly, QAccessibleActionInterface::toggleAction());
+        QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+        QCOMPARE(picker.offerRows().size(), 1);
+        act(QualityTab::AudioOnly, QAccessibleActionInterface::pressAction());
+        QTRY_COMPARE(picker.tab(), QualityTab::AudioOnly);
+        QCOMPARE(picker.offerRows().first()->text(), QStringLiteral("Лучшее доступное аудио"));
+
+        // One group "Режим" of three radio buttons; the arrows move the choice, wrapping round.
+        QAccessibleInterface *group =
+            QAccessible::queryAccessibleInterface(picker.tabButton(QualityTab::WithAudio))
+                ->parent();
+        QCOMPARE(group->role(), QAccessible::Grouping);
+        QCOMPARE(group->text(QAccessible::Name), QStringLiteral("Режим"));
+        QCOMPARE(group->childCount(), 3);
+        QCOMPARE(group->child(2)->role(), QAccessible::RadioButton);
+        QTest::keyClick(picker.tabButton(QualityTab::AudioOnly), Qt::Key_Right);
+        QCOMPARE(picker.tab(), QualityTab::VideoOnly);
+        QTest::keyClick(picker.tabButton(QualityTab::VideoOnly), Qt::Key_Right);
+        QCOMPARE(picker.tab(), QualityTab::WithAudio);
+        QCOMPARE(picker.offerTexts().size(), 1); // its empty notice
     }
 };
 

@@ -10,9 +10,11 @@
 #include "video/video_scene.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -29,6 +31,8 @@ struct Screen {
         view = std::make_unique<VideoDownloadView>(*scene.model);
         view->resize(760, 900);
         view->show();
+        view->activateWindow();
+        (void)QTest::qWaitForWindowActive(view.get());
     }
 
     DownloadModel &model() const { return *scene.model; }
@@ -75,8 +79,10 @@ private slots:
         QTest::keyClick(s.field(), Qt::Key_Return);
         QVERIFY(!s.analysis().isWorking());
 
-        s.view->clearButton()->click();
+        s.view->clearButton()->setFocus(); // it hides when pressed: the focus goes to the field
+        QTest::keyClick(s.view->clearButton(), Qt::Key_Space);
         QVERIFY(s.field()->text().isEmpty());
+        QCOMPARE(QApplication::focusWidget(), s.field());
         QCOMPARE(s.controls(), empty);
         QTest::keyClicks(s.field(), QStringLiteral("https://youtu.be/abc"));
         QCOMPARE(s.controls(), QStringLiteral("link clear format choose open"));
@@ -106,7 +112,9 @@ private slots:
     void pickerChoiceBecomesAJobRow()
     {
         Screen s;
-        s.scene.answerAnalysis(videoDocument("vid1", "Клип", mergeableFormats()), "exec sleep 30");
+        s.scene.answerAnalysis(
+            videoDocument("vid1", "Клип", mergeableFormats()),
+            "for i in $(seq 100); do echo \"tovrin:$i|100|NA\"; sleep 0.1; done");
         QualityPicker *picker = s.openPicker(QStringLiteral("https://youtu.be/vid1"));
         QVERIFY(!picker->publicationPicker()->isVisible()); // a single video
         QCOMPARE(picker->offerRows().size(), 1);
@@ -118,9 +126,20 @@ private slots:
         VideoJobRow *row = s.view->jobRows().first();
         QTRY_COMPARE_WITH_TIMEOUT(row->phaseWord()->text(), QStringLiteral("Скачивается"), 10000);
         QCOMPARE(s.view->jobsSummary()->text(), QStringLiteral("1 из 3 активных"));
+        // Progress ticks move the bar without drawing the row's icons again.
+        const qint64 icon = row->phaseIcon()->pixmap().cacheKey();
+        const qint64 button = row->button()->icon().cacheKey();
+        for (int tick = 0; tick < 2; ++tick) {
+            const int shown = row->bar()->value();
+            QTRY_VERIFY_WITH_TIMEOUT(row->bar()->value() > shown, 10000);
+        }
+        QCOMPARE(row->phaseIcon()->pixmap().cacheKey(), icon);
+        QCOMPARE(row->button()->icon().cacheKey(), button);
 
-        row->button()->click();
+        row->button()->setFocus(); // its row goes away: the focus goes back to the link
+        QTest::keyClick(row->button(), Qt::Key_Space);
         QTRY_VERIFY_WITH_TIMEOUT(!s.view->jobsCard()->isVisible(), 10000);
+        QCOMPARE(s.view->focusWidget(), s.field()); // the sheet left the window inactive
         QCOMPARE(s.model().history().items().size(), 1);
         QCOMPARE(s.model().history().items().first().result, DownloadHistoryItem::Result::Canceled);
     }
@@ -152,8 +171,9 @@ private slots:
         Screen s;
         const QString entry = "{\"id\":\"e%1\",\"formats\":%2}";
         s.scene.answerAnalysis(
-            QString("{\"id\":\"p\",\"entries\":[%1,%2]}")
-                .arg(entry.arg("1", combinedFormats()), entry.arg("2", kVideoOnly))
+            QString("{\"id\":\"p\",\"entries\":[%1,%2,%3]}")
+                .arg(entry.arg("1", combinedFormats()), entry.arg("2", kVideoOnly),
+                     entry.arg("3", QString(kVideoOnly).remove(",\"height\":1080")))
                 .toUtf8());
         QualityPicker *picker = s.openPicker(QStringLiteral("https://vk.com/wall1"));
         QCOMPARE(picker->tab(), QualityTab::WithAudio);
@@ -162,6 +182,14 @@ private slots:
         QCOMPARE(picker->tab(), QualityTab::VideoOnly);
         QCOMPARE(picker->offerRows().size(), 1);
         QCOMPARE(picker->offerRows().first()->text(), QStringLiteral("1080p"));
+        // A video with nothing to keep offers nothing on any tab; the next one resets the tab.
+        emit picker->publicationPicker()->activated(2);
+        for (const QualityTab tab : {QualityTab::WithAudio, QualityTab::AudioOnly}) {
+            picker->setTab(tab);
+            QVERIFY(picker->offerRows().isEmpty());
+        }
+        emit picker->publicationPicker()->activated(0);
+        QCOMPARE(picker->tab(), QualityTab::WithAudio);
 
         // Closing the sheet without a choice tells the model.
         QTest::keyClick(picker, Qt::Key_Escape);

@@ -2,6 +2,7 @@
 #include "support/test_main.h"
 #include "ui/components/destination_row.h"
 #include "ui/components/disclosure_header.h"
+#include "ui/components/elided_label.h"
 #include "ui/components/history_section.h"
 #include "ui/components/link_row.h"
 #include "ui/components/surface_card.h"
@@ -10,12 +11,16 @@
 #include "yandex/fake_yandex_disk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 namespace {
 
@@ -26,6 +31,8 @@ struct Screen : DiskScene {
         view = std::make_unique<YandexDownloadView>(*manager);
         view->resize(760, 900);
         view->show();
+        view->activateWindow();
+        (void)QTest::qWaitForWindowActive(view.get());
     }
 
     QLineEdit *field() const { return view->linkRow()->field(); }
@@ -37,8 +44,7 @@ struct Screen : DiskScene {
                               {"choose", view->destinationRow()->chooseAction()},
                               {"open", view->destinationRow()->openAction()},
                               {"status", view->statusCard()},
-                              {"pause", view->pauseButton()},
-                              {"resume", view->resumeButton()},
+                              {"pause", view->pauseResumeButton()},
                               {"stop", view->stopButton()},
                               {"stopping", view->stoppingLabel()}});
     }
@@ -75,6 +81,17 @@ private slots:
         picker->setCurrentIndex(5);
         emit picker->activated(5);
         QCOMPARE(s.state().concurrentDownloads, 6);
+
+        // The wheel over the closed picker scrolls the page and leaves the value alone.
+        s.view->resize(760, 200);
+        QTest::mouseClick(s.view->settingsHeader(), Qt::LeftButton);
+        QScrollBar *page = s.view->findChild<QScrollArea *>()->verticalScrollBar();
+        QTRY_VERIFY(page->maximum() > 0);
+        QWheelEvent wheel(QPointF(5, 5), picker->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(picker, &wheel);
+        QCOMPARE(picker->currentText(), QStringLiteral("6"));
+        QVERIFY(page->value() > 0);
     }
 
     void controlsFollowThePhases()
@@ -93,16 +110,31 @@ private slots:
         QCOMPARE(s.controls(), locked + " pause stop");
 
         QTRY_VERIFY_WITH_TIMEOUT(s.view->statusView()->bar()->isVisible(), 10000);
-        s.view->pauseButton()->click();
-        QCOMPARE(s.controls(), locked + " resume stop");
-
-        s.view->resumeButton()->click();
+        // Space, Space on "Пауза" pauses and resumes: the focus stays on the control it pressed.
+        s.view->pauseResumeButton()->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(s.controls(), locked + " pause stop");
+        QCOMPARE(s.view->pauseResumeButton()->text(), QStringLiteral("Продолжить"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QCOMPARE(s.state().phase, DownloadPhase::Running);
-        s.view->stopButton()->click();
+
+        // "Остановить" hides when pressed: the focus ends on the link field, not on a stranger.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         if (s.state().phase == DownloadPhase::Stopping)
             QCOMPARE(s.controls(), locked + " stopping");
         QTRY_COMPARE_WITH_TIMEOUT(s.state().phase, DownloadPhase::Canceled, 10000);
         QCOMPARE(s.controls(), QStringLiteral("link download parallel choose open status"));
+        QCOMPARE(QApplication::focusWidget(), s.field());
+
+        // A rejected start leaves nothing of the last run's bar and bytes.
+        QVERIFY(s.view->statusView()->detailLabel()->isVisible());
+        s.field()->clear();
+        QTest::keyClicks(s.field(), QStringLiteral("https://example.com/x"));
+        QTest::keyClick(s.field(), Qt::Key_Return);
+        QCOMPARE(s.state().phase, DownloadPhase::Failed);
+        QVERIFY(!s.view->statusView()->bar()->isVisible());
+        QVERIFY(!s.view->statusView()->detailLabel()->isVisible());
 
         // The run entered the history, and the screen's rows act on it through the manager.
         s.view->historySection()->setExpanded(true);

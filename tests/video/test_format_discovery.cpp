@@ -201,10 +201,11 @@ private slots:
         QVERIFY(choices.lists.withAudio.first().requiresMerge());
         s.model->selectPublicationVideo(3); // out of range: ignored
         QCOMPARE(choices.selectedVideo, 1);
-        // A video without choices keeps the lists shown.
+        // A video without choices shows that it has none, not the lists of the one before.
         s.model->selectPublicationVideo(2);
         QCOMPARE(s.model->analysis().state().status, "Готовых вариантов не найдено");
-        QCOMPARE(choices.videoId, "e4");
+        QCOMPARE(choices.videoId, "e5");
+        QVERIFY(choices.lists.isEmpty() && choices.showPicker);
 
         s.model->downloadAllPublicationVideos();
         const AnalysisState &analysis = s.model->analysis().state();

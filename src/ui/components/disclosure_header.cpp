@@ -3,6 +3,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -33,6 +34,8 @@ void DisclosureHeader::setTrailingText(const QString &text)
     if (m_trailing == text)
         return;
     m_trailing = text;
+    // The count is drawn apart from the title; a screen reader hears both (the history's size).
+    setAccessibleName(text.isEmpty() ? this->text() : this->text() + QStringLiteral(", ") + text);
     update();
 }
 
@@ -77,4 +80,14 @@ void DisclosureHeader::paintEvent(QPaintEvent *)
         focus.initFrom(this);
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
     }
+}
+
+// Return acts as on any push button, not only Space (and never reaches the sheet's default).
+void DisclosureHeader::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }

@@ -2,6 +2,7 @@
 
 #include "app/download_history.h"
 #include "ui/components/disclosure_header.h"
+#include "ui/components/focus_handoff.h"
 #include "ui/components/history_row.h"
 #include "ui/theme.h"
 
@@ -96,6 +97,12 @@ void HistorySection::setItems(const QList<DownloadHistoryItem> &items)
 
 void HistorySection::rebuildRows()
 {
+    // A removed entry takes its focused menu with it, and "Очистить историю" hides once the
+    // list is empty: the focus goes to the entry now in its place, else to the header.
+    qsizetype focusedRow = -1;
+    for (qsizetype i = 0; i < m_rows.size(); ++i)
+        if (FocusHandoff::holdsFocus(m_rows.at(i)))
+            focusedRow = i;
     for (QWidget *row : std::as_const(m_rows))
         row->deleteLater();
     m_rows.clear();
@@ -108,7 +115,6 @@ void HistorySection::rebuildRows()
     const int total = int(m_items.size());
     m_header->setTrailingText(total > 0 ? QString::number(total) : QString());
     m_placeholder->setVisible(total == 0);
-    m_footer->setVisible(total > 0);
     m_footerText->setText(
         total > m_limit ? QStringLiteral("Показаны последние %1 из %2").arg(m_limit).arg(total)
                         : QString());
@@ -124,6 +130,7 @@ void HistorySection::rebuildRows()
         connect(row, &HistoryRow::removeRequested, this,
                 [this, item] { emit removeRequested(item); });
         m_rowsLayout->addWidget(row);
+        row->show(); // now, not on the next turn: it may take the focus below
         m_rows.append(row);
         setTabOrder(previousStop, row->menuButton());
         previousStop = row->menuButton();
@@ -136,4 +143,11 @@ void HistorySection::rebuildRows()
         }
     }
     setTabOrder(previousStop, m_clear);
+    if (total > 0)
+        m_footer->setVisible(true);
+    if (focusedRow >= 0) {
+        auto *heir = static_cast<HistoryRow *>(m_rows.value(focusedRow, m_rows.value(shown - 1)));
+        FocusHandoff::passTo({heir ? heir->menuButton() : nullptr, m_header});
+    }
+    FocusHandoff::setVisible(m_footer, total > 0, {m_header});
 }

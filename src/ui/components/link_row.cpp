@@ -3,6 +3,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +24,8 @@ LinkRow::LinkRow(const QString &placeholder, QWidget *parent) : QWidget(parent)
     m_field->setClearButtonEnabled(false);
     m_field->setAttribute(Qt::WA_MacShowFocusRect, false);
     m_field->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+
+    keepLinkLegible();
 
     m_row = new QHBoxLayout(this);
     m_row->setContentsMargins(12, 12, 12, 12);
@@ -45,4 +48,23 @@ void LinkRow::paintEvent(QPaintEvent *)
     QColor fill = Theme::textColor(Theme::Emphasis::Quaternary);
     fill.setAlphaF(fill.alphaF() * 0.55);
     p.fillPath(shape, fill);
+}
+
+void LinkRow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        keepLinkLegible();
+    QWidget::changeEvent(event);
+}
+
+// A locked field (while a download runs) still shows the user's link in the normal text
+// colour: it is what is being downloaded, not an unavailable choice.
+void LinkRow::keepLinkLegible()
+{
+    const QColor normal = palette().color(QPalette::Active, QPalette::Text);
+    QPalette p = m_field->palette();
+    if (p.color(QPalette::Disabled, QPalette::Text) == normal)
+        return;
+    p.setColor(QPalette::Disabled, QPalette::Text, normal);
+    m_field->setPalette(p);
 }

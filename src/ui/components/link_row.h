@@ -17,8 +17,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void keepLinkLegible();
+
     QLineEdit *m_field;
     QHBoxLayout *m_row;
 };

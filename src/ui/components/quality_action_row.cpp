@@ -3,6 +3,7 @@
 #include "ui/icons.h"
 #include "ui/theme.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -84,4 +85,14 @@ void QualityActionRow::paintEvent(QPaintEvent *)
         focus.initFrom(this);
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
     }
+}
+
+// Return acts as on any push button, not only Space (and never reaches the sheet's default).
+void QualityActionRow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }

@@ -3,6 +3,7 @@
 #include "ui/components/elided_label.h"
 #include "ui/theme.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -68,10 +69,24 @@ void TransferStatusView::setState(std::optional<double> progress, bool isIndeter
         m_bar->setValue(int(std::lround(clamped * kBarSteps)));
     }
     m_spinner->setVisible(!progress && isIndeterminate);
+    const bool statusChanged = m_status->text() != status;
     m_status->setText(status);
     m_detail->setFullText(detail);
     m_detail->setVisible(!detail.isEmpty());
     const bool hasError = error && !error->isEmpty();
+    const bool errorChanged = hasError && m_error->fullText() != *error;
     m_error->setFullText(hasError ? *error : QString());
     m_error->setVisible(hasError);
+    // Nobody looks at the card while the work goes on: a screen reader is told of each new
+    // status and error (the detail's ticking bytes would only drown them).
+    if (statusChanged)
+        announce(m_status);
+    if (errorChanged)
+        announce(m_error);
+}
+
+void TransferStatusView::announce(QWidget *label)
+{
+    QAccessibleEvent event(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }

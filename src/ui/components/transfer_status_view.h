@@ -26,6 +26,8 @@ public:
     ElidedLabel *errorLabel() const { return m_error; }
 
 private:
+    static void announce(QWidget *label);
+
     QProgressBar *m_bar;
     QProgressBar *m_spinner;
     QLabel *m_status;
