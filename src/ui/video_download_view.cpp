@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -86,6 +87,13 @@ QWidget *VideoDownloadView::buildDownloadCard()
 
     m_destination = new DestinationRow(card);
     card->contentLayout()->addWidget(m_destination);
+    BrowserSignIn &signIn = m_model.signIn();
+    m_forgetSignIn = m_destination->menuButton()->menu()->addAction(
+        QStringLiteral("Не использовать вход через браузер"));
+    m_forgetSignIn->setVisible(signIn.chosenName().has_value());
+    connect(m_forgetSignIn, &QAction::triggered, &signIn, &BrowserSignIn::forget);
+    connect(&signIn, &BrowserSignIn::changed, m_forgetSignIn,
+            [this, &signIn] { m_forgetSignIn->setVisible(signIn.chosenName().has_value()); });
 
     LinkAnalysis &analysis = m_model.analysis();
     connect(m_linkRow->field(), &QLineEdit::textEdited, &analysis, &LinkAnalysis::setLink);
@@ -106,6 +114,10 @@ QWidget *VideoDownloadView::buildStatusCard()
     auto *row = new QHBoxLayout(m_cancelRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->addStretch(1);
+    m_signIn = new QPushButton(QStringLiteral("Войти через браузер"), m_cancelRow);
+    m_signIn->setAutoDefault(false);
+    m_signIn->setMenu(new QMenu(m_signIn));
+    row->addWidget(m_signIn);
     m_cancel = new QPushButton(QStringLiteral("Отменить"), m_cancelRow);
     m_cancel->setAutoDefault(false);
     Theme::makeDestructive(m_cancel);
@@ -156,7 +168,26 @@ void VideoDownloadView::showAnalysis(const AnalysisState &state)
     m_statusCard->setVisible(working || state.error.has_value());
     m_statusView->setState(state.installProgress, working && !state.installProgress, state.status,
                            QString(), state.error);
-    m_cancelRow->setVisible(working && state.canCancel);
+    const bool offerSignIn = !working && !state.signInBrowsers.isEmpty();
+    m_cancel->setVisible(working && state.canCancel);
+    m_signIn->setVisible(offerSignIn);
+    if (offerSignIn)
+        showSignInChoices(state.signInBrowsers);
+    m_cancelRow->setVisible(m_cancel->isVisibleTo(m_cancelRow) || offerSignIn);
+}
+
+void VideoDownloadView::showSignInChoices(const QList<BrowserProfile> &browsers)
+{
+    if (m_signInBrowsers == browsers)
+        return;
+    m_signInBrowsers = browsers;
+    QMenu *menu = m_signIn->menu();
+    menu->clear();
+    for (const BrowserProfile &browser : browsers) {
+        menu->addAction(browser.name, &m_model, [this, engineName = browser.engineName] {
+            m_model.signInWithBrowser(engineName);
+        });
+    }
 }
 
 void VideoDownloadView::showJobs(const QueueState &state)

@@ -33,7 +33,9 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
       m_versions(std::make_unique<VersionProbe>()),
       m_queue(services.engine, jobEnvironment(options, services.locations, m_versions.get()),
               m_history, services.clock),
-      m_analysis(services.engine, AnalysisEnvironment{m_versions.get(), options.processGroups},
+      m_signIn(services.preferences, services.locations.home()),
+      m_analysis(services.engine,
+                 AnalysisEnvironment{m_versions.get(), options.processGroups, &m_signIn},
                  [this](const AnalysisFindings &found) {
                      return m_choices.showFindings(found.metadata, found.mode);
                  })
@@ -71,6 +73,14 @@ void DownloadModel::primaryAction()
         return;
     m_choices.reset();
     m_analysis.analyse();
+}
+
+void DownloadModel::signInWithBrowser(const QString &engineName)
+{
+    if (m_analysis.state().isWorking())
+        return;
+    m_signIn.choose(engineName);
+    primaryAction();
 }
 
 void DownloadModel::selectPublicationVideo(int index)
@@ -149,7 +159,10 @@ VideoDownloadJob::Description DownloadModel::describe(const QString &title, Down
         plan.kind == VideoJobPlan::Kind::Merged ? plan.destination : m_folder.path();
     description.input = *m_analysis.state().normalizedLink();
     description.plan = std::move(plan);
-    description.extractorArguments = extractorArguments;
+    const QStringList signIn = m_signIn.argumentsFor(description.input);
+    description.extractorArguments = extractorArguments + signIn;
+    if (!signIn.isEmpty())
+        description.signInBrowser = m_signIn.chosenName().value_or(QString());
     return description;
 }
 

@@ -6,6 +6,7 @@
 #include "app/platform/desktop_services.h"
 #include "app/platform/locations.h"
 #include "app/platform/preferences.h"
+#include "video/browser_sign_in.h"
 #include "video/download_queue.h"
 #include "video/link_analysis.h"
 #include "video/quality_choices.h"
@@ -60,6 +61,7 @@ public:
     DownloadQueue &queue() { return m_queue; }
     DestinationFolder &folder() { return m_folder; }
     DownloadHistory &history() { return m_history; }
+    BrowserSignIn &signIn() { return m_signIn; }
     // Anything under way that closing the window must not hide: an analysis, an engine install,
     // or a queued or running job.
     bool isBusy() const;
@@ -76,6 +78,8 @@ public:
     void downloadBestSound();
     void startMergedDownload(const VideoQuality &video, const QString &audioFormat);
     void downloadAllPublicationVideos();
+    // Lends YouTube runs this browser's sign-in from now on, and analyses the link again.
+    void signInWithBrowser(const QString &engineName);
 
 signals:
     void busyChanged(bool busy);
@@ -97,6 +101,7 @@ private:
     std::unique_ptr<VersionProbe> m_versions;
     DownloadQueue m_queue;
     QualityChoices m_choices;
+    BrowserSignIn m_signIn;
     LinkAnalysis m_analysis; // last: its running engine stops first
     bool m_busy = false;
 };

@@ -14,7 +14,8 @@ AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, RunningChild &
                                .runtimeArguments;
     ProcessRequest process;
     process.program = request.executable;
-    process.arguments = EngineArguments::analysis(request.link, request.mode, runtimeArguments);
+    process.arguments = EngineArguments::analysis(request.link, request.mode,
+                                                  runtimeArguments + request.signInArguments);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
     const ProcessResult result =

@@ -24,6 +24,7 @@ struct AnalysisRequest {
     ToolFolderUsage *engineFolderUsage = nullptr;
     VersionProbe *versions = nullptr; // the build decides whether runtime options are passed
     QList<JsRuntime> runtimes;        // tried in order
+    QStringList signInArguments;      // a browser's sign-in, for a YouTube link
 };
 
 // What follows one engine run of an analysis.

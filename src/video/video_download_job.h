@@ -79,6 +79,7 @@ public:
         QString input;      // the link handed to the engine
         VideoJobPlan plan;
         QStringList extractorArguments; // before the link: publication item, access mode
+        QString signInBrowser;          // shown name of the browser whose sign-in runs carry
     };
 
     VideoDownloadJob(Description description, VideoJobEnvironment environment,

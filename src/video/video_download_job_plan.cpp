@@ -48,7 +48,8 @@ std::optional<QString> producedFile(const QString &workDir)
 
 // A failed engine run: stopped by us, not started at all (ending as `launchEnding`), or failed
 // with the engine's own words.
-VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launchEnding)
+VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launchEnding,
+                              const QString &signInBrowser)
 {
     if (result.cancelled)
         return {};
@@ -56,7 +57,7 @@ VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launch
         return VideoPlanResult::failed(launchEnding, result.launchError, ErrorKind::Process);
     // A child killed by the system (not by us) is a failure like any other.
     return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
-                                   DownloadFailure::explanation(result.diagnostic),
+                                   DownloadFailure::explanation(result.diagnostic, signInBrowser),
                                    ErrorKind::Process);
 }
 
@@ -150,7 +151,7 @@ VideoPlanResult VideoDownloadJob::runDirect(const QString &workDir, const Engine
     }
     const ProcessResult result = runEngine(run, options, VideoJobStage::Downloading);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::LaunchFailed);
+        return engineFailure(result, VideoJobEnding::LaunchFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
 
@@ -183,14 +184,14 @@ VideoPlanResult VideoDownloadJob::runMerged(const QString &workDir, const Engine
     run.output = videoPath;
     ProcessResult result = runEngine(run, options, VideoJobStage::VideoTrack);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::MergeFailed);
+        return engineFailure(result, VideoJobEnding::MergeFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
     run.format = plan.audioFormat;
     run.output = audioPath;
     result = runEngine(run, options, VideoJobStage::SoundTrack);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::MergeFailed);
+        return engineFailure(result, VideoJobEnding::MergeFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
 
