@@ -141,7 +141,7 @@ void AnalysisJob::engineRunEnded(const AnalysisVerdict &verdict)
     }
     switch (verdict.kind) {
     case Kind::Success:
-        m_findings = AnalysisFindings{*verdict.metadata, m_mode};
+        m_findings = AnalysisFindings{*verdict.metadata, m_mode, verdict.document};
         end(JobResult::succeeded(), m_status);
         return;
     case Kind::Cancelled:

@@ -20,6 +20,7 @@ enum class AnalysisPhase { Idle, PreparingEngine, RunningEngine, RefreshingEngin
 struct AnalysisFindings {
     VideoMetadata metadata;
     VideoAccessMode mode = VideoAccessMode::Standard;
+    QByteArray document; // the engine's JSON document the metadata was read from
 };
 
 // What an analysis needs from the program besides the engine.

@@ -120,6 +120,12 @@ bool requiresEngineRefresh(const QString &diagnostic)
     return refreshFragments(diagnostic.toLower());
 }
 
+bool mediaLinkRefused(const QString &diagnostic)
+{
+    return containsAny(diagnostic.toLower(),
+                       {u"http error 403", u"http error 410", u"403: forbidden", u"410: gone"});
+}
+
 bool signInMayHelp(const QString &diagnostic, const QString &signInBrowser)
 {
     const QString text = diagnostic.toLower();

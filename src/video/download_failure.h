@@ -15,6 +15,8 @@ bool requiresEngineRefresh(const QString &diagnostic);
 QString explanation(const QString &diagnostic, const QString &signInBrowser = {});
 // The explanation is that the video is private, age-restricted or behind YouTube's bot check:
 // failures that signing in may lift.
+// The media host refused a format's link (HTTP 403 or 410): it expired or no longer serves.
+bool mediaLinkRefused(const QString &diagnostic);
 bool signInMayHelp(const QString &diagnostic, const QString &signInBrowser = {});
 
 } // namespace DownloadFailure

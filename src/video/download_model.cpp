@@ -11,9 +11,10 @@ namespace {
 const QString kBestSoundSelector = QStringLiteral("bestaudio[ext=m4a]/bestaudio");
 
 VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, const Locations &locations,
-                                   VersionProbe *versions)
+                                   VersionProbe *versions, const Clock &clock)
 {
     VideoJobEnvironment environment;
+    environment.clock = &clock;
     environment.tempFolder = options.tempFolder.isEmpty() ? locations.temp() : options.tempFolder;
     environment.ffmpegCandidates =
         options.ffmpegCandidates.isEmpty() ? FFmpeg::defaultCandidates() : options.ffmpegCandidates;
@@ -31,13 +32,14 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
                 kHistoryLimit),
       m_folder(services.locations.downloads(), services.desktop),
       m_versions(std::make_unique<VersionProbe>()),
-      m_queue(services.engine, jobEnvironment(options, services.locations, m_versions.get()),
+      m_queue(services.engine,
+              jobEnvironment(options, services.locations, m_versions.get(), services.clock),
               m_history, services.clock),
       m_signIn(services.preferences, services.locations.home()),
       m_analysis(services.engine,
                  AnalysisEnvironment{m_versions.get(), options.processGroups, &m_signIn},
-                 [this](const AnalysisFindings &found) {
-                     return m_choices.showFindings(found.metadata, found.mode);
+                 [this, clock = &services.clock](const AnalysisFindings &found) {
+                     return m_choices.showFindings(found, clock->monotonicSeconds());
                  })
 {
     connect(&m_analysis, &LinkAnalysis::stateChanged, this, &DownloadModel::updateBusy);
@@ -149,7 +151,8 @@ VideoJobPlan DownloadModel::mergedPlan(const VideoQuality &video, const QString 
 
 VideoDownloadJob::Description DownloadModel::describe(const QString &title, DownloadKind kind,
                                                       VideoJobPlan plan,
-                                                      const QStringList &extractorArguments) const
+                                                      const QStringList &extractorArguments,
+                                                      const PublicationVideo *video) const
 {
     VideoDownloadJob::Description description;
     description.title = title;
@@ -163,6 +166,10 @@ VideoDownloadJob::Description DownloadModel::describe(const QString &title, Down
     description.extractorArguments = extractorArguments + signIn;
     if (!signIn.isEmpty())
         description.signInBrowser = m_signIn.chosenName().value_or(QString());
+    if (video) {
+        description.document = video->document;
+        description.analysedAt = m_choices.state().analysedAt;
+    }
     return description;
 }
 
@@ -176,7 +183,11 @@ void DownloadModel::enqueue(DownloadKind kind, VideoJobPlan plan)
         title = kind == DownloadKind::Audio ? QStringLiteral("Аудио из публикации")
                                             : QStringLiteral("Видео из публикации");
     }
-    m_queue.add(describe(title, kind, std::move(plan), m_choices.extractorArguments()));
+    const ChoicesState &choices = m_choices.state();
+    const PublicationVideo *video = nullptr;
+    if (choices.selectedVideo >= 0 && choices.selectedVideo < choices.publicationVideos.size())
+        video = &choices.publicationVideos.at(choices.selectedVideo);
+    m_queue.add(describe(title, kind, std::move(plan), m_choices.extractorArguments(), video));
     m_queue.startQueued(*executable);
     m_choices.setPickerShown(false);
     m_analysis.showQueued({QStringLiteral("Добавлено в загрузки"), std::nullopt});
@@ -207,7 +218,7 @@ void DownloadModel::downloadAllPublicationVideos()
         }
         // Each job goes in front: the publication's first video is the oldest and starts first.
         m_queue.add(describe(video.title, DownloadKind::Video, std::move(plan),
-                             m_choices.extractorArgumentsFor(video)));
+                             m_choices.extractorArgumentsFor(video), &video));
         ++created;
     }
     if (created == 0) {

@@ -89,9 +89,10 @@ private:
     std::optional<QString> engineForQueue();
     VideoJobPlan mergedPlan(const VideoQuality &video, const QString &audioFormat,
                             const QString &title, const QString &mediaId);
+    // `video`: the analysed video the job downloads, when there is one.
     VideoDownloadJob::Description describe(const QString &title, DownloadKind kind,
-                                           VideoJobPlan plan,
-                                           const QStringList &extractorArguments) const;
+                                           VideoJobPlan plan, const QStringList &extractorArguments,
+                                           const PublicationVideo *video) const;
     void enqueue(DownloadKind kind, VideoJobPlan plan);
     void updateBusy();
 

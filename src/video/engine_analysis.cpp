@@ -56,6 +56,7 @@ AnalysisVerdict decideAnalysis(const AnalysisRequest &request, const ProcessResu
         }
         verdict.kind = Kind::Success;
         verdict.metadata = std::move(decoded).value();
+        verdict.document = result.standardOutput;
         return verdict;
     }
     const QString &diagnostic = result.diagnostic;

@@ -33,6 +33,7 @@ struct AnalysisVerdict {
     Kind kind = Kind::GenericFailure;
     VideoAccessMode nextMode = VideoAccessMode::Standard; // Fallback: the mode to try next
     std::optional<VideoMetadata> metadata;                // Success
+    QByteArray document;                                  // Success: as the engine printed it
     QString diagnostic;                                   // the engine's standard error
     QString errorText;                                    // GenericFailure: ready to show
 };

@@ -61,6 +61,20 @@ VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launch
                                    ErrorKind::Process);
 }
 
+// The document goes into a folder of its own: the engine's output is picked from the files of
+// the work folder itself.
+bool writeDocument(const QString &workDir, const QByteArray &document,
+                   std::optional<QString> &written)
+{
+    const QString folder = QDir(workDir).filePath(QStringLiteral("analysis"));
+    QFile file(QDir(folder).filePath(QStringLiteral("video.info.json")));
+    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly)
+        || file.write(document) != document.size() || !file.flush())
+        return false;
+    written = file.fileName();
+    return true;
+}
+
 } // namespace
 
 VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
@@ -80,6 +94,11 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
             merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
             QStringLiteral("Не удалось создать рабочую папку во временной папке."),
             ErrorKind::FileSystem);
+    } else if (m_fromDocument && !writeDocument(workDir, m_description.document, m_documentFile)) {
+        result = VideoPlanResult::failed(
+            merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
+            QStringLiteral("Не удалось записать описание видео в рабочую папку."),
+            ErrorKind::FileSystem);
     } else if (merged) {
         result = runMerged(workDir, options, token);
     } else {
@@ -94,6 +113,22 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
 ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
                                           const EngineRunOptions &options, VideoJobStage stage)
 {
+    run.infoJson = m_documentFile;
+    ProcessResult result = runEngineOnce(run, options, stage);
+    // The host refused a media link of the document (expired, or bound to what it no longer
+    // accepts): the link gives fresh ones, for this run and the rest of the job.
+    if (m_documentFile && result.launched && !result.cancelled && !result.succeeded()
+        && DownloadFailure::mediaLinkRefused(result.diagnostic)) {
+        m_documentFile.reset();
+        run.infoJson.reset();
+        result = runEngineOnce(run, options, stage);
+    }
+    return result;
+}
+
+ProcessResult VideoDownloadJob::runEngineOnce(const EngineArguments::DownloadRun &run,
+                                              const EngineRunOptions &options, VideoJobStage stage)
+{
     // Stamped before the stage's process starts, so that every line of the previous stage is
     // older and every line of this one newer.
     const double at = monotonicNow();
@@ -104,8 +139,9 @@ ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
         lease = m_environment.engineFolderUsage->acquire();
     ProcessRequest request;
     request.program = m_executable;
-    run.runtimeArguments = options.runtimeArguments;
-    request.arguments = EngineArguments::download(run, options.engine);
+    EngineArguments::DownloadRun withRuntime = run;
+    withRuntime.runtimeArguments = options.runtimeArguments;
+    request.arguments = EngineArguments::download(withRuntime, options.engine);
     request.progressMarker = QByteArray(EngineArguments::kProgressMarker.data(),
                                         EngineArguments::kProgressMarker.size());
     request.progressIntervalSeconds = options.engine.ownProgressIntervalSeconds();

@@ -7,62 +7,14 @@ namespace {
 const QString kBotCheck = QStringLiteral("YouTube запросил подтверждение браузерной сессии. "
                                          "Анонимные запасные режимы тоже не сработали.");
 
-// A Firefox profile under `home` whose cookie store signs 127.0.0.1 in.
-void makeFirefoxProfile(const QString &home)
-{
-    const QString profile = QDir(home).filePath(".mozilla/firefox/k1.default-release");
-    QVERIFY(QDir().mkpath(profile));
-    QCOMPARE(
-        QProcess::execute(
-            "/usr/bin/sqlite3",
-            {profile + "/cookies.sqlite",
-             "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL "
-             "DEFAULT '', name TEXT, value TEXT, host TEXT, path TEXT, expiry INTEGER, "
-             "lastAccessed INTEGER, creationTime INTEGER, isSecure INTEGER, isHttpOnly "
-             "INTEGER); INSERT INTO moz_cookies (name, value, host, path, expiry, isSecure) "
-             "VALUES ('SID', 'signed-in', '127.0.0.1', '/', 4102444800, 0);"}),
-        0);
-}
-
 } // namespace
 
-// Lending YouTube runs a browser's sign-in: which browsers are found, and the whole flow with the
-// real engine reading a Firefox profile made here.
+// Lending YouTube runs a browser's sign-in, with the real engine reading a Firefox profile made
+// here.
 class TestBrowserSignIn : public QObject {
     Q_OBJECT
 
 private slots:
-    // Files made under the home folder; the browsers found, as "NAME=SOURCE" (HOME: the home).
-    void findsBrowsersWithAProfile_data()
-    {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QStringList>("found");
-        QTest::newRow("installed, never used")
-            << QStringList{".config/google-chrome/Local State"} << QStringList{};
-        QTest::newRow("snap, flatpak and usual homes; newer Chromium; Opera without profiles")
-            << QStringList{".config/opera/Cookies", ".config/chromium/Default/Network/Cookies",
-                           "snap/firefox/common/.mozilla/firefox/p.default/cookies.sqlite",
-                           ".var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser/"
-                           "Default/Cookies",
-                           ".config/BraveSoftware/Brave-Browser/Profile 1/Cookies"}
-            << QStringList{"Firefox=firefox:HOME/snap/firefox/common/.mozilla/firefox",
-                           "Chromium=chromium", "Brave=brave", "Opera=opera"};
-    }
-    void findsBrowsersWithAProfile()
-    {
-        QFETCH(QStringList, files);
-        QTemporaryDir home;
-        for (const QString &file : files) {
-            QDir().mkpath(QFileInfo(home.filePath(file)).path());
-            QFile(home.filePath(file)).open(QIODevice::WriteOnly);
-        }
-        QStringList found;
-        for (const BrowserProfile &browser : findBrowserProfiles(home.path()))
-            found << browser.name + u'='
-                         + QString(browser.cookieSource()).replace(home.path(), "HOME");
-        QTEST(found, "found");
-    }
-
     void lendsTheSignInToYouTubeRuns()
     {
         FixtureServer server;
@@ -74,9 +26,8 @@ private slots:
         VideoScene::writeScript(
             s.enginePath(),
             QString("#!/bin/sh\n"
-                    "case \"$*\" in --version|*--cookies-from-browser*) ;; *)\n"
-                    "  echo \"ERROR: [youtube] yt1: Sign in to confirm you're not a bot\" >&2\n"
-                    "  exit 1;; esac\n"
+                    "case \"$*\" in --version|*--cookies-from-browser*) ;; *) echo \"ERROR: "
+                    "[youtube] yt1: Sign in to confirm you're not a bot\" >&2; exit 1;; esac\n"
                     "echo \"$*\" >> '%1'\n"
                     "for a in \"$@\"; do shift\n"
                     "  case \"$a\" in https://www.youtube.com/*) a='%2';; esac\n"
@@ -91,11 +42,26 @@ private slots:
         QCOMPARE(state.error, kBotCheck);
         QVERIFY(state.signInBrowsers.isEmpty());
 
-        makeFirefoxProfile(home);
+        // Browsers with a profile are offered: Firefox's made here (the columns the engine reads,
+        // a cookie for 127.0.0.1), a newer Chromium's store in "Network"; one never used is not.
+        const QString store = home + "/.mozilla/firefox/k1.default-release/cookies.sqlite";
+        for (const QString &file : {store, home + "/.config/google-chrome/Local State",
+                                    home + "/.config/chromium/Default/Network/Cookies"}) {
+            QDir().mkpath(QFileInfo(file).path());
+            QFile(file).open(QIODevice::WriteOnly);
+        }
+        QCOMPARE(
+            QProcess::execute("/usr/bin/sqlite3",
+                              {store, "CREATE TABLE moz_cookies (host, name, value, path, "
+                                      "expiry, isSecure); INSERT INTO moz_cookies VALUES "
+                                      "('127.0.0.1', 'SID', 'signed-in', '/', 4102444800, 0);"}),
+            0);
         s.analyse("https://youtu.be/yt1");
         QCOMPARE(state.error, kBotCheck);
-        QCOMPARE(state.signInBrowsers.size(), 1);
-        QCOMPARE(state.signInBrowsers.first().name, "Firefox");
+        QStringList offered;
+        for (const BrowserProfile &browser : state.signInBrowsers)
+            offered << browser.name;
+        QCOMPARE(offered, QStringList({"Firefox", "Chromium"}));
 
         // Choosing it analyses again at once, signed in.
         s.model->signInWithBrowser("firefox");
@@ -114,11 +80,7 @@ private slots:
                  QStringList({"--cookies-from-browser", "firefox"}));
 
         // A store the engine cannot read is explained in the browser's name.
-        const QString store = home + "/.mozilla/firefox/k1.default-release/cookies.sqlite";
-        QFile::remove(store);
-        QFile file(store);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a database") > 0);
-        file.close();
+        QVERIFY(QFile::resize(store, 5));
         s.analyse("https://youtu.be/yt1");
         QCOMPARE(state.error, "Не удалось прочитать вход из браузера «Firefox». Закройте браузер и "
                               "попробуйте ещё раз.");

@@ -130,11 +130,6 @@ private slots:
         const std::tuple<const char *, QString, QString, bool, bool> rows[] = {
             {"no cookie store", "FileNotFoundError: could not find firefox cookies database in /h",
              cookies, false, false},
-            {"store locked", "ERROR: Could not copy Chrome cookie database.", cookies, false,
-             false},
-            {"keyring closed, so not signed in",
-             "WARNING: failed to read from keyring\nERROR: Sign in to confirm you're not a bot",
-             cookies, true, false},
             // "drm" inside a word, an id or an address is not DRM; a later standalone one is.
             {"drm joined after", "ERROR: [youtube] drmQ1: HTTP Error 403", other, false, false},
             {"drm in an address, then between punctuation",
