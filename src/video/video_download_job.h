@@ -154,8 +154,10 @@ private:
     const Description m_description;
     const VideoJobEnvironment m_environment;
     QString m_executable;
-    bool m_fromDocument = false;           // decided at the start, before the worker runs
-    std::optional<QString> m_documentFile; // worker thread: while the document serves
+    // Set at the start, before the worker runs; the worker's first engine run writes the
+    // document and clears it. The file is used while the host accepts its media links.
+    bool m_fromDocument = false;
+    std::optional<QString> m_documentFile;
 
     QString m_outputPath;
     VideoJobState m_state;

@@ -63,16 +63,14 @@ VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launch
 
 // The document goes into a folder of its own: the engine's output is picked from the files of
 // the work folder itself.
-bool writeDocument(const QString &workDir, const QByteArray &document,
-                   std::optional<QString> &written)
+std::optional<QString> writeDocument(const QString &workDir, const QByteArray &document)
 {
     const QString folder = QDir(workDir).filePath(QStringLiteral("analysis"));
     QFile file(QDir(folder).filePath(QStringLiteral("video.info.json")));
     if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly)
         || file.write(document) != document.size() || !file.flush())
-        return false;
-    written = file.fileName();
-    return true;
+        return std::nullopt;
+    return file.fileName();
 }
 
 } // namespace
@@ -94,11 +92,6 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
             merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
             QStringLiteral("Не удалось создать рабочую папку во временной папке."),
             ErrorKind::FileSystem);
-    } else if (m_fromDocument && !writeDocument(workDir, m_description.document, m_documentFile)) {
-        result = VideoPlanResult::failed(
-            merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
-            QStringLiteral("Не удалось записать описание видео в рабочую папку."),
-            ErrorKind::FileSystem);
     } else if (merged) {
         result = runMerged(workDir, options, token);
     } else {
@@ -113,6 +106,12 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
 ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
                                           const EngineRunOptions &options, VideoJobStage stage)
 {
+    // Written on the job's first run, into the work folder its output goes to. The document
+    // only spares an extraction: without it the engine starts from the link.
+    if (m_fromDocument) {
+        m_fromDocument = false;
+        m_documentFile = writeDocument(QFileInfo(run.output).path(), m_description.document);
+    }
     run.infoJson = m_documentFile;
     ProcessResult result = runEngineOnce(run, options, stage);
     // The host refused a media link of the document (expired, or bound to what it no longer
