@@ -3,6 +3,8 @@
 //   `yt-dlp --dump-single-json` of the same DASH manifest;
 // - video-merged-job: one merged job (two engine runs, FFmpeg, the move into the folder),
 //   against the same two engine runs and the FFmpeg merge run by hand in sequence;
+// - video-hls-job (when given an HLS playlist's address, served by nginx): one job of its
+//   streamed format, against one engine run of that format by hand;
 // - video-loop-stall: three jobs whose stand-in engine prints progress every 10 ms; the longest
 //   gap between turns of the main event loop.
 
@@ -35,6 +37,7 @@ namespace {
 
 constexpr int kRounds = 5;
 const QString kPrefix = QStringLiteral("https://rutube.ru/bench/");
+const QString kHlsLink = QStringLiteral("https://rutube.ru/hls/clip");
 
 class BenchLocations final : public Locations {
 public:
@@ -156,15 +159,17 @@ int main(int argc, char *argv[])
         server.serveFile("/dash/" + name, dash.filePath(name));
     const QString manifest = server.url("/dash/manifest.mpd");
 
+    const QString playlist = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+
     // The program takes platform links only; the wrapper gives the real engine the loopback one.
     Side side;
     if (!side.open(QString("#!/bin/sh\n"
                            "for a in \"$@\"; do shift\n"
-                           "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
+                           "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; %3) a='%4';; esac\n"
                            "  set -- \"$@\" \"$a\"\n"
                            "done\n"
                            "exec /usr/bin/yt-dlp \"$@\"\n")
-                       .arg(kPrefix, server.baseUrl()))) {
+                       .arg(kPrefix, server.baseUrl(), kHlsLink, playlist))) {
         std::puts("video: не удалось подготовить движок");
         return 0;
     }
@@ -229,6 +234,42 @@ int main(int argc, char *argv[])
     }
     std::printf("video-merged-job: %.3f s / %.3f s = %.2f\n", median(ours), median(reference),
                 median(ours) / median(reference));
+
+    // video-hls-job
+    if (!playlist.isEmpty()) {
+        model.choices().setPickerShown(false);
+        model.analysis().setLink(kHlsLink);
+        model.primaryAction();
+        if (!waitFor([&] { return !model.analysis().state().isWorking(); })
+            || model.choices().state().lists.withAudio.isEmpty())
+            return std::puts("video-hls-job: анализ не удался"), 0;
+        const DownloadOption streamed = model.choices().state().lists.withAudio.first();
+        ours.clear();
+        reference.clear();
+        for (int round = 0; round < kRounds; ++round) {
+            QDir(work).removeRecursively();
+            QDir().mkpath(work);
+            QElapsedTimer timer;
+            timer.start();
+            if (!run("/usr/bin/yt-dlp",
+                     {"--newline", "--no-playlist", "--no-warnings", "-f", streamed.video.formatID,
+                      "-o", work + "/clip.%(ext)s", playlist}))
+                return std::puts("video-hls-job: ручной прогон не удался"), 0;
+            reference.push_back(timer.elapsed() / 1000.0);
+
+            const qsizetype before = model.history().items().size();
+            model.analysis().setLink(kHlsLink);
+            timer.restart();
+            model.startDownload(streamed);
+            if (!waitFor([&] { return model.history().items().size() > before; })
+                || model.history().items().first().result != DownloadHistoryItem::Result::Completed)
+                return std::puts("video-hls-job: задание не удалось"), 0;
+            ours.push_back(timer.elapsed() / 1000.0);
+            QFile::remove(model.history().items().first().path);
+        }
+        std::printf("video-hls-job: %.3f s / %.3f s = %.2f\n", median(ours), median(reference),
+                    median(ours) / median(reference));
+    }
 
     // video-loop-stall
     std::vector<double> stalls;

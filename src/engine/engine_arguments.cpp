@@ -57,7 +57,11 @@ QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
     args << QStringLiteral("--progress-template") << progressTemplate();
     args << QStringLiteral("--format") << run.format;
     args << QStringLiteral("--output") << run.output;
-    args << run.extraArguments << run.runtimeArguments << run.link;
+    args << run.extraArguments << run.runtimeArguments;
+    if (run.infoJson)
+        args << QStringLiteral("--load-info-json") << *run.infoJson;
+    else
+        args << run.link;
     if (run.kind == DownloadRun::Kind::SingleStep && run.extractAudioWithFFmpegIn) {
         args << QStringLiteral("--extract-audio") << QStringLiteral("--audio-format")
              << QStringLiteral("m4a") << QStringLiteral("--ffmpeg-location")

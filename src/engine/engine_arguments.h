@@ -55,6 +55,8 @@ struct DownloadRun {
     QStringList extraArguments;   // publication item and access mode, before the link
     QStringList runtimeArguments; // see runtimeArguments(), after the extra ones
     QString link;
+    // The analysis's document of the video, downloaded from in place of the link.
+    std::optional<QString> infoJson;
     // A single-step sound download converts to m4a only when FFmpeg was found: its folder.
     std::optional<QString> extractAudioWithFFmpegIn;
 };

@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -87,6 +88,13 @@ QWidget *VideoDownloadView::buildDownloadCard()
 
     m_destination = new DestinationRow(card);
     card->contentLayout()->addWidget(m_destination);
+    BrowserSignIn &signIn = m_model.signIn();
+    m_forgetSignIn = m_destination->menuButton()->menu()->addAction(
+        QStringLiteral("Не использовать вход через браузер"));
+    m_forgetSignIn->setVisible(signIn.chosenName().has_value());
+    connect(m_forgetSignIn, &QAction::triggered, &signIn, &BrowserSignIn::forget);
+    connect(&signIn, &BrowserSignIn::changed, m_forgetSignIn,
+            [this, &signIn] { m_forgetSignIn->setVisible(signIn.chosenName().has_value()); });
 
     LinkAnalysis &analysis = m_model.analysis();
     connect(m_linkRow->field(), &QLineEdit::textEdited, &analysis, &LinkAnalysis::setLink);
@@ -107,6 +115,10 @@ QWidget *VideoDownloadView::buildStatusCard()
     auto *row = new QHBoxLayout(m_cancelRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->addStretch(1);
+    m_signIn = new QPushButton(QStringLiteral("Войти через браузер"), m_cancelRow);
+    m_signIn->setAutoDefault(false);
+    m_signIn->setMenu(new QMenu(m_signIn));
+    row->addWidget(m_signIn);
     m_cancel = new QPushButton(QStringLiteral("Отменить"), m_cancelRow);
     m_cancel->setAutoDefault(false);
     Theme::makeDestructive(m_cancel);
@@ -160,8 +172,27 @@ void VideoDownloadView::showAnalysis(const AnalysisState &state)
         m_statusCard->setVisible(true);
     m_statusView->setState(state.installProgress, working && !state.installProgress, state.status,
                            QString(), state.error);
-    FocusHandoff::setVisible(m_cancelRow, working && state.canCancel, {field});
+    const bool offerSignIn = !working && !state.signInBrowsers.isEmpty();
+    FocusHandoff::setVisible(m_cancel, working && state.canCancel, {field});
+    m_signIn->setVisible(offerSignIn);
+    if (offerSignIn)
+        showSignInChoices(state.signInBrowsers);
+    FocusHandoff::setVisible(m_cancelRow, (working && state.canCancel) || offerSignIn, {field});
     FocusHandoff::setVisible(m_statusCard, statusShown, {field});
+}
+
+void VideoDownloadView::showSignInChoices(const QList<BrowserProfile> &browsers)
+{
+    if (m_signInBrowsers == browsers)
+        return;
+    m_signInBrowsers = browsers;
+    QMenu *menu = m_signIn->menu();
+    menu->clear();
+    for (const BrowserProfile &browser : browsers) {
+        menu->addAction(browser.name, &m_model, [this, engineName = browser.engineName] {
+            m_model.signInWithBrowser(engineName);
+        });
+    }
 }
 
 void VideoDownloadView::showJobs(const QueueState &state)

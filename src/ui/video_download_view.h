@@ -9,6 +9,7 @@
 class DestinationRow;
 class HistorySection;
 class LinkRow;
+class QAction;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -33,6 +34,8 @@ public:
     SurfaceCard *statusCard() const { return m_statusCard; }
     TransferStatusView *statusView() const { return m_statusView; }
     QPushButton *cancelButton() const { return m_cancel; }
+    QPushButton *signInButton() const { return m_signIn; }
+    QAction *forgetSignInAction() const { return m_forgetSignIn; }
     SurfaceCard *jobsCard() const { return m_jobsCard; }
     QLabel *jobsSummary() const { return m_jobsSummary; }
     QList<VideoJobRow *> jobRows() const { return m_rows; }
@@ -44,6 +47,7 @@ private:
     QWidget *buildStatusCard();
     QWidget *buildJobsCard();
     void showAnalysis(const AnalysisState &state);
+    void showSignInChoices(const QList<BrowserProfile> &browsers);
     void showJobs(const QueueState &state);
     void showChoices(const ChoicesState &state);
     void openPicker(const QualityPickerContent &content);
@@ -57,6 +61,9 @@ private:
     TransferStatusView *m_statusView = nullptr;
     QWidget *m_cancelRow = nullptr;
     QPushButton *m_cancel = nullptr;
+    QPushButton *m_signIn = nullptr;
+    QList<BrowserProfile> m_signInBrowsers; // in m_signIn's menu
+    QAction *m_forgetSignIn = nullptr;
     SurfaceCard *m_jobsCard = nullptr;
     QLabel *m_jobsSummary = nullptr;
     QVBoxLayout *m_jobsLayout = nullptr;

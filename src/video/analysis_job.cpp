@@ -1,6 +1,7 @@
 #include "video/analysis_job.h"
 
 #include "engine/engine_preparation.h"
+#include "video/browser_sign_in.h"
 #include "video/download_failure.h"
 #include "video/video_link.h"
 
@@ -106,6 +107,12 @@ void AnalysisJob::enter(AnalysisPhase phase)
     request.engineFolderUsage = &m_engine.folderUsage();
     request.versions = m_environment.versions;
     request.runtimes = m_engine.runtimeCandidates();
+    if (m_environment.signIn) {
+        request.signInArguments = m_environment.signIn->argumentsFor(m_link);
+        m_signInBrowser = request.signInArguments.isEmpty()
+                              ? QString()
+                              : m_environment.signIn->chosenName().value_or(QString());
+    }
     RunningChild *child = &m_child;
     m_work.start(
         [request, child](const CancelToken &) { return runEngineAnalysis(request, *child); },
@@ -134,7 +141,7 @@ void AnalysisJob::engineRunEnded(const AnalysisVerdict &verdict)
     }
     switch (verdict.kind) {
     case Kind::Success:
-        m_findings = AnalysisFindings{*verdict.metadata, m_mode};
+        m_findings = AnalysisFindings{*verdict.metadata, m_mode, verdict.document};
         end(JobResult::succeeded(), m_status);
         return;
     case Kind::Cancelled:
@@ -152,7 +159,9 @@ void AnalysisJob::engineRunEnded(const AnalysisVerdict &verdict)
         enter(AnalysisPhase::RefreshingEngine);
         return;
     case Kind::EngineFailure:
-        end(JobResult::failed(DownloadFailure::explanation(verdict.diagnostic), ErrorKind::Process),
+        m_signInMayHelp = DownloadFailure::signInMayHelp(verdict.diagnostic, m_signInBrowser);
+        end(JobResult::failed(DownloadFailure::explanation(verdict.diagnostic, m_signInBrowser),
+                              ErrorKind::Process),
             kCannotGetChoices);
         return;
     case Kind::GenericFailure:
@@ -166,7 +175,7 @@ void AnalysisJob::engineRefreshed(bool ready)
     if (isFinished())
         return;
     if (!ready) {
-        end(JobResult::failed(DownloadFailure::explanation(m_diagnostic)),
+        end(JobResult::failed(DownloadFailure::explanation(m_diagnostic, m_signInBrowser)),
             QStringLiteral("Не удалось обновить поддержку"));
         return;
     }

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class BrowserSignIn;
 class EnginePreparation;
 
 // Where an analysis stands. Idle before it starts and after it ends.
@@ -19,12 +20,14 @@ enum class AnalysisPhase { Idle, PreparingEngine, RunningEngine, RefreshingEngin
 struct AnalysisFindings {
     VideoMetadata metadata;
     VideoAccessMode mode = VideoAccessMode::Standard;
+    QByteArray document; // the engine's JSON document the metadata was read from
 };
 
 // What an analysis needs from the program besides the engine.
 struct AnalysisEnvironment {
     VersionProbe *versions = nullptr;              // engine options follow the engine's build
     ProcessGroupRegistry *processGroups = nullptr; // ended when the program quits
+    const BrowserSignIn *signIn = nullptr;         // a YouTube link's runs use its sign-in
 };
 
 // One analysis of a link: makes sure the engine is prepared for this run of the program, runs
@@ -50,6 +53,8 @@ public:
     const QString &statusText() const { return m_status; }
     // Set once the job has succeeded.
     const std::optional<AnalysisFindings> &findings() const { return m_findings; }
+    // Set once the job has failed in a way that a browser's sign-in may lift.
+    bool signInMayHelp() const { return m_signInMayHelp; }
 
     // Shown when no engine is found to run (it is still being prepared or was removed).
     static QString enginePendingStatus();
@@ -80,6 +85,8 @@ private:
     VideoAccessMode m_mode = VideoAccessMode::Standard;
     bool m_repairAllowed = true; // the engine is refreshed at most once per analysis
     QString m_diagnostic;        // of the run that asked for the refresh
+    QString m_signInBrowser;     // shown name of the browser whose sign-in the runs carry
+    bool m_signInMayHelp = false;
     std::optional<AnalysisFindings> m_findings;
     RunningChild m_child;
     BackgroundWork m_work{this};

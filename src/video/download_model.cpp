@@ -11,9 +11,11 @@ namespace {
 // The engine's choice of the best sound, an m4a file where there is one.
 const QString kBestSoundSelector = QStringLiteral("bestaudio[ext=m4a]/bestaudio");
 
-VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, VersionProbe *versions)
+VideoJobEnvironment jobEnvironment(const DownloadModelOptions &options, VersionProbe *versions,
+                                   const Clock &clock)
 {
     VideoJobEnvironment environment;
+    environment.clock = &clock;
     environment.ffmpegCandidates =
         options.ffmpegCandidates.isEmpty() ? FFmpeg::defaultCandidates() : options.ffmpegCandidates;
     environment.versions = versions;
@@ -30,11 +32,13 @@ DownloadModel::DownloadModel(Services services, Options options, QObject *parent
                 kHistoryLimit),
       m_folder(services.locations.downloads(), services.desktop),
       m_versions(std::make_unique<VersionProbe>()),
-      m_queue(services.engine, jobEnvironment(options, m_versions.get()), m_history,
+      m_queue(services.engine, jobEnvironment(options, m_versions.get(), services.clock), m_history,
               services.clock),
-      m_analysis(services.engine, AnalysisEnvironment{m_versions.get(), options.processGroups},
-                 [this](const AnalysisFindings &found) {
-                     return m_choices.showFindings(found.metadata, found.mode);
+      m_signIn(services.preferences, services.locations.home()),
+      m_analysis(services.engine,
+                 AnalysisEnvironment{m_versions.get(), options.processGroups, &m_signIn},
+                 [this, clock = &services.clock](const AnalysisFindings &found) {
+                     return m_choices.showFindings(found, clock->monotonicSeconds());
                  })
 {
     // Work folders and half-placed files that earlier runs left (a crash, a kill) go before any
@@ -84,6 +88,14 @@ void DownloadModel::primaryAction()
         return;
     m_choices.reset();
     m_analysis.analyse();
+}
+
+void DownloadModel::signInWithBrowser(const QString &engineName)
+{
+    if (m_analysis.state().isWorking())
+        return;
+    m_signIn.choose(engineName);
+    primaryAction();
 }
 
 void DownloadModel::selectPublicationVideo(int index)
@@ -152,7 +164,8 @@ VideoJobPlan DownloadModel::mergedPlan(const VideoQuality &video, const QString 
 
 VideoDownloadJob::Description DownloadModel::describe(const QString &title, DownloadKind kind,
                                                       VideoJobPlan plan,
-                                                      const QStringList &extractorArguments) const
+                                                      const QStringList &extractorArguments,
+                                                      const PublicationVideo *video) const
 {
     VideoDownloadJob::Description description;
     description.title = title;
@@ -162,7 +175,14 @@ VideoDownloadJob::Description DownloadModel::describe(const QString &title, Down
         plan.kind == VideoJobPlan::Kind::Merged ? plan.destination : m_folder.path();
     description.input = *m_analysis.state().normalizedLink();
     description.plan = std::move(plan);
-    description.extractorArguments = extractorArguments;
+    const QStringList signIn = m_signIn.argumentsFor(description.input);
+    description.extractorArguments = extractorArguments + signIn;
+    if (!signIn.isEmpty())
+        description.signInBrowser = m_signIn.chosenName().value_or(QString());
+    if (video) {
+        description.document = video->document;
+        description.analysedAt = m_choices.state().analysedAt;
+    }
     return description;
 }
 
@@ -176,7 +196,11 @@ void DownloadModel::enqueue(DownloadKind kind, VideoJobPlan plan)
         title = kind == DownloadKind::Audio ? QStringLiteral("Аудио из публикации")
                                             : QStringLiteral("Видео из публикации");
     }
-    m_queue.add(describe(title, kind, std::move(plan), m_choices.extractorArguments()));
+    const ChoicesState &choices = m_choices.state();
+    const PublicationVideo *video = nullptr;
+    if (choices.selectedVideo >= 0 && choices.selectedVideo < choices.publicationVideos.size())
+        video = &choices.publicationVideos.at(choices.selectedVideo);
+    m_queue.add(describe(title, kind, std::move(plan), m_choices.extractorArguments(), video));
     m_queue.startQueued(*executable);
     m_choices.setPickerShown(false);
     m_analysis.showQueued({QStringLiteral("Добавлено в загрузки"), std::nullopt});
@@ -207,7 +231,7 @@ void DownloadModel::downloadAllPublicationVideos()
         }
         // Each job goes in front: the publication's first video is the oldest and starts first.
         m_queue.add(describe(video.title, DownloadKind::Video, std::move(plan),
-                             m_choices.extractorArgumentsFor(video)));
+                             m_choices.extractorArgumentsFor(video), &video));
         ++created;
     }
     if (created == 0) {

@@ -6,6 +6,7 @@
 #include "app/platform/desktop_services.h"
 #include "app/platform/locations.h"
 #include "app/platform/preferences.h"
+#include "video/browser_sign_in.h"
 #include "video/download_queue.h"
 #include "video/link_analysis.h"
 #include "video/quality_choices.h"
@@ -58,6 +59,7 @@ public:
     DownloadQueue &queue() { return m_queue; }
     DestinationFolder &folder() { return m_folder; }
     DownloadHistory &history() { return m_history; }
+    BrowserSignIn &signIn() { return m_signIn; }
     // Anything under way that closing the window must not hide: an analysis, an engine install,
     // or a queued or running job.
     bool isBusy() const;
@@ -77,6 +79,8 @@ public:
     // The program is quitting: stops the analysis and every job; stopped() follows once every
     // job has ended its processes and removed its work files.
     void stopAll();
+    // Lends YouTube runs this browser's sign-in from now on, and analyses the link again.
+    void signInWithBrowser(const QString &engineName);
 
 signals:
     void busyChanged(bool busy);
@@ -87,9 +91,10 @@ private:
     std::optional<QString> engineForQueue();
     VideoJobPlan mergedPlan(const VideoQuality &video, const QString &audioFormat,
                             const QString &title, const QString &mediaId);
+    // `video`: the analysed video the job downloads, when there is one.
     VideoDownloadJob::Description describe(const QString &title, DownloadKind kind,
-                                           VideoJobPlan plan,
-                                           const QStringList &extractorArguments) const;
+                                           VideoJobPlan plan, const QStringList &extractorArguments,
+                                           const PublicationVideo *video) const;
     void enqueue(DownloadKind kind, VideoJobPlan plan);
     void updateBusy();
 
@@ -99,6 +104,7 @@ private:
     std::unique_ptr<VersionProbe> m_versions;
     DownloadQueue m_queue;
     QualityChoices m_choices;
+    BrowserSignIn m_signIn;
     LinkAnalysis m_analysis; // last: its running engine stops first
     bool m_busy = false;
 };

@@ -14,7 +14,8 @@ AnalysisVerdict runEngineAnalysis(const AnalysisRequest &request, RunningChild &
                                .runtimeArguments;
     ProcessRequest process;
     process.program = request.executable;
-    process.arguments = EngineArguments::analysis(request.link, request.mode, runtimeArguments);
+    process.arguments = EngineArguments::analysis(request.link, request.mode,
+                                                  runtimeArguments + request.signInArguments);
     process.keepStandardOutput = true;
     process.groups = request.processGroups;
     const ProcessResult result =
@@ -55,6 +56,7 @@ AnalysisVerdict decideAnalysis(const AnalysisRequest &request, const ProcessResu
         }
         verdict.kind = Kind::Success;
         verdict.metadata = std::move(decoded).value();
+        verdict.document = result.standardOutput;
         return verdict;
     }
     const QString &diagnostic = result.diagnostic;

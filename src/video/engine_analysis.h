@@ -24,6 +24,7 @@ struct AnalysisRequest {
     ToolFolderUsage *engineFolderUsage = nullptr;
     VersionProbe *versions = nullptr; // the build decides whether runtime options are passed
     QList<JsRuntime> runtimes;        // tried in order
+    QStringList signInArguments;      // a browser's sign-in, for a YouTube link
 };
 
 // What follows one engine run of an analysis.
@@ -32,6 +33,7 @@ struct AnalysisVerdict {
     Kind kind = Kind::GenericFailure;
     VideoAccessMode nextMode = VideoAccessMode::Standard; // Fallback: the mode to try next
     std::optional<VideoMetadata> metadata;                // Success
+    QByteArray document;                                  // Success: as the engine printed it
     QString diagnostic;                                   // the engine's standard error
     QString errorText;                                    // GenericFailure: ready to show
 };

@@ -47,6 +47,7 @@ void LinkAnalysis::analyse()
     connect(m_job.get(), &AnalysisJob::stepChanged, this, &LinkAnalysis::jobStepped);
     connect(m_job.get(), &Job::finished, this, &LinkAnalysis::jobFinished);
     m_state.error.reset();
+    m_state.signInBrowsers.clear();
     m_job->start();
     // Working from now on: the controls lock before the job's first turn.
     const AnalysisPhase first = m_job->firstPhase();
@@ -91,6 +92,8 @@ void LinkAnalysis::jobFinished(const JobResult &result)
     case Outcome::Failed:
         m_state.status = job->statusText();
         m_state.error = result.message.isEmpty() ? std::nullopt : std::optional(result.message);
+        if (job->signInMayHelp() && m_environment.signIn)
+            m_state.signInBrowsers = m_environment.signIn->foundBrowsers();
         break;
     }
     publish();
@@ -106,12 +109,14 @@ void LinkAnalysis::showStatus(const StatusLine &line)
 {
     m_state.status = line.status;
     m_state.error = line.error;
+    m_state.signInBrowsers.clear();
     publish();
 }
 
 void LinkAnalysis::showError(const std::optional<QString> &error)
 {
     m_state.error = error;
+    m_state.signInBrowsers.clear();
     publish();
 }
 

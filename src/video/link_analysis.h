@@ -1,6 +1,7 @@
 #pragma once
 
 #include "video/analysis_job.h"
+#include "video/browser_sign_in.h"
 #include "video/status_line.h"
 
 #include <QObject>
@@ -18,6 +19,8 @@ struct AnalysisState {
     std::optional<QString> error;
     std::optional<double> installProgress; // 0…1 while the engine is installed or refreshed
     bool canCancel = false;                // the engine runs and can be stopped
+    // After a failure that signing in may lift: the browsers to lend their sign-in.
+    QList<BrowserProfile> signInBrowsers;
 
     bool isWorking() const { return phase != AnalysisPhase::Idle; }
     // The cleaned link handed to the engine; none when the field holds no supported link.

@@ -1,5 +1,9 @@
 #include "video/quality_choices.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 void QualityChoices::reset()
 {
     m_state.publicationVideos.clear();
@@ -10,11 +14,15 @@ void QualityChoices::reset()
     emit stateChanged(m_state);
 }
 
-StatusLine QualityChoices::showFindings(const VideoMetadata &metadata, VideoAccessMode mode)
+StatusLine QualityChoices::showFindings(const AnalysisFindings &findings, double analysedAt)
 {
-    m_publicationArguments = EngineArguments::accessModeArguments(mode);
+    const VideoMetadata &metadata = findings.metadata;
+    m_publicationArguments = EngineArguments::accessModeArguments(findings.mode);
+    m_state.analysedAt = analysedAt;
     QList<PublicationVideo> videos;
     if (metadata.entries) {
+        const QJsonArray documents =
+            QJsonDocument::fromJson(findings.document).object().value(u"entries").toArray();
         const auto &entries = *metadata.entries;
         for (qsizetype p = 0; p < entries.size(); ++p) {
             const std::optional<VideoMetadata> &entry = entries.at(p);
@@ -25,12 +33,15 @@ StatusLine QualityChoices::showFindings(const VideoMetadata &metadata, VideoAcce
             video.metadata = *entry;
             video.playlistIndex = entry->playlistIndex ? *entry->playlistIndex : p + 1;
             video.title = QStringLiteral("Видео %1").arg(p + 1);
+            video.document =
+                QJsonDocument(documents.at(p).toObject()).toJson(QJsonDocument::Compact);
             videos.append(video);
         }
     } else {
         PublicationVideo video;
         video.metadata = metadata;
         video.title = metadata.title.value_or(QStringLiteral("Видео"));
+        video.document = findings.document;
         videos.append(video);
     }
     m_state.publicationVideos = videos;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/engine_arguments.h"
+#include "video/analysis_job.h"
 #include "video/download_choices.h"
 #include "video/publication_video.h"
 #include "video/status_line.h"
@@ -22,6 +23,7 @@ struct ChoicesState {
     QString videoId;
     bool startOnVideoOnly = false; // the picker opens on its video-only tab
     bool showPicker = false;
+    double analysedAt = 0; // when the documents were made, in the clock's monotonic seconds
 };
 
 // What the analysed link offers and what the user is choosing among: built from a successful
@@ -36,7 +38,7 @@ public:
     // Before a new analysis: no videos, nothing selected.
     void reset();
     // The videos of a successful analysis, the first one selected; the status line to show.
-    StatusLine showFindings(const VideoMetadata &metadata, VideoAccessMode mode);
+    StatusLine showFindings(const AnalysisFindings &findings, double analysedAt);
     // Shows one video's lists (empty ones too, with their status line); none (and nothing
     // changes) for an index out of range.
     std::optional<StatusLine> select(int index);

@@ -1,9 +1,19 @@
 #include "video/video_download_job.h"
 
+#include "app/platform/clock.h"
 #include "app/platform/system_clock.h"
 #include "video/video_progress.h"
 
 #include <QFileInfo>
+
+namespace {
+
+// An analysis's document lists each format's media link, which the host signs for a limited
+// time (hours on YouTube). Within this age a job downloads from it instead of extracting the
+// video again: no page load, player download or challenge per job, and no rate limit invited.
+constexpr double kDocumentLifetimeSeconds = 30 * 60;
+
+} // namespace
 
 VideoDownloadJob::VideoDownloadJob(Description description, VideoJobEnvironment environment,
                                    QObject *parent)
@@ -79,6 +89,9 @@ void VideoDownloadJob::run()
         end(VideoPlanResult());
         return;
     }
+    m_fromDocument = !m_description.document.isEmpty() && m_environment.clock
+                     && m_environment.clock->monotonicSeconds() - m_description.analysedAt
+                            <= kDocumentLifetimeSeconds;
     m_work.start([this](const CancelToken &token) { return runPlan(token); },
                  [this](const VideoPlanResult &ending) { end(ending); });
 }

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 
+class Clock;
 class ProcessGroupRegistry;
 class ToolFolderUsage;
 struct ProcessResult;
@@ -32,6 +33,7 @@ struct VideoJobEnvironment {
     QList<JsRuntime> runtimes;                     // tried in order for builds that take one
     ToolFolderUsage *engineFolderUsage = nullptr;  // a refresh never swaps a folder in use
     ProcessGroupRegistry *processGroups = nullptr; // ended when the program quits
+    const Clock *clock = nullptr;                  // how old an analysis's document is
     int refreshIntervalMs = 500;
 };
 
@@ -80,6 +82,11 @@ public:
         QString input;      // the link handed to the engine
         VideoJobPlan plan;
         QStringList extractorArguments; // before the link: publication item, access mode
+        QString signInBrowser;          // shown name of the browser whose sign-in runs carry
+        // The analysis's JSON document of the video and when it was made (the clock's
+        // monotonic seconds): a job that starts soon after downloads from it.
+        QByteArray document;
+        double analysedAt = 0;
     };
 
     VideoDownloadJob(Description description, VideoJobEnvironment environment,
@@ -144,8 +151,11 @@ private:
                               const CancelToken &token);
     VideoPlanResult runMerged(const QString &workDir, const EngineRunOptions &options,
                               const CancelToken &token);
+    // From the document while it serves, else from the link.
     ProcessResult runEngine(EngineArguments::DownloadRun run, const EngineRunOptions &options,
                             VideoJobStage stage);
+    ProcessResult runEngineOnce(const EngineArguments::DownloadRun &run,
+                                const EngineRunOptions &options, VideoJobStage stage);
     Status merge(const QString &video, const QString &audio, const QString &output);
     Result<QString> place(const QString &source, const QString &destination,
                           const CancelToken &token);
@@ -154,6 +164,10 @@ private:
     const Description m_description;
     const VideoJobEnvironment m_environment;
     QString m_executable;
+    // Set at the start, before the worker runs; the worker's first engine run writes the
+    // document and clears it. The file is used while the host accepts its media links.
+    bool m_fromDocument = false;
+    std::optional<QString> m_documentFile;
 
     QString m_outputPath;
     VideoJobState m_state;

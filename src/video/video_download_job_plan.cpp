@@ -63,7 +63,8 @@ std::optional<QString> producedFile(const QString &workDir)
 
 // A failed engine run: stopped by us, not started at all (ending as `launchEnding`), or failed
 // with the engine's own words.
-VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launchEnding)
+VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launchEnding,
+                              const QString &signInBrowser)
 {
     if (result.cancelled)
         return {};
@@ -74,8 +75,20 @@ VideoPlanResult engineFailure(const ProcessResult &result, VideoJobEnding launch
                                        ErrorKind::FileSystem);
     // A child killed by the system (not by us) is a failure like any other.
     return VideoPlanResult::failed(VideoJobEnding::DownloadFailed,
-                                   DownloadFailure::explanation(result.diagnostic),
+                                   DownloadFailure::explanation(result.diagnostic, signInBrowser),
                                    ErrorKind::Process);
+}
+
+// The document goes into a folder of its own: the engine's output is picked from the files of
+// the work folder itself.
+std::optional<QString> writeDocument(const QString &workDir, const QByteArray &document)
+{
+    const QString folder = QDir(workDir).filePath(QStringLiteral("analysis"));
+    QFile file(QDir(folder).filePath(QStringLiteral("video.info.json")));
+    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly)
+        || file.write(document) != document.size() || !file.flush())
+        return std::nullopt;
+    return file.fileName();
 }
 
 } // namespace
@@ -130,6 +143,28 @@ Result<QString> VideoDownloadJob::place(const QString &source, const QString &de
 ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
                                           const EngineRunOptions &options, VideoJobStage stage)
 {
+    // Written on the job's first run, into the work folder its output goes to. The document
+    // only spares an extraction: without it the engine starts from the link.
+    if (m_fromDocument) {
+        m_fromDocument = false;
+        m_documentFile = writeDocument(QFileInfo(run.output).path(), m_description.document);
+    }
+    run.infoJson = m_documentFile;
+    ProcessResult result = runEngineOnce(run, options, stage);
+    // The host refused a media link of the document (expired, or bound to what it no longer
+    // accepts): the link gives fresh ones, for this run and the rest of the job.
+    if (m_documentFile && result.launched && !result.cancelled && !result.succeeded()
+        && DownloadFailure::mediaLinkRefused(result.diagnostic)) {
+        m_documentFile.reset();
+        run.infoJson.reset();
+        result = runEngineOnce(run, options, stage);
+    }
+    return result;
+}
+
+ProcessResult VideoDownloadJob::runEngineOnce(const EngineArguments::DownloadRun &run,
+                                              const EngineRunOptions &options, VideoJobStage stage)
+{
     // Stamped before the stage's process starts, so that every line of the previous stage is
     // older and every line of this one newer.
     const double at = monotonicNow();
@@ -140,8 +175,9 @@ ProcessResult VideoDownloadJob::runEngine(EngineArguments::DownloadRun run,
         lease = m_environment.engineFolderUsage->acquire();
     ProcessRequest request;
     request.program = m_executable;
-    run.runtimeArguments = options.runtimeArguments;
-    request.arguments = EngineArguments::download(run, options.engine);
+    EngineArguments::DownloadRun withRuntime = run;
+    withRuntime.runtimeArguments = options.runtimeArguments;
+    request.arguments = EngineArguments::download(withRuntime, options.engine);
     request.progressMarker = QByteArray(EngineArguments::kProgressMarker.data(),
                                         EngineArguments::kProgressMarker.size());
     request.progressIntervalSeconds = options.engine.ownProgressIntervalSeconds();
@@ -188,7 +224,7 @@ VideoPlanResult VideoDownloadJob::runDirect(const QString &workDir, const Engine
     }
     const ProcessResult result = runEngine(run, options, VideoJobStage::Downloading);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::LaunchFailed);
+        return engineFailure(result, VideoJobEnding::LaunchFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
 
@@ -223,14 +259,14 @@ VideoPlanResult VideoDownloadJob::runMerged(const QString &workDir, const Engine
     run.output = videoPath;
     ProcessResult result = runEngine(run, options, VideoJobStage::VideoTrack);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::MergeFailed);
+        return engineFailure(result, VideoJobEnding::MergeFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
     run.format = plan.audioFormat;
     run.output = audioPath;
     result = runEngine(run, options, VideoJobStage::SoundTrack);
     if (!result.succeeded())
-        return engineFailure(result, VideoJobEnding::MergeFailed);
+        return engineFailure(result, VideoJobEnding::MergeFailed, m_description.signInBrowser);
     if (token.isCancelled())
         return {};
 

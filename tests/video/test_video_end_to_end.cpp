@@ -28,6 +28,20 @@ class TestVideoEndToEnd : public QObject {
         return facts.join(u' ');
     }
 
+    // The program accepts links of the video platforms only; the wrapper hands the real engine
+    // the loopback address behind a platform-looking link.
+    void useRealEngine(const VideoScene &s) const
+    {
+        VideoScene::writeScript(s.enginePath(),
+                                QString("#!/bin/sh\n"
+                                        "for a in \"$@\"; do shift\n"
+                                        "  case \"$a\" in %1*) a=\"%2/${a#%1}\";; esac\n"
+                                        "  set -- \"$@\" \"$a\"\n"
+                                        "done\n"
+                                        "exec /usr/bin/yt-dlp \"$@\"\n")
+                                    .arg(kPlatformPrefix, m_server->baseUrl()));
+    }
+
     // Analyses `link` with the real engine and queues the first option with sound: the file's
     // path, or else what the screen said or why the job failed.
     static QString downloadFirstOption(VideoScene &s, const QString &link, bool expectMerge)
@@ -123,6 +137,30 @@ private slots:
         // Each run's folder, then what it held when the run began: nothing but ours.
         for (const QString &line : s.engineCalls())
             QVERIFY2(line != s.dir.path() && !line.contains("yt-dlp.conf"), qPrintable(line));
+    }
+
+    // A job soon after its analysis downloads from the analysis's document, so the host sees no
+    // other extraction; a job whose media link the host refuses, or a later one, extracts again.
+    void downloadsFromTheAnalysisDocument()
+    {
+        VideoScene s;
+        useRealEngine(s);
+        s.analyse(kPlatformPrefix + "clip.mp4");
+        FixtureServer::Fault refused;
+        refused.status = 403;
+        // Minutes after the analysis, refusals, and the clip's requests (extractions, downloads).
+        for (const auto &[minutes, refusals, requests] :
+             {std::tuple{0, 0, 1}, {0, 1, 3}, {31, 0, 2}}) {
+            const int before = m_server->requestCount("/clip.mp4");
+            s.clock.monotonic += minutes * 60;
+            m_server->script("/clip.mp4", QList<FixtureServer::Fault>(refusals, refused));
+            const qsizetype ended = s.model->history().items().size();
+            s.model->analysis().setLink(kPlatformPrefix + "clip.mp4");
+            s.model->startDownload(s.model->choices().state().lists.withAudio.first());
+            QTRY_COMPARE_WITH_TIMEOUT(s.model->history().items().size(), ended + 1, 60000);
+            QCOMPARE(s.model->history().items().first().message, "Готово — файл в выбранной папке");
+            QCOMPARE(m_server->requestCount("/clip.mp4") - before, requests);
+        }
     }
 
     // A track declared as H.264 that really is VP8: MP4 refuses it, the job falls back to MKV.

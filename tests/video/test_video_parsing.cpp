@@ -116,19 +116,24 @@ private slots:
         }
     }
 
-    // The engine's English diagnostic: the explanation shown (a telling part of it), and whether a
-    // YouTube fallback mode or a refresh of the engine may help. Earlier rules win.
+    // The engine's English diagnostic: the explanation shown (a telling part of it) when the run
+    // carried Firefox's sign-in, and whether a YouTube fallback mode, a refresh of the engine or
+    // signing in may help. Earlier rules win.
     void explainsFailures_data()
     {
         QTest::addColumn<QString>("diagnostic");
         QTest::addColumn<QString>("explanation");
         QTest::addColumn<bool>("fallback");
         QTest::addColumn<bool>("refresh");
+        QTest::addColumn<bool>("signIn");
         const QString drm = "защищено DRM", closed = "закрыта", gone = "недоступна",
                       age = "возраста", runtime = "компонент", format = "вариант не найден",
                       session = "браузерной сессии", changed = "изменила способ",
-                      busy = "частые запросы", offline = "подключиться", other = "Откройте ссылку";
+                      busy = "частые запросы", offline = "подключиться", other = "Откройте ссылку",
+                      cookies = "вход из браузера «Firefox»";
         const std::tuple<const char *, QString, QString, bool, bool> rows[] = {
+            {"no cookie store", "FileNotFoundError: could not find firefox cookies database in /h",
+             cookies, false, false},
             // "drm" inside a word, an id or an address is not DRM; a later standalone one is.
             {"drm joined after", "ERROR: [youtube] drmQ1: HTTP Error 403", other, false, false},
             {"drm in an address, then between punctuation",
@@ -152,15 +157,21 @@ private slots:
             {"429", "ERROR: HTTP Error 429: Too Many Requests", busy, false, false},
             {"unreachable", "[Errno 101] Network is unreachable", offline, false, false},
             {"anything else", "ERROR: HTTP Error 404: Not Found", other, false, false}};
-        for (const auto &[name, diagnostic, explanation, fallback, refresh] : rows)
-            QTest::newRow(name) << diagnostic << explanation << fallback << refresh;
+        for (const auto &[name, diagnostic, explanation, fallback, refresh] : rows) {
+            QTest::newRow(name) << diagnostic << explanation << fallback << refresh
+                                << (explanation == closed || explanation == age
+                                    || explanation == session);
+        }
     }
     void explainsFailures()
     {
         QFETCH(QString, diagnostic);
         QFETCH(QString, explanation);
-        const QString shown = DownloadFailure::explanation(diagnostic);
+        const QString shown = DownloadFailure::explanation(diagnostic, "Firefox");
         QVERIFY2(shown.contains(explanation), qPrintable(shown));
+        // Without a browser's sign-in there is no sign-in to fail.
+        QVERIFY(!DownloadFailure::explanation(diagnostic).contains("Firefox"));
+        QTEST(DownloadFailure::signInMayHelp(diagnostic, "Firefox"), "signIn");
         QTEST(DownloadFailure::requiresYouTubeFallback(diagnostic), "fallback");
         QTEST(DownloadFailure::requiresEngineRefresh(diagnostic), "refresh");
     }

@@ -39,8 +39,9 @@ public:
     QString downloadsFolder;
     QString tempFolder;
     QString supportFolder;
+    QString homeFolder;
     QString downloads() const override { return downloadsFolder; }
-    QString home() const override { return downloadsFolder; }
+    QString home() const override { return homeFolder; }
     QString temp() const override { return tempFolder; }
     QString applicationSupport() const override { return supportFolder; }
 };
@@ -70,6 +71,7 @@ struct VideoScene {
         locations.downloadsFolder = dir.filePath("downloads");
         locations.tempFolder = dir.filePath("tmp");
         locations.supportFolder = dir.filePath("support");
+        locations.homeFolder = dir.filePath("home");
         QDir().mkpath(locations.downloadsFolder);
         QDir().mkpath(locations.tempFolder);
         clock.wall = QDateTime::currentDateTimeUtc();

@@ -11,6 +11,7 @@ inline constexpr QLatin1StringView kEngineLastRefresh{"videoEngineLastSuccessful
 inline constexpr QLatin1StringView kEngineDigest{"videoEngineInstalledDigest.v1"};
 inline constexpr QLatin1StringView kRuntimeLastRefresh{"videoRuntimeLastSuccessfulRefresh.v1"};
 inline constexpr QLatin1StringView kRuntimeDigest{"videoRuntimeInstalledDigest.v1"};
+inline constexpr QLatin1StringView kVideoCookiesBrowser{"videoCookiesBrowser.v1"};
 } // namespace PreferenceKeys
 
 // The application identifier; also the preferences domain.
