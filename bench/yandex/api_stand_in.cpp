@@ -1,5 +1,7 @@
 #include "api_stand_in.h"
 
+#include "yandex/stream_digest.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -19,6 +21,7 @@ struct Node {
     QString name;
     QString path; // inside the share, "/..." ("/" for the share itself)
     qint64 size = 0;
+    QString sha256; // of a file, listed as the real service lists it: every file is checked
     QStringList children;
 };
 
@@ -35,6 +38,9 @@ void index(Share &share, const QString &absolute, const QString &path)
     node.name = info.fileName();
     node.path = path;
     node.size = info.size();
+    if (!node.isDir)
+        node.sha256 = QString::fromLatin1(
+            digestOfFile(absolute, ListedDigest::Algorithm::Sha256, CancelToken()).value());
     if (node.isDir) {
         const QStringList entries =
             QDir(absolute).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
@@ -93,8 +99,10 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
         if (!node)
             return reply(response, 404, {{"error", "DiskNotFoundError"}});
         QJsonObject object{{"type", node->isDir ? "dir" : "file"}, {"name", node->name}};
-        if (!node->isDir)
+        if (!node->isDir) {
             object.insert("size", node->size);
+            object.insert("sha256", node->sha256);
+        }
         const QString fields = QString::fromStdString(request.get_param_value("fields"));
         if (node->isDir && fields.contains(QLatin1String("_embedded"))) {
             const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
@@ -108,8 +116,10 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
                 QJsonObject item{{"type", child.isDir ? "dir" : "file"},
                                  {"name", child.name},
                                  {"path", child.path}};
-                if (!child.isDir)
+                if (!child.isDir) {
                     item.insert("size", child.size);
+                    item.insert("sha256", child.sha256);
+                }
                 items.append(item);
             }
             object.insert("_embedded",

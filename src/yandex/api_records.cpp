@@ -53,6 +53,16 @@ bool optionalText(const QJsonObject &object, QLatin1StringView key, std::optiona
     return true;
 }
 
+// An optional text field as plain text, empty when absent.
+bool optionalText(const QJsonObject &object, QLatin1StringView key, QString &out)
+{
+    std::optional<QString> text;
+    if (!optionalText(object, key, text))
+        return false;
+    out = text.value_or(QString());
+    return true;
+}
+
 bool optionalInteger(const QJsonObject &object, QLatin1StringView key, std::optional<qint64> &out)
 {
     const QJsonValue value = object.value(key);
@@ -71,7 +81,9 @@ std::optional<PublicItem> decodeItem(const QJsonValue &value)
     if (!requiredText(object, QLatin1StringView("type"), item.type)
         || !requiredText(object, QLatin1StringView("name"), item.name)
         || !requiredText(object, QLatin1StringView("path"), item.path)
-        || !optionalInteger(object, QLatin1StringView("size"), item.size))
+        || !optionalInteger(object, QLatin1StringView("size"), item.size)
+        || !optionalText(object, QLatin1StringView("sha256"), item.sha256)
+        || !optionalText(object, QLatin1StringView("md5"), item.md5))
         return std::nullopt;
     return item;
 }
@@ -117,7 +129,9 @@ std::optional<PublicResource> decodePublicResource(const QByteArray &json)
     PublicResource resource;
     if (!requiredText(*object, QLatin1StringView("type"), resource.type)
         || !requiredText(*object, QLatin1StringView("name"), resource.name)
-        || !optionalInteger(*object, QLatin1StringView("size"), resource.size))
+        || !optionalInteger(*object, QLatin1StringView("size"), resource.size)
+        || !optionalText(*object, QLatin1StringView("sha256"), resource.sha256)
+        || !optionalText(*object, QLatin1StringView("md5"), resource.md5))
         return std::nullopt;
     const QJsonValue embedded = object->value(QLatin1StringView("_embedded"));
     if (!embedded.isUndefined() && !embedded.isNull()) {

@@ -16,6 +16,8 @@ struct PublicItem {
     QString name;
     QString path;
     std::optional<qint64> size;
+    QString sha256; // empty when not listed
+    QString md5;    // empty when not listed
 };
 
 struct EmbeddedResource {
@@ -29,6 +31,8 @@ struct PublicResource {
     QString name;
     std::optional<qint64> size;
     std::optional<EmbeddedResource> embedded;
+    QString sha256; // of a file; empty when not given
+    QString md5;    // of a file; empty when not given
 };
 
 // The service's error body; any of its texts may be missing.

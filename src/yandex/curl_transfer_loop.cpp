@@ -1,6 +1,7 @@
 #include "yandex/curl_transfer_loop.h"
 
 #include "app/platform/curl_http_client.h"
+#include "yandex/stream_digest.h"
 
 #include <QFile>
 
@@ -108,6 +109,8 @@ struct CurlTransferLoop::Running {
             return false;
         }
         fileSize = base;
+        if (attempt.digest && base == 0)
+            attempt.digest->restart();
         if (progress)
             progress(fileSize, expectedTotal);
         return true;
@@ -153,6 +156,8 @@ struct CurlTransferLoop::Running {
             done += size_t(n);
         }
         self->fileSize += qint64(length);
+        if (self->attempt.digest)
+            self->attempt.digest->add(data, qsizetype(length));
         if (self->progress)
             self->progress(self->fileSize, self->expectedTotal);
         return length;

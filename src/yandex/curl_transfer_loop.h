@@ -17,6 +17,8 @@
 #include <optional>
 #include <thread>
 
+class StreamDigest;
+
 // One request for a file body: fetch `url` into `filePath`, appending from `offset` when
 // the server honours a byte range (a 206 whose Content-Range starts at `offset`), else
 // writing the whole body from the start.
@@ -26,6 +28,8 @@ struct TransferAttempt {
     qint64 offset = 0;
     double requestTimeoutSeconds = 300;
     double resourceTimeoutSeconds = 604800;
+    // Gets every byte written to the file, and restarts when the body starts over from 0.
+    StreamDigest *digest = nullptr;
 };
 
 // How one attempt ended. The file is only ever written from a 2xx answer.

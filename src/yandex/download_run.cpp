@@ -31,25 +31,29 @@ DownloadRun::DownloadRun(const YandexAPI &api, TransferCoordinator &coordinator,
 }
 
 Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
-                                        const QString &destinationRoot, int maxConcurrent)
+                                        const QString &destinationRoot, int maxConcurrent,
+                                        const QString &continueInto)
 {
     m_maxConcurrent = std::max(maxConcurrent, 1);
+    m_continuing = !continueInto.isEmpty();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
     Result<PublicResource> resource =
         m_api.resource(link.publicURL, link.path, std::nullopt, std::nullopt,
-                       QStringLiteral("type,name,size"), m_gate.token());
+                       QStringLiteral("type,name,size,sha256,md5"), m_gate.token());
     if (!resource)
         return resource.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
 
-    const QString name = safeName(resource.value().name);
-    const QString target = QDir(destinationRoot).filePath(name);
-    if (resource.value().type == QLatin1String("dir"))
-        return performFolder(link, uniqueDirectory(target));
-    if (resource.value().type == QLatin1String("file"))
-        return performFile(link, uniqueFile(target), resource.value().size.value_or(0));
+    const PublicResource &found = resource.value();
+    const QString target = QDir(destinationRoot).filePath(safeName(found.name));
+    if (found.type == QLatin1String("dir"))
+        return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target));
+    if (found.type == QLatin1String("file"))
+        return performFile(link, m_continuing ? continueInto : uniqueFile(target),
+                           found.size.value_or(0),
+                           ListedDigest::fromListing(found.sha256, found.md5));
     return AppError(QStringLiteral("Яндекс вернул неизвестный тип ресурса"), ErrorKind::Decoding);
 }
 
@@ -62,12 +66,17 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     m_hooks.status(QStringLiteral("Сканируется содержимое папки…"));
 
     Result<QList<FilePlan>> plans =
-        collectFiles(m_api, link.publicURL, link.path, root, m_gate, m_hooks.status);
+        collectFiles(m_api, link.publicURL, link.path, root, m_gate, m_hooks.status,
+                     m_continuing ? ScanNaming::AsBefore : ScanNaming::Fresh);
     if (!plans)
         return plans.error();
     qint64 totalBytes = 0;
-    for (const FilePlan &plan : plans.value())
+    for (const FilePlan &plan : plans.value()) {
         totalBytes += plan.size;
+        // A differing file's new name must not take a name that the plan gives another file.
+        m_reserved.insert(reservationKey(plan.destination));
+        m_reserved.insert(reservationKey(plan.destination + QStringLiteral(".part")));
+    }
     m_hooks.totals(int(plans.value().size()), totalBytes);
 
     if (Status done = downloadFiles(plans.value(), link.publicURL); !done)
@@ -77,13 +86,18 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     return RunSummary{true, root};
 }
 
-Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link,
-                                            const QString &destination, qint64 size)
+Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QString destination,
+                                            qint64 size, const ListedDigest &digest)
 {
+    size = std::max<qint64>(size, 0);
+    Result<std::optional<qint64>> kept = settleExisting(destination, size, digest);
+    if (!kept)
+        return kept.error();
     m_hooks.output(destination);
-    m_hooks.totals(1, std::max<qint64>(size, 0));
-    Result<qint64> written = downloadFile(kSingleFileId, link.path, destination,
-                                          std::max<qint64>(size, 0), link.publicURL);
+    m_hooks.totals(1, size);
+    Result<qint64> written = kept.value() ? Result<qint64>(*kept.value())
+                                          : downloadFile(kSingleFileId, link.path, destination,
+                                                         size, digest, link.publicURL);
     if (!written)
         return written.error();
     m_board.complete(kSingleFileId, written.value());
@@ -113,8 +127,14 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 index = next++;
             }
             const FilePlan &plan = plans.at(index);
-            Result<qint64> size =
-                downloadFile(plan.id, plan.remotePath, plan.destination, plan.size, publicURL);
+            QString destination = plan.destination;
+            Result<std::optional<qint64>> kept =
+                settleExisting(destination, plan.size, plan.digest);
+            Result<qint64> size = !kept ? Result<qint64>(kept.error())
+                                  : kept.value()
+                                      ? Result<qint64>(*kept.value())
+                                      : downloadFile(plan.id, plan.remotePath, destination,
+                                                     plan.size, plan.digest, publicURL);
             if (size) {
                 m_board.complete(plan.id, size.value());
                 continue;
@@ -147,10 +167,36 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     return Done{};
 }
 
+Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination, qint64 listedSize,
+                                                          const ListedDigest &digest)
+{
+    if (!m_continuing)
+        return std::optional<qint64>();
+    if (Status ready = m_gate.waitUntilReady(); !ready)
+        return ready.error();
+    const QFileInfo existing(destination);
+    if (!existing.exists() && !existing.isSymLink())
+        return std::optional<qint64>();
+    bool same = existing.isFile() && !existing.isSymLink()
+                && (listedSize <= 0 || existing.size() == listedSize);
+    if (same && !digest.isEmpty()) {
+        Result<QByteArray> local = digestOfFile(destination, digest.algorithm, m_gate.token());
+        if (!local)
+            return local.error();
+        same = local.value() == digest.hex;
+    }
+    if (same)
+        return std::optional<qint64>(existing.size());
+    // Never replaced: the listed file goes beside it.
+    std::lock_guard lock(m_namesMutex);
+    destination = reserveFile(destination, m_reserved);
+    return std::optional<qint64>();
+}
+
 Result<qint64> DownloadRun::downloadFile(const QString &id,
                                          const std::optional<QString> &remotePath,
                                          const QString &destination, qint64 listedSize,
-                                         const QString &publicURL)
+                                         const ListedDigest &digest, const QString &publicURL)
 {
     const CancelToken &token = m_gate.token();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -172,6 +218,7 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
     transfer.partPath = part;
     transfer.displayName = fileNameOf(destination);
     transfer.listedSize = listedSize;
+    transfer.digest = digest;
     transfer.renewLink = [this, &publicURL, &remotePath, &token] {
         return m_api.downloadURL(publicURL, remotePath, token);
     };

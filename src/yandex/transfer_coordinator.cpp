@@ -25,6 +25,11 @@ QString statusMessage(const QString &name, int status)
     return QStringLiteral("Файл «%1» не скачан: сервер ответил HTTP %2").arg(name).arg(status);
 }
 
+QString corruptMessage(const QString &name)
+{
+    return QStringLiteral("Файл «%1» повреждён при загрузке").arg(name);
+}
+
 QString writeMessage(const QString &name, int error)
 {
     if (error == ENOSPC || error == EDQUOT)
@@ -124,7 +129,14 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
     attempt.requestTimeoutSeconds = m_options.requestTimeoutSeconds;
     attempt.resourceTimeoutSeconds = m_options.resourceTimeoutSeconds;
 
+    std::optional<StreamDigest> digest;
+    if (!transfer.digest.isEmpty()) {
+        digest.emplace(transfer.digest.algorithm);
+        attempt.digest = &*digest;
+    }
+
     int attemptNumber = 1;
+    bool refetched = false; // the body was fetched once more after a digest mismatch
     bool linkRenewed = false;
     bool bodyStarted = false;  // the current link has already served this file's bytes
     bool rangeRefused = false; // the host mishandled a range once: start over, never again
@@ -132,6 +144,17 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
 
     // Waits before a retry; false when the wait was cut short by a stop.
     auto backOff = [&](double seconds) { return m_options.sleep(seconds, cancel); };
+    // The body is whole: the file is done when it hashes as listed; nothing means fetch again.
+    auto checked = [&]() -> std::optional<Status> {
+        if (!digest || digest->result() == transfer.digest.hex)
+            return Status(Done{});
+        if (refetched)
+            return Status(AppError(corruptMessage(transfer.displayName), ErrorKind::Decoding));
+        refetched = true;
+        QFile::remove(transfer.partPath);
+        attempt.offset = 0;
+        return std::nullopt;
+    };
 
     for (;;) {
         if (cancel.isCancelled() || !waitWhileSuspended(cancel))
@@ -149,7 +172,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
 
         switch (result.end) {
         case End::Completed:
-            return Done{};
+            if (std::optional<Status> end = checked())
+                return *end;
+            continue;
         case End::Cancelled:
             return CancelToken::stopped();
         case End::Suspended:
@@ -168,8 +193,12 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
         case End::HttpStatus: {
             const int status = result.status;
             if (status == 416 && attempt.offset > 0) {
-                if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset)
-                    return Done{}; // the file was already whole when the connection closed
+                if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset) {
+                    // The file was already whole when the connection closed.
+                    if (std::optional<Status> end = checked())
+                        return *end;
+                    continue;
+                }
                 if (!rangeRefused) {
                     rangeRefused = true;
                     attempt.offset = 0;

@@ -4,6 +4,7 @@
 #include "app/cancel_token.h"
 #include "yandex/curl_transfer_loop.h"
 #include "yandex/retry_policy.h"
+#include "yandex/stream_digest.h"
 
 #include <QString>
 #include <QUrl>
@@ -22,6 +23,8 @@ struct FileTransfer {
     // Asks the API for a fresh direct link; used once when the file host refuses a link
     // that had already served bytes (links expire during long pauses). May be empty.
     std::function<Result<QUrl>()> renewLink;
+    // What the finished body must hash to; empty: unchecked.
+    ListedDigest digest;
 };
 
 // Settings of TransferCoordinator; the defaults are those of the shipped program.
@@ -50,7 +53,9 @@ public:
     // Blocks until the body is in `transfer.partPath`. Up to 3 attempts on transient network
     // errors and on 408, 429 and 5xx; a retry continues the file by byte range when the server
     // honours it. A non-2xx body never reaches the file; a body shorter than announced is a
-    // failed attempt. Ends with CancelToken::stopped() on stop or when `cancel` fires.
+    // failed attempt. With a listed digest the body is hashed as it arrives; a mismatch
+    // discards the ".part" and fetches the file once more from byte 0, and a second one fails
+    // the file. Ends with CancelToken::stopped() on stop or when `cancel` fires.
     Status download(const FileTransfer &transfer, const Progress &progress,
                     const CancelToken &cancel);
 

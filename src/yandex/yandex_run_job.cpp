@@ -65,8 +65,10 @@ void YandexRunJob::run()
     m_rateMeter.record(kRunStream, 0, now());
     m_refresh.start();
     m_work.start(
-        [this, link = m_setup.link, root = m_setup.destinationRoot, limit = m_setup.maxConcurrent](
-            const CancelToken &) { return m_run.perform(link, root, limit); },
+        [this, setup = m_setup](const CancelToken &) {
+            return m_run.perform(setup.link, setup.destinationRoot, setup.maxConcurrent,
+                                 setup.continueInto);
+        },
         [this](const Result<RunSummary> &result) { ended(result); });
 }
 

@@ -23,6 +23,8 @@ struct YandexRunSetup {
     QString destinationRoot; // the folder the run creates its folder or file in
     int maxConcurrent = 4;   // files in flight at once, 1–8
     int refreshIntervalMs = 500;
+    // What an earlier run of the same link produced, to continue into; empty: a new run.
+    QString continueInto;
 };
 
 // One Yandex Disk download run as a job: the blocking body (DownloadRun) on a worker thread,

@@ -1,5 +1,6 @@
 #include "fake_yandex_disk.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,6 +79,9 @@ void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, boo
         item(QStringLiteral("file"), path.section('/', -1), path.isEmpty() ? "/" : path);
     if (listSize)
         listed.insert("size", content.size());
+    listed.insert(
+        "sha256",
+        QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
     m_items.insert(path, listed);
 }
 

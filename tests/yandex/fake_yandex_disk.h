@@ -64,7 +64,8 @@ public:
     // The shared resource is a folder (the default: "Shared") or one file.
     void setRootFolder(const QString &name);
     void setRootFile(const QString &name, const QByteArray &content);
-    // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
+    // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist. A file is
+    // listed with the SHA-256 of its content.
     void addFolder(const QString &path);
     void addFile(const QString &path, const QByteArray &content, bool listSize = true);
     // Lists an item in `folder` that has nothing behind it.

@@ -83,6 +83,9 @@ private slots:
         row("error page", abc, {{.status = 404, .body = "<html>404</html>"}},
             "Ошибка: Файл «b.bin» не скачан: сервер ответил HTTP 404", "Shared (2)/a.bin 50000", 2,
             "Shared (2)", -1);
+        const Fault wrong{.status = 200, .body = patterned(50'000, 3)};
+        row("wrong bytes twice", abc, {wrong, wrong}, "Ошибка: Файл «b.bin» повреждён при загрузке",
+            "Shared (2)/a.bin 50000", 3, "Shared (2)", -1);
     }
 
     void runsEndWithTheirFilesTextsAndHistory()

@@ -2,6 +2,7 @@
 #include "support/test_main.h"
 #include "yandex/transfer_coordinator.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 
 #include <atomic>
@@ -42,17 +43,19 @@ class TestTransferCoordinator : public QObject {
 
 private slots:
     // A stale ".part" from an earlier run is always replaced, never continued. A link refused
-    // (403, 410) after it served bytes is renewed once, to "/new" that answers `renewal`.
+    // (403, 410) after it served bytes is renewed once, to "/new" that answers `renewal`. With a
+    // listed digest ("sha256" or "md5") the body must hash to it across all its attempts.
     void retriesContinueByRangeAndErrorsNeverBecomeTheFile_data()
     {
+        QTest::addColumn<QByteArray>("digest");
         QTest::addColumn<Faults>("faults");
         QTest::addColumn<Faults>("renewal");
         QTest::addColumn<QList<double>>("delays");
         QTest::addColumn<QByteArrayList>("ranges"); // of every request, the renewed link's too
         QTest::addColumn<QString>("error");         // empty: the file arrives whole
         const auto row = [](const char *name, Faults faults, Faults renewal, QList<double> delays,
-                            QByteArrayList ranges, QString error) {
-            QTest::newRow(name) << faults << renewal << delays << ranges << error;
+                            QByteArrayList ranges, QString error, QByteArray digest = {}) {
+            QTest::newRow(name) << digest << faults << renewal << delays << ranges << error;
         };
         const QString lost = "Сетевое соединение было потеряно";
         const QString http = "Файл «файл.bin» не скачан: сервер ответил HTTP %1";
@@ -74,12 +77,20 @@ private slots:
         row("renewed link refused as well", {drop50k, {.status = 403}}, {{.status = 403}}, {1},
             {"", "bytes=50000-", "bytes=50000-"}, http.arg(403));
         row("refused before any byte: not renewed", {{.status = 403}}, {}, {}, {""}, http.arg(403));
+        // Wrong bytes of the right length: only the digest tells.
+        const Fault wrong{.status = 200, .body = patterned(400'000, 7)};
+        row("sha256 across a drop and a range", {{.dropAfterBytes = 100'000}, {.status = 429}}, {},
+            {1, 2}, {"", "bytes=100000-", "bytes=100000-"}, "", "sha256");
+        row("wrong bytes once: fetched again from 0", {wrong}, {}, {}, {"", ""}, "", "md5");
+        row("wrong bytes twice", {{.dropAfterBytes = 100'000}, wrong, wrong}, {}, {1},
+            {"", "bytes=100000-", ""}, "Файл «файл.bin» повреждён при загрузке", "sha256");
         row("500 three times", Faults(3, {.status = 500, .body = "<html>error page</html>"}), {},
             {1, 2}, {"", "", ""}, http.arg(500));
     }
 
     void retriesContinueByRangeAndErrorsNeverBecomeTheFile()
     {
+        QFETCH(QByteArray, digest);
         QFETCH(Faults, faults);
         QFETCH(Faults, renewal);
         QFETCH(QString, error);
@@ -94,6 +105,14 @@ private slots:
         FileTransfer transfer;
         transfer.listedSize = body.size();
         transfer.renewLink = [&]() -> Result<QUrl> { return QUrl(h.server.url("/new")); };
+        if (!digest.isEmpty()) {
+            const bool md5 = digest == "md5";
+            transfer.digest.algorithm =
+                md5 ? ListedDigest::Algorithm::Md5 : ListedDigest::Algorithm::Sha256;
+            transfer.digest.hex = QCryptographicHash::hash(body, md5 ? QCryptographicHash::Md5
+                                                                     : QCryptographicHash::Sha256)
+                                      .toHex();
+        }
 
         const Status status = h.download(transfer);
         QTEST(h.sleep.delays(), "delays");
@@ -107,8 +126,9 @@ private slots:
             QCOMPARE(h.written.load(), body.size());
         } else {
             QCOMPARE(status.error().message, error);
-            QCOMPARE(status.error().kind,
-                     error.contains("HTTP") ? ErrorKind::HttpStatus : ErrorKind::Network);
+            QCOMPARE(status.error().kind, error.contains("HTTP")        ? ErrorKind::HttpStatus
+                                          : error.contains("повреждён") ? ErrorKind::Decoding
+                                                                        : ErrorKind::Network);
             QVERIFY(!contentsOf(h.part).contains("error page"));
         }
     }
