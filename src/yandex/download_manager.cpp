@@ -72,8 +72,13 @@ DownloadManager::DownloadManager(Services services, Options options, QObject *pa
       m_options(std::move(options)),
       m_destination(services.locations.downloads(), services.desktop),
       m_history(services.preferences, services.desktop, QString(PreferenceKeys::kYandexHistory),
-                kHistoryLimit)
+                kHistoryLimit),
+      m_runLinks(services.preferences)
 {
+    // A link leaves with its record: removed, cleared, or dropped past the limit.
+    connect(&m_history, &DownloadHistory::changed, this,
+            [this] { m_runLinks.keepOnly(m_history.items()); });
+    m_runLinks.keepOnly(m_history.items());
     if (!m_options.sleep)
         m_options.sleep = realSleep();
     m_state.concurrentDownloads = storedConcurrency(m_preferences);
@@ -108,8 +113,29 @@ void DownloadManager::setConcurrentDownloads(int count)
 
 void DownloadManager::start()
 {
-    if (!m_state.canStart())
+    if (m_state.canStart())
+        startRun(m_destination.path(), QString());
+}
+
+bool DownloadManager::canContinue(const DownloadHistoryItem &item) const
+{
+    if (!m_state.canStart() || item.result == DownloadHistoryItem::Result::Completed
+        || !m_runLinks.link(item.id))
+        return false;
+    const QFileInfo produced(item.path);
+    return produced.isDir() || QFileInfo(produced.absolutePath()).isDir();
+}
+
+void DownloadManager::continueRun(const DownloadHistoryItem &item)
+{
+    if (!canContinue(item))
         return;
+    setPublicLink(*m_runLinks.link(item.id));
+    startRun(QFileInfo(item.path).absolutePath(), item.path);
+}
+
+void DownloadManager::startRun(const QString &root, const QString &continueInto)
+{
     DownloadState next = m_state;
     next.phase = DownloadPhase::Failed;
     Result<YandexPublicLink> link = validatePublicURL(m_state.publicLink);
@@ -118,7 +144,6 @@ void DownloadManager::start()
         publish(next);
         return;
     }
-    const QString root = m_destination.path();
     const QFileInfo destination(root);
     if (!destination.isDir() || !destination.isWritable()) {
         next.status = QStringLiteral("Нет доступа на запись в выбранную папку");
@@ -131,6 +156,9 @@ void DownloadManager::start()
     setup.destinationRoot = root;
     setup.maxConcurrent = m_state.concurrentDownloads;
     setup.refreshIntervalMs = m_options.refreshIntervalMs;
+    setup.continueInto = continueInto;
+    m_runLink = m_state.publicLink;
+    m_runRoot = root;
     m_job = std::make_unique<YandexRunJob>(*m_api, *m_coordinator, m_clock, setup, this);
     connectJob();
 
@@ -241,8 +269,12 @@ void DownloadManager::addHistory(DownloadHistoryItem::Result result, const QStri
         name = m_state.publicLink;
     if (name.isEmpty())
         name = QStringLiteral("Загрузка");
-    m_history.add(DownloadHistoryItem{QUuid::createUuid(), name, outputPath, m_clock.wallTime(),
-                                      result, m_state.status});
+    const QUuid id = QUuid::createUuid();
+    m_history.add(
+        DownloadHistoryItem{id, name, outputPath, m_clock.wallTime(), result, m_state.status});
+    // A run that got as far as choosing its folder or file can be continued later.
+    if (result != DownloadHistoryItem::Result::Completed && outputPath != m_runRoot)
+        m_runLinks.add(id, m_runLink);
 }
 
 void DownloadManager::publish(const DownloadState &state)

@@ -9,6 +9,7 @@
 #include "app/platform/locations.h"
 #include "app/platform/preferences.h"
 #include "yandex/retry_policy.h"
+#include "yandex/run_links.h"
 
 #include <QObject>
 #include <QString>
@@ -83,10 +84,21 @@ public:
     void resume();
     void stop();
 
+    // Whether a history entry can be continued now: a failed or stopped run of this side that
+    // had chosen its folder or file, which (or whose folder) still exists, while no run is
+    // under way.
+    bool canContinue(const DownloadHistoryItem &item) const;
+    // Lists the entry's link again and downloads into what it produced: files already there
+    // that match the listing are kept, missing ones are downloaded, and one that differs is
+    // never replaced (the listed file takes the next free numbered name). A new run in every
+    // other respect, with its own history entry.
+    void continueRun(const DownloadHistoryItem &item);
+
 signals:
     void stateChanged(const DownloadState &state);
 
 private:
+    void startRun(const QString &destinationRoot, const QString &continueInto);
     void connectJob();
     void runFinished(const JobResult &result);
     void addHistory(DownloadHistoryItem::Result result, const QString &outputPath);
@@ -98,6 +110,9 @@ private:
     DownloadState m_state;
     DestinationFolder m_destination;
     DownloadHistory m_history;
+    RunLinks m_runLinks;
+    QString m_runLink; // the link of the current or last run, as typed
+    QString m_runRoot; // the folder the current or last run creates its folder or file in
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
     // The current run, until it has finished. Destroyed before the API and the coordinator

@@ -51,7 +51,7 @@ Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
     if (found.type == QLatin1String("dir"))
         return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target));
     if (found.type == QLatin1String("file"))
-        return performFile(link, m_continuing ? continueInto : uniqueFile(target),
+        return performFile(link, m_continuing ? continueInto : uniqueFile(target), found.name,
                            found.size.value_or(0),
                            ListedDigest::fromListing(found.sha256, found.md5));
     return AppError(QStringLiteral("Яндекс вернул неизвестный тип ресурса"), ErrorKind::Decoding);
@@ -87,10 +87,11 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
 }
 
 Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QString destination,
-                                            qint64 size, const ListedDigest &digest)
+                                            const QString &name, qint64 size,
+                                            const ListedDigest &digest)
 {
     size = std::max<qint64>(size, 0);
-    Result<std::optional<qint64>> kept = settleExisting(destination, size, digest);
+    Result<std::optional<qint64>> kept = settleExisting(destination, name, size, digest);
     if (!kept)
         return kept.error();
     m_hooks.output(destination);
@@ -128,8 +129,8 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
             }
             const FilePlan &plan = plans.at(index);
             QString destination = plan.destination;
-            Result<std::optional<qint64>> kept =
-                settleExisting(destination, plan.size, plan.digest);
+            Result<std::optional<qint64>> kept = settleExisting(
+                destination, plan.remotePath.section(QLatin1Char('/'), -1), plan.size, plan.digest);
             Result<qint64> size = !kept ? Result<qint64>(kept.error())
                                   : kept.value()
                                       ? Result<qint64>(*kept.value())
@@ -167,7 +168,9 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     return Done{};
 }
 
-Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination, qint64 listedSize,
+Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination,
+                                                          const QString &listedName,
+                                                          qint64 listedSize,
                                                           const ListedDigest &digest)
 {
     if (!m_continuing)
@@ -189,7 +192,8 @@ Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination, 
         return std::optional<qint64>(existing.size());
     // Never replaced: the listed file goes beside it.
     std::lock_guard lock(m_namesMutex);
-    destination = reserveFile(destination, m_reserved);
+    destination =
+        reserveFile(QFileInfo(destination).dir().filePath(safeName(listedName)), m_reserved);
     return std::optional<qint64>();
 }
 

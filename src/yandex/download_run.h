@@ -48,14 +48,14 @@ public:
 
 private:
     Result<RunSummary> performFolder(const YandexPublicLink &link, const QString &root);
-    Result<RunSummary> performFile(const YandexPublicLink &link, QString destination, qint64 size,
-                                   const ListedDigest &digest);
+    Result<RunSummary> performFile(const YandexPublicLink &link, QString destination,
+                                   const QString &name, qint64 size, const ListedDigest &digest);
     Status downloadFiles(const QList<FilePlan> &plans, const QString &publicURL);
     // Continuing: the size of a file at `destination` that matches the listing, to keep; for
-    // one that differs `destination` moves on to the next free numbered name. Nothing when the
-    // file is to be downloaded.
-    Result<std::optional<qint64>> settleExisting(QString &destination, qint64 listedSize,
-                                                 const ListedDigest &digest);
+    // one that differs `destination` moves on to the next free numbered name of the listed
+    // name. Nothing when the file is to be downloaded.
+    Result<std::optional<qint64>> settleExisting(QString &destination, const QString &listedName,
+                                                 qint64 listedSize, const ListedDigest &digest);
     // Link, transfer into "<destination>.part", move into place; the moved file's size.
     // Any failure from the transfer on removes the ".part".
     Result<qint64> downloadFile(const QString &id, const std::optional<QString> &remotePath,

@@ -223,6 +223,59 @@ private slots:
         QCOMPARE(contentsOf(h.dir.filePath("Shared (2)/a/stuck.bin")),
                  patterned(2'000'000, 2'000'000));
     }
+
+    // A run that failed after its first file is continued into its folder: the names are those
+    // of the first run, a file in place that matches the listing is kept, and one that differs
+    // (in size, or in content only) stays as it is while the listed file takes the next free
+    // name. Only runs that chose their folder can be continued, and the stored link of a
+    // record leaves with it.
+    void continuedRunKeepsWhatMatchesAndNeverReplaces()
+    {
+        DiskScene h(QStringLiteral("https://disk.yandex.ru/d/Other"));
+        QVERIFY(h.runToEnd()); // the first look fails: nothing chosen, nothing to continue
+        QVERIFY(!h.manager->canContinue(h.history().value(0)));
+        publish(h.disk, {"file /a.bin 50000", "file /b.bin 50001", "file /c.bin 50002",
+                         "file /d.bin 50003", "file /e.bin 50004", "file /E.bin 50005"});
+        h.manager->setPublicLink(FakeYandexDisk::kPublicLink);
+        h.manager->setConcurrentDownloads(1);
+        h.files.script(h.disk.bodyPath("/b.bin"), {{.status = 404}});
+        QVERIFY(h.runToEnd());
+        const DownloadHistoryItem failed = h.history().value(0);
+        QCOMPARE(failed.path, h.dir.filePath("Shared"));
+        QVERIFY(h.manager->canContinue(failed));
+        const auto write = [&](const QString &name, const QByteArray &content) {
+            QFile file(h.dir.filePath("Shared/" + name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        };
+        write("c.bin", "short");
+        write("d.bin", patterned(50003, 9));
+        write("e (2).bin", "taken");
+
+        h.manager->setPublicLink(QString());
+        h.manager->continueRun(failed);
+        QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+        QCOMPARE(h.state().status, QString("Готово · 6 файлов · 300 кБ"));
+        QStringList files;
+        for (const QString &file : filesUnder(h.dir.path()))
+            files.append(file + ' ' + QString::number(QFileInfo(h.dir.filePath(file)).size()));
+        QCOMPARE(files,
+                 QStringList({"Shared/E.bin 50005", "Shared/a.bin 50000", "Shared/b.bin 50001",
+                              "Shared/c (2).bin 50002", "Shared/c.bin 5", "Shared/d (2).bin 50003",
+                              "Shared/d.bin 50003", "Shared/e (2).bin 5",
+                              "Shared/e (3).bin 50004"}));
+        QCOMPARE(h.files.requestCount(h.disk.bodyPath("/a.bin")), 1); // kept
+        QCOMPARE(contentsOf(h.dir.filePath("Shared/d.bin")), patterned(50003, 9));
+        QCOMPARE(h.history().size(), 3);
+        QCOMPARE(h.history().value(1), failed);
+        QVERIFY(!h.manager->canContinue(h.history().value(0))); // completed
+
+        const QString links = "yandexRunLinks.v1";
+        QVERIFY(h.prefs.value(links)->toByteArray().contains(FakeYandexDisk::kPublicLink.toUtf8()));
+        h.create(); // the link survives a relaunch
+        QVERIFY(h.manager->canContinue(failed));
+        h.manager->history().remove(failed);
+        QVERIFY(!h.prefs.contains(links));
+    }
 };
 
 TOVRIN_TEST(TestDownloadManager);
