@@ -63,7 +63,8 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                     work.append({item.path, created});
                 } else if (item.type == QLatin1String("file")) {
                     plans.append(FilePlan{item.path, item.path, reserveFile(local, reserved),
-                                          item.size && *item.size > 0 ? *item.size : 0});
+                                          item.size && *item.size > 0 ? *item.size : 0,
+                                          item.downloadLink, item.sha256, item.md5});
                     if (plans.size() % kStatusEvery == 0)
                         setStatus(QStringLiteral("Сканируется папка: найдено %1 файлов…")
                                       .arg(plans.size()));
