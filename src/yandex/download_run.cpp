@@ -126,7 +126,7 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 // One failed file ends the run: the others stop, finished files stay.
                 failure = size.error();
                 m_gate.cancel();
-                m_coordinator.cancelAll();
+                m_coordinator.stop(m_gate);
             }
             return;
         }
@@ -176,7 +176,7 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
         return m_api.downloadURL(publicURL, remotePath, token);
     };
     Status fetched = m_coordinator.download(
-        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, token);
+        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, m_gate);
     if (!fetched)
         return fail(fetched.error());
     if (Status ready = m_gate.waitUntilReady(); !ready)

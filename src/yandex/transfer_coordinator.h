@@ -1,17 +1,15 @@
 #pragma once
 
 #include "app/app_error.h"
-#include "app/cancel_token.h"
+#include "yandex/control_gate.h"
 #include "yandex/curl_transfer_loop.h"
 #include "yandex/retry_policy.h"
 
 #include <QString>
 #include <QUrl>
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
 // One file body to fetch into its ".part" file.
 struct FileTransfer {
@@ -34,8 +32,9 @@ struct TransferOptions {
 };
 
 // Turns file transfers into one blocking call per file for the run's workers, with the
-// retry policy, byte-range continuation, pause, resume and stop of the whole run. One
-// instance lives as long as the download manager; its transfers run on one transfer thread.
+// retry policy and byte-range continuation. One instance lives as long as the download
+// manager; its transfers run on one transfer thread. Pause and stop belong to each run's
+// gate, never to the coordinator: a run that ends paused leaves nothing behind for the next.
 class TransferCoordinator {
 public:
     using Options = TransferOptions;
@@ -50,28 +49,23 @@ public:
     // Blocks until the body is in `transfer.partPath`. Up to 3 attempts on transient network
     // errors and on 408, 429 and 5xx; a retry continues the file by byte range when the server
     // honours it. A non-2xx body never reaches the file; a body shorter than announced is a
-    // failed attempt. Ends with CancelToken::stopped() on stop or when `cancel` fires.
-    Status download(const FileTransfer &transfer, const Progress &progress,
-                    const CancelToken &cancel);
+    // failed attempt. Each attempt first passes `gate` (held while paused); ends with
+    // CancelToken::stopped() once the gate is cancelled or its token fires.
+    Status download(const FileTransfer &transfer, const Progress &progress, ControlGate &gate);
 
-    // Pause closes the connections at once (no byte moves while paused, however long) and
-    // keeps every ".part"; resume continues the same files by byte range.
-    void suspendAll();
-    void resumeAll();
-    // Ends every transfer in flight and any pause.
-    void cancelAll();
+    // After `gate.pause()`: closes the run's connections at once (no byte moves while paused,
+    // however long) and keeps every ".part"; `gate.resume()` continues the same files by
+    // byte range.
+    void suspend(const ControlGate &gate);
+    // After `gate.cancel()`: ends the run's transfers in flight at once.
+    void stop(const ControlGate &gate);
 
     int transfersInFlight() const { return m_loop->runningCount(); }
 
 private:
     TransferAttemptResult runAttempt(const TransferAttempt &attempt, const Progress &progress,
-                                     const CancelToken &cancel);
-    // False when `cancel` fired while waiting for resume.
-    bool waitWhileSuspended(const CancelToken &cancel);
+                                     const ControlGate &gate);
 
     Options m_options;
     std::unique_ptr<CurlTransferLoop> m_loop;
-    std::mutex m_mutex;
-    std::condition_variable m_resumed;
-    bool m_suspended = false;
 };
