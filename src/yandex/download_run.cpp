@@ -1,6 +1,7 @@
 #include "yandex/download_run.h"
 
 #include "app/file_names.h"
+#include "yandex/link_pipeline.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,8 +83,11 @@ Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link,
 {
     m_hooks.output(destination);
     m_hooks.totals(1, std::max<qint64>(size, 0));
-    Result<qint64> written = downloadFile(kSingleFileId, link.path, destination,
-                                          std::max<qint64>(size, 0), link.publicURL);
+    const FilePlan plan{kSingleFileId, {}, destination, std::max<qint64>(size, 0), {}, {}, {}};
+    Result<qint64> written = downloadFile(
+        plan, link.path,
+        [this, &link] { return m_api.downloadURL(link.publicURL, link.path, m_gate.token()); },
+        link.publicURL);
     if (!written)
         return written.error();
     m_board.complete(kSingleFileId, written.value());
@@ -101,6 +105,19 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     std::optional<AppError> failure;
     bool cancelled = false;
 
+    // Links the listing did not give are asked ahead of the transfers that need them.
+    QList<bool> needsLink;
+    for (const FilePlan &plan : plans)
+        needsLink.append(plan.downloadLink.isEmpty());
+    LinkPipeline links(
+        needsLink,
+        [&](qsizetype index) -> Result<QUrl> {
+            if (Status ready = m_gate.waitUntilReady(); !ready)
+                return ready.error();
+            return m_api.downloadURL(publicURL, plans.at(index).remotePath, m_gate.token());
+        },
+        2 * LinkPipeline::kMaxInFlight);
+
     // Each worker takes the next plan as soon as its file is done, so a new transfer starts
     // the moment one finishes and at most m_maxConcurrent are ever in flight.
     auto worker = [&] {
@@ -113,8 +130,8 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 index = next++;
             }
             const FilePlan &plan = plans.at(index);
-            Result<qint64> size =
-                downloadFile(plan.id, plan.remotePath, plan.destination, plan.size, publicURL);
+            Result<qint64> size = downloadFile(
+                plan, plan.remotePath, [&links, index] { return links.take(index); }, publicURL);
             if (size) {
                 m_board.complete(plan.id, size.value());
                 continue;
@@ -147,15 +164,18 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     return Done{};
 }
 
-Result<qint64> DownloadRun::downloadFile(const QString &id,
+Result<qint64> DownloadRun::downloadFile(const FilePlan &plan,
                                          const std::optional<QString> &remotePath,
-                                         const QString &destination, qint64 listedSize,
+                                         const std::function<Result<QUrl>()> &askedLink,
                                          const QString &publicURL)
 {
     const CancelToken &token = m_gate.token();
+    const QString &id = plan.id;
+    const QString &destination = plan.destination;
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
-    Result<QUrl> link = m_api.downloadURL(publicURL, remotePath, token);
+    const bool listed = !plan.downloadLink.isEmpty();
+    Result<QUrl> link = listed ? Result<QUrl>(plan.downloadLink) : askedLink();
     if (!link)
         return link.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -171,7 +191,8 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
     transfer.url = link.value();
     transfer.partPath = part;
     transfer.displayName = fileNameOf(destination);
-    transfer.listedSize = listedSize;
+    transfer.listedSize = plan.size;
+    transfer.listedLink = listed;
     transfer.renewLink = [this, &publicURL, &remotePath, &token] {
         return m_api.downloadURL(publicURL, remotePath, token);
     };

@@ -45,10 +45,12 @@ private:
     Result<RunSummary> performFile(const YandexPublicLink &link, const QString &destination,
                                    qint64 size);
     Status downloadFiles(const QList<FilePlan> &plans, const QString &publicURL);
-    // Link, transfer into "<destination>.part", move into place; the moved file's size.
-    // Any failure from the transfer on removes the ".part".
-    Result<qint64> downloadFile(const QString &id, const std::optional<QString> &remotePath,
-                                const QString &destination, qint64 listedSize,
+    // Transfer from the listed link (or from `askedLink` when the listing gave none) into
+    // "<destination>.part", move into place; the moved file's size. A link refused by the
+    // file host is asked anew from the API, once. Any failure from the transfer on removes
+    // the ".part".
+    Result<qint64> downloadFile(const FilePlan &plan, const std::optional<QString> &remotePath,
+                                const std::function<Result<QUrl>()> &askedLink,
                                 const QString &publicURL);
 
     const YandexAPI &m_api;

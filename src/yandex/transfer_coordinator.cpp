@@ -147,8 +147,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
                     continue;
                 }
             }
-            if ((status == 403 || status == 410) && (bodyStarted || attempt.offset > 0)
-                && !linkRenewed && transfer.renewLink) {
+            const bool refused = status == 403 || status == 410
+                                 || (status == 404 && transfer.listedLink && !bodyStarted);
+            if (refused && !linkRenewed && transfer.renewLink) {
                 linkRenewed = true;
                 Result<QUrl> fresh = transfer.renewLink();
                 if (!fresh)

@@ -17,8 +17,12 @@ struct FileTransfer {
     QString partPath;
     QString displayName;   // the final file name, for messages
     qint64 listedSize = 0; // the size the listing gave; 0 when unknown
-    // Asks the API for a fresh direct link; used once when the file host refuses a link
-    // that had already served bytes (links expire during long pauses). May be empty.
+    // The link came with the listing: one that the file host does not know (404 before any
+    // byte) is asked anew too.
+    bool listedLink = false;
+    // Asks the API for a fresh direct link; used once when the file host refuses the link
+    // (403 or 410, before or after bytes arrived: links expire, during long pauses too).
+    // May be empty.
     std::function<Result<QUrl>()> renewLink;
 };
 
