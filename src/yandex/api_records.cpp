@@ -81,10 +81,21 @@ std::optional<PublicItem> decodeItem(const QJsonValue &value)
     if (!requiredText(object, QLatin1StringView("type"), item.type)
         || !requiredText(object, QLatin1StringView("name"), item.name)
         || !requiredText(object, QLatin1StringView("path"), item.path)
-        || !optionalInteger(object, QLatin1StringView("size"), item.size)
-        || !optionalText(object, QLatin1StringView("sha256"), item.sha256)
-        || !optionalText(object, QLatin1StringView("md5"), item.md5))
+        || !optionalInteger(object, QLatin1StringView("size"), item.size))
         return std::nullopt;
+    std::optional<QString> link, sha256, md5;
+    if (!optionalText(object, QLatin1StringView("file"), link)
+        || !optionalText(object, QLatin1StringView("sha256"), sha256)
+        || !optionalText(object, QLatin1StringView("md5"), md5))
+        return std::nullopt;
+    // A link that is no URL is only a missed shortcut: the file's link is then asked for.
+    if (link) {
+        const QUrl url(*link, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty())
+            item.downloadLink = url;
+    }
+    item.sha256 = sha256.value_or(QString()).toLower();
+    item.md5 = md5.value_or(QString()).toLower();
     return item;
 }
 

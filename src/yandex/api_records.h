@@ -16,8 +16,11 @@ struct PublicItem {
     QString name;
     QString path;
     std::optional<qint64> size;
-    QString sha256; // empty when not listed
-    QString md5;    // empty when not listed
+    // Listed only when asked for: the file's direct link (empty when absent or not a URL)
+    // and its digests in lower-case hex (empty when absent).
+    QUrl downloadLink;
+    QString sha256;
+    QString md5;
 };
 
 struct EmbeddedResource {

@@ -1,6 +1,7 @@
 #include "yandex/download_run.h"
 
 #include "app/file_names.h"
+#include "yandex/link_pipeline.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,9 +52,7 @@ Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
     if (found.type == QLatin1String("dir"))
         return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target));
     if (found.type == QLatin1String("file"))
-        return performFile(link, m_continuing ? continueInto : uniqueFile(target), found.name,
-                           found.size.value_or(0),
-                           ListedDigest::fromListing(found.sha256, found.md5));
+        return performFile(link, m_continuing ? continueInto : uniqueFile(target), found);
     return AppError(QStringLiteral("Яндекс вернул неизвестный тип ресурса"), ErrorKind::Decoding);
 }
 
@@ -87,18 +86,22 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
 }
 
 Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QString destination,
-                                            const QString &name, qint64 size,
-                                            const ListedDigest &digest)
+                                            const PublicResource &found)
 {
-    size = std::max<qint64>(size, 0);
-    Result<std::optional<qint64>> kept = settleExisting(destination, name, size, digest);
+    const qint64 size = std::max<qint64>(found.size.value_or(0), 0);
+    Result<std::optional<qint64>> kept = settleExisting(
+        destination, found.name, size, ListedDigest::fromListing(found.sha256, found.md5));
     if (!kept)
         return kept.error();
     m_hooks.output(destination);
     m_hooks.totals(1, size);
-    Result<qint64> written = kept.value() ? Result<qint64>(*kept.value())
-                                          : downloadFile(kSingleFileId, link.path, destination,
-                                                         size, digest, link.publicURL);
+    const FilePlan plan{kSingleFileId, {}, destination, size, {}, found.sha256, found.md5};
+    auto askedLink = [this, &link] {
+        return m_api.downloadURL(link.publicURL, link.path, m_gate.token());
+    };
+    Result<qint64> written = kept.value()
+                                 ? Result<qint64>(*kept.value())
+                                 : downloadFile(plan, link.path, askedLink, link.publicURL);
     if (!written)
         return written.error();
     m_board.complete(kSingleFileId, written.value());
@@ -116,6 +119,22 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     std::optional<AppError> failure;
     bool cancelled = false;
 
+    // Links the listing did not give are asked ahead of the transfers that need them.
+    QList<bool> needsLink;
+    for (const FilePlan &plan : plans) {
+        // Continuing, a file already in place is most likely kept: no link asked ahead for it.
+        needsLink.append(plan.downloadLink.isEmpty()
+                         && !(m_continuing && QFileInfo::exists(plan.destination)));
+    }
+    LinkPipeline links(
+        needsLink,
+        [&](qsizetype index) -> Result<QUrl> {
+            if (Status ready = m_gate.waitUntilReady(); !ready)
+                return ready.error();
+            return m_api.downloadURL(publicURL, plans.at(index).remotePath, m_gate.token());
+        },
+        2 * LinkPipeline::kMaxInFlight);
+
     // Each worker takes the next plan as soon as its file is done, so a new transfer starts
     // the moment one finishes and at most m_maxConcurrent are ever in flight.
     auto worker = [&] {
@@ -128,14 +147,20 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 index = next++;
             }
             const FilePlan &plan = plans.at(index);
-            QString destination = plan.destination;
-            Result<std::optional<qint64>> kept = settleExisting(
-                destination, plan.remotePath.section(QLatin1Char('/'), -1), plan.size, plan.digest);
+            FilePlan target = plan;
+            Result<std::optional<qint64>> kept =
+                settleExisting(target.destination, plan.remotePath.section(QLatin1Char('/'), -1),
+                               plan.size, ListedDigest::fromListing(plan.sha256, plan.md5));
+            // A file that the pipeline was told it would keep asks its own link when it differs.
+            auto askedLink = [&, index]() -> Result<QUrl> {
+                if (needsLink.at(index))
+                    return links.take(index);
+                return m_api.downloadURL(publicURL, plan.remotePath, m_gate.token());
+            };
             Result<qint64> size = !kept ? Result<qint64>(kept.error())
                                   : kept.value()
                                       ? Result<qint64>(*kept.value())
-                                      : downloadFile(plan.id, plan.remotePath, destination,
-                                                     plan.size, plan.digest, publicURL);
+                                      : downloadFile(target, plan.remotePath, askedLink, publicURL);
             if (size) {
                 m_board.complete(plan.id, size.value());
                 continue;
@@ -147,7 +172,7 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 // One failed file ends the run: the others stop, finished files stay.
                 failure = size.error();
                 m_gate.cancel();
-                m_coordinator.cancelAll();
+                m_coordinator.stop(m_gate);
             }
             return;
         }
@@ -197,15 +222,18 @@ Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination,
     return std::optional<qint64>();
 }
 
-Result<qint64> DownloadRun::downloadFile(const QString &id,
+Result<qint64> DownloadRun::downloadFile(const FilePlan &plan,
                                          const std::optional<QString> &remotePath,
-                                         const QString &destination, qint64 listedSize,
-                                         const ListedDigest &digest, const QString &publicURL)
+                                         const std::function<Result<QUrl>()> &askedLink,
+                                         const QString &publicURL)
 {
     const CancelToken &token = m_gate.token();
+    const QString &id = plan.id;
+    const QString &destination = plan.destination;
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
-    Result<QUrl> link = m_api.downloadURL(publicURL, remotePath, token);
+    const bool listed = !plan.downloadLink.isEmpty();
+    Result<QUrl> link = listed ? Result<QUrl>(plan.downloadLink) : askedLink();
     if (!link)
         return link.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -221,13 +249,14 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
     transfer.url = link.value();
     transfer.partPath = part;
     transfer.displayName = fileNameOf(destination);
-    transfer.listedSize = listedSize;
-    transfer.digest = digest;
+    transfer.listedSize = plan.size;
+    transfer.listedLink = listed;
+    transfer.digest = ListedDigest::fromListing(plan.sha256, plan.md5);
     transfer.renewLink = [this, &publicURL, &remotePath, &token] {
         return m_api.downloadURL(publicURL, remotePath, token);
     };
     Status fetched = m_coordinator.download(
-        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, token);
+        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, m_gate);
     if (!fetched)
         return fail(fetched.error());
     if (Status ready = m_gate.waitUntilReady(); !ready)

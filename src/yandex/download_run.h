@@ -49,18 +49,20 @@ public:
 private:
     Result<RunSummary> performFolder(const YandexPublicLink &link, const QString &root);
     Result<RunSummary> performFile(const YandexPublicLink &link, QString destination,
-                                   const QString &name, qint64 size, const ListedDigest &digest);
+                                   const PublicResource &found);
     Status downloadFiles(const QList<FilePlan> &plans, const QString &publicURL);
     // Continuing: the size of a file at `destination` that matches the listing, to keep; for
     // one that differs `destination` moves on to the next free numbered name of the listed
     // name. Nothing when the file is to be downloaded.
     Result<std::optional<qint64>> settleExisting(QString &destination, const QString &listedName,
                                                  qint64 listedSize, const ListedDigest &digest);
-    // Link, transfer into "<destination>.part", move into place; the moved file's size.
-    // Any failure from the transfer on removes the ".part".
-    Result<qint64> downloadFile(const QString &id, const std::optional<QString> &remotePath,
-                                const QString &destination, qint64 listedSize,
-                                const ListedDigest &digest, const QString &publicURL);
+    // Transfer from the listed link (or from `askedLink` when the listing gave none) into
+    // "<destination>.part", move into place; the moved file's size. A link refused by the
+    // file host is asked anew from the API, once. Any failure from the transfer on removes
+    // the ".part".
+    Result<qint64> downloadFile(const FilePlan &plan, const std::optional<QString> &remotePath,
+                                const std::function<Result<QUrl>()> &askedLink,
+                                const QString &publicURL);
 
     const YandexAPI &m_api;
     TransferCoordinator &m_coordinator;

@@ -69,7 +69,7 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                                           asBefore ? reserveFileAsIfEmpty(local, reserved)
                                                    : reserveFile(local, reserved),
                                           item.size && *item.size > 0 ? *item.size : 0,
-                                          ListedDigest::fromListing(item.sha256, item.md5)});
+                                          item.downloadLink, item.sha256, item.md5});
                     if (plans.size() % kStatusEvery == 0)
                         setStatus(QStringLiteral("Сканируется папка: найдено %1 файлов…")
                                       .arg(plans.size()));

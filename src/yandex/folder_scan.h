@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -17,7 +18,11 @@ struct FilePlan {
     QString remotePath;
     QString destination; // final local path, already unique
     qint64 size = 0;     // from the listing; 0 when it gave none
-    ListedDigest digest; // from the listing; empty when it gave none
+    // From the listing, empty when it gave none: the direct link for the first attempt, and
+    // the digests of the content in lower-case hex.
+    QUrl downloadLink;
+    QString sha256;
+    QString md5;
 
     bool operator==(const FilePlan &other) const = default;
 };

@@ -13,7 +13,6 @@ namespace {
 // While the network is down an attempt waits quietly this long between tries, up to the
 // resource time-out, as a client that waits for connectivity would.
 constexpr double kConnectivityPollSeconds = 2.0;
-constexpr auto kCancelCheckInterval = std::chrono::milliseconds(100);
 
 bool isSuccessStatus(int status)
 {
@@ -64,48 +63,19 @@ TransferCoordinator::TransferCoordinator(Options options)
 
 TransferCoordinator::~TransferCoordinator() = default;
 
-void TransferCoordinator::suspendAll()
+void TransferCoordinator::suspend(const ControlGate &gate)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = true;
-    }
-    m_loop->suspendAll();
+    m_loop->suspend(gate);
 }
 
-void TransferCoordinator::resumeAll()
+void TransferCoordinator::stop(const ControlGate &gate)
 {
-    // The loop takes the resume before any attempt that the waking workers post.
-    m_loop->resumeAll();
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = false;
-    }
-    m_resumed.notify_all();
-}
-
-void TransferCoordinator::cancelAll()
-{
-    m_loop->cancelAll();
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = false;
-    }
-    m_resumed.notify_all();
-}
-
-bool TransferCoordinator::waitWhileSuspended(const CancelToken &cancel)
-{
-    std::unique_lock lock(m_mutex);
-    // The token has no way to wake this wait, so it is looked at now and then.
-    while (m_suspended && !cancel.isCancelled())
-        m_resumed.wait_for(lock, kCancelCheckInterval);
-    return !cancel.isCancelled();
+    m_loop->cancel(gate);
 }
 
 TransferAttemptResult TransferCoordinator::runAttempt(const TransferAttempt &attempt,
                                                       const Progress &progress,
-                                                      const CancelToken &cancel)
+                                                      const ControlGate &gate)
 {
     std::promise<TransferAttemptResult> promise;
     std::future<TransferAttemptResult> future = promise.get_future();
@@ -115,13 +85,14 @@ TransferAttemptResult TransferCoordinator::runAttempt(const TransferAttempt &att
             if (progress)
                 progress(written, expected);
         },
-        [&promise](const TransferAttemptResult &result) { promise.set_value(result); }, cancel);
+        [&promise](const TransferAttemptResult &result) { promise.set_value(result); }, gate);
     return future.get();
 }
 
 Status TransferCoordinator::download(const FileTransfer &transfer, const Progress &progress,
-                                     const CancelToken &cancel)
+                                     ControlGate &gate)
 {
+    const CancelToken &cancel = gate.token();
     using End = TransferAttemptResult::End;
     TransferAttempt attempt;
     attempt.url = transfer.url;
@@ -157,9 +128,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
     };
 
     for (;;) {
-        if (cancel.isCancelled() || !waitWhileSuspended(cancel))
+        if (cancel.isCancelled() || !gate.waitUntilReady())
             return CancelToken::stopped();
-        TransferAttemptResult result = runAttempt(attempt, progress, cancel);
+        TransferAttemptResult result = runAttempt(attempt, progress, gate);
         if (isSuccessStatus(result.status))
             bodyStarted = true;
         if (result.end == End::Completed && result.expectedTotal < 0 && transfer.listedSize > 0
@@ -205,8 +176,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
                     continue;
                 }
             }
-            if ((status == 403 || status == 410) && (bodyStarted || attempt.offset > 0)
-                && !linkRenewed && transfer.renewLink) {
+            const bool refused = status == 403 || status == 410
+                                 || (status == 404 && transfer.listedLink && !bodyStarted);
+            if (refused && !linkRenewed && transfer.renewLink) {
                 linkRenewed = true;
                 Result<QUrl> fresh = transfer.renewLink();
                 if (!fresh)

@@ -27,8 +27,8 @@ QByteArray encodedQuery(const QList<QPair<QString, QString>> &items)
 QString YandexAPI::listingFields()
 {
     return QStringLiteral("type,name,_embedded.items.name,_embedded.items.path,"
-                          "_embedded.items.type,_embedded.items.size,_embedded.items.sha256,"
-                          "_embedded.items.md5,_embedded.total");
+                          "_embedded.items.type,_embedded.items.size,_embedded.items.file,"
+                          "_embedded.items.sha256,_embedded.items.md5,_embedded.total");
 }
 
 YandexAPI::YandexAPI(HttpClient &http, Options options)

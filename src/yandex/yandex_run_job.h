@@ -29,8 +29,8 @@ struct YandexRunSetup {
 
 // One Yandex Disk download run as a job: the blocking body (DownloadRun) on a worker thread,
 // the run's gate and progress board, and the totals of its files. The owner's pause, resume
-// and stop reach the gate and the transfers together here, and nowhere else; a run never leaves
-// the shared transfer coordinator paused when it ends. Publishes raw progress when the files to
+// and stop reach the gate and the transfers together here, and nowhere else; the pause is the
+// gate's, so it ends with the run. Publishes raw progress when the files to
 // download are known, at each refresh and at the end (the totals stay -1 until the plan is
 // known; 0 bytes when the listing gave no sizes). Owned by the download manager, one per run;
 // lives on the UI thread.

@@ -64,10 +64,12 @@ public:
     // The shared resource is a folder (the default: "Shared") or one file.
     void setRootFolder(const QString &name);
     void setRootFile(const QString &name, const QByteArray &content);
-    // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist. A file is
-    // listed with the SHA-256 of its content.
+    // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
     void addFolder(const QString &path);
-    void addFile(const QString &path, const QByteArray &content, bool listSize = true);
+    // Listed with its size, digests and (unless `listLink` is false) its direct link, each
+    // only when the request's `fields` asks for it, as the service does.
+    void addFile(const QString &path, const QByteArray &content, bool listSize = true,
+                 bool listLink = true);
     // Lists an item in `folder` that has nothing behind it.
     void addRawItem(const QString &folder, const QString &type, const QString &name,
                     const QString &path);
