@@ -7,6 +7,7 @@
 #include "app/platform/desktop_services.h"
 #include "app/platform/http_client.h"
 #include "app/platform/locations.h"
+#include "app/platform/network_reachability.h"
 #include "app/platform/preferences.h"
 #include "yandex/retry_policy.h"
 
@@ -15,6 +16,7 @@
 
 #include <memory>
 
+class NetworkOutage;
 class TransferCoordinator;
 class YandexAPI;
 class YandexRunJob;
@@ -46,6 +48,9 @@ struct DownloadManagerOptions {
     QString caBundlePath;        // file transfers; empty: the system's trusted CAs
     SleepFn sleep = realSleep(); // retry waits of the API and of file transfers
     int refreshIntervalMs = 500;
+    NetworkReachability *reachability = nullptr; // null: the system's
+    double networkPollSeconds = 3;   // how often a request waiting for the network looks again
+    double networkWaitSeconds = 600; // how long a request waits for the network at most
 };
 
 // The model behind the Yandex Disk screen: what the user entered, one download run at a time
@@ -88,6 +93,7 @@ signals:
 
 private:
     void connectJob();
+    void showNetworkWait(bool waiting);
     void runFinished(const JobResult &result);
     void addHistory(DownloadHistoryItem::Result result, const QString &outputPath);
     void publish(const DownloadState &state);
@@ -98,6 +104,9 @@ private:
     DownloadState m_state;
     DestinationFolder m_destination;
     DownloadHistory m_history;
+    std::unique_ptr<NetworkReachability> m_ownReachability;
+    std::unique_ptr<NetworkOutage> m_outage;
+    bool m_waitingForNetwork = false;
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
     // The current run, until it has finished. Destroyed before the API and the coordinator
