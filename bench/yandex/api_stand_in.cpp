@@ -12,7 +12,10 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -65,9 +68,20 @@ void reply(httplib::Response &response, int status, const QJsonObject &object)
                          "application/json");
 }
 
+// The direct link of `node` on the file server.
+QString hrefOf(const QString &filesBase, const QString &relative, const Node &node)
+{
+    QString href = filesBase;
+    const QString full = relative + (node.path == QLatin1String("/") ? QString() : node.path);
+    for (const QString &segment : full.split('/', Qt::SkipEmptyParts))
+        href += '/' + QString::fromLatin1(QUrl::toPercentEncoding(segment));
+    return href;
+}
+
 } // namespace
 
-int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QStringList &shares)
+int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QStringList &shares,
+                    int latencyMs)
 {
     QHash<QString, Share> byKey;
     for (const QString &shareText : shares) {
@@ -82,7 +96,11 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
     // Headers and body leave in separate writes; with Nagle on, every answer would wait
     // for the client's delayed acknowledgement (tens of milliseconds).
     server.set_tcp_nodelay(true);
+    std::atomic<int> answered{0};
     auto find = [&](const httplib::Request &request) -> const Node * {
+        ++answered;
+        if (latencyMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs));
         const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
         if (share == byKey.constEnd())
             return nullptr;
@@ -120,6 +138,8 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
                     item.insert("size", child.size);
                     item.insert("sha256", child.sha256);
                 }
+                if (!child.isDir && fields.contains(QLatin1String("_embedded.items.file")))
+                    item.insert("file", hrefOf(filesBase, share->relative, child));
                 items.append(item);
             }
             object.insert("_embedded",
@@ -134,12 +154,12 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
         if (!node || node->isDir)
             return reply(response, 404, {{"error", "DiskNotFoundError"}});
         const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
-        QString href = filesBase;
-        const QString full =
-            share->relative + (node->path == QLatin1String("/") ? QString() : node->path);
-        for (const QString &segment : full.split('/', Qt::SkipEmptyParts))
-            href += '/' + QString::fromLatin1(QUrl::toPercentEncoding(segment));
-        reply(response, 200, {{"href", href}, {"method", "GET"}});
+        reply(response, 200,
+              {{"href", hrefOf(filesBase, share->relative, *node)}, {"method", "GET"}});
+    });
+
+    server.Get("/bench/requests", [&](const httplib::Request &, httplib::Response &response) {
+        response.set_content(std::to_string(answered.load()) + "\n", "text/plain");
     });
 
     const int port = server.bind_to_any_port("127.0.0.1");

@@ -3,7 +3,9 @@
 #include "app/byte_format.h"
 #include "app/platform/preference_keys.h"
 #include "app/platform/preference_values.h"
+#include "app/platform/system_network_reachability.h"
 #include "app/rate_meter.h"
+#include "yandex/network_outage.h"
 #include "yandex/public_link.h"
 #include "yandex/transfer_coordinator.h"
 #include "yandex/yandex_api.h"
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr int kDefaultConcurrent = 4;
+const QString kNetworkWaitText = QStringLiteral("Нет подключения к интернету — жду…");
 constexpr int kHistoryLimit = 200;
 
 int storedConcurrency(const Preferences &prefs)
@@ -33,8 +36,9 @@ QString sizeText(qint64 bytes)
     return formatByteCount(std::max<qint64>(bytes, 0), ByteUnit::Kilobyte, ByteUnit::Terabyte);
 }
 
-// The state with the texts of `progress`, as each refresh shows them while a run goes on.
-DownloadState progressShown(DownloadState state, const Progress &progress)
+// The state with the texts of `progress`, as each refresh shows them while a run goes on; while
+// the run waits for the network, the detail line says so instead of the bytes.
+DownloadState progressShown(DownloadState state, const Progress &progress, bool waitingForNetwork)
 {
     const bool paused = state.phase == DownloadPhase::Paused;
     if (state.phase != DownloadPhase::Running && !paused)
@@ -51,6 +55,8 @@ DownloadState progressShown(DownloadState state, const Progress &progress)
         state.detail += QStringLiteral(" из ") + sizeText(progress.totalBytes);
     state.detail += QStringLiteral(" · ")
                     + DownloadRateMeter::speedText(paused ? std::nullopt : progress.bytesPerSecond);
+    if (waitingForNetwork)
+        state.detail = kNetworkWaitText;
     return state;
 }
 
@@ -83,14 +89,24 @@ DownloadManager::DownloadManager(Services services, Options options, QObject *pa
         m_options.sleep = realSleep();
     m_state.concurrentDownloads = storedConcurrency(m_preferences);
 
+    NetworkReachability *reachability = m_options.reachability;
+    if (!reachability) {
+        m_ownReachability = std::make_unique<SystemNetworkReachability>();
+        reachability = m_ownReachability.get();
+    }
+    m_outage = std::make_unique<NetworkOutage>(*reachability, m_options.networkWaitSeconds,
+                                               m_options.networkPollSeconds);
+
     YandexAPI::Options apiOptions;
     apiOptions.baseUrl = m_options.apiBaseUrl;
     apiOptions.sleep = m_options.sleep;
+    apiOptions.outage = m_outage.get();
     m_api = std::make_unique<YandexAPI>(services.http, apiOptions);
 
     TransferCoordinator::Options transferOptions;
     transferOptions.caBundlePath = m_options.caBundlePath;
     transferOptions.sleep = m_options.sleep;
+    transferOptions.outage = m_outage.get();
     m_coordinator = std::make_unique<TransferCoordinator>(transferOptions);
 }
 
@@ -159,6 +175,7 @@ void DownloadManager::startRun(const QString &root, const QString &continueInto)
     setup.continueInto = continueInto;
     m_runLink = m_state.publicLink;
     m_runRoot = root;
+    setup.waitingForNetwork = [outage = m_outage.get()] { return outage->anyWaiting(); };
     m_job = std::make_unique<YandexRunJob>(*m_api, *m_coordinator, m_clock, setup, this);
     connectJob();
 
@@ -167,6 +184,7 @@ void DownloadManager::startRun(const QString &root, const QString &continueInto)
     next.detail = root;
     next.progressValue = 0;
     next.hasDeterminateProgress = false;
+    m_waitingForNetwork = false;
     publish(next);
     m_job->start();
 }
@@ -192,9 +210,22 @@ void DownloadManager::connectJob()
         next.hasDeterminateProgress = progress.totalBytes > 0;
         publish(next);
     });
-    connect(job, &YandexRunJob::refreshed, this,
-            [this](const Progress &progress) { publish(progressShown(m_state, progress)); });
+    connect(job, &YandexRunJob::refreshed, this, [this](const Progress &progress) {
+        publish(progressShown(m_state, progress, m_waitingForNetwork));
+    });
+    connect(job, &YandexRunJob::networkWaitChanged, this, &DownloadManager::showNetworkWait);
     connect(job, &Job::finished, this, &DownloadManager::runFinished);
+}
+
+void DownloadManager::showNetworkWait(bool waiting)
+{
+    m_waitingForNetwork = waiting;
+    if (!m_state.isControllable())
+        return;
+    DownloadState next = m_state;
+    // Once the network is back, the next refresh shows the bytes again.
+    next.detail = waiting ? kNetworkWaitText : m_job->outputPath();
+    publish(next);
 }
 
 void DownloadManager::pause()
@@ -204,7 +235,7 @@ void DownloadManager::pause()
     DownloadState next = m_state;
     next.phase = DownloadPhase::Paused;
     m_job->pause();
-    publish(progressShown(next, m_job->progress()));
+    publish(progressShown(next, m_job->progress(), m_waitingForNetwork));
 }
 
 void DownloadManager::resume()
@@ -235,7 +266,7 @@ void DownloadManager::runFinished(const JobResult &result)
     job->deleteLater();
     const Progress &progress = job->progress();
     // The closing figures, as a last refresh would show them.
-    DownloadState next = progressShown(m_state, progress);
+    DownloadState next = progressShown(m_state, progress, false);
     DownloadHistoryItem::Result entry = DownloadHistoryItem::Result::Completed;
     switch (result.outcome) {
     case Outcome::Succeeded:

@@ -7,6 +7,7 @@
 #include "app/platform/desktop_services.h"
 #include "app/platform/http_client.h"
 #include "app/platform/locations.h"
+#include "app/platform/network_reachability.h"
 #include "app/platform/preferences.h"
 #include "yandex/retry_policy.h"
 #include "yandex/run_links.h"
@@ -16,6 +17,7 @@
 
 #include <memory>
 
+class NetworkOutage;
 class TransferCoordinator;
 class YandexAPI;
 class YandexRunJob;
@@ -47,6 +49,9 @@ struct DownloadManagerOptions {
     QString caBundlePath;        // file transfers; empty: the system's trusted CAs
     SleepFn sleep = realSleep(); // retry waits of the API and of file transfers
     int refreshIntervalMs = 500;
+    NetworkReachability *reachability = nullptr; // null: the system's
+    double networkPollSeconds = 3;   // how often a request waiting for the network looks again
+    double networkWaitSeconds = 600; // how long a request waits for the network at most
 };
 
 // The model behind the Yandex Disk screen: what the user entered, one download run at a time
@@ -100,6 +105,7 @@ signals:
 private:
     void startRun(const QString &destinationRoot, const QString &continueInto);
     void connectJob();
+    void showNetworkWait(bool waiting);
     void runFinished(const JobResult &result);
     void addHistory(DownloadHistoryItem::Result result, const QString &outputPath);
     void publish(const DownloadState &state);
@@ -113,6 +119,9 @@ private:
     RunLinks m_runLinks;
     QString m_runLink; // the link of the current or last run, as typed
     QString m_runRoot; // the folder the current or last run creates its folder or file in
+    std::unique_ptr<NetworkReachability> m_ownReachability;
+    std::unique_ptr<NetworkOutage> m_outage;
+    bool m_waitingForNetwork = false;
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
     // The current run, until it has finished. Destroyed before the API and the coordinator

@@ -10,10 +10,6 @@
 
 namespace {
 
-// While the network is down an attempt waits quietly this long between tries, up to the
-// resource time-out, as a client that waits for connectivity would.
-constexpr double kConnectivityPollSeconds = 2.0;
-
 bool isSuccessStatus(int status)
 {
     return status >= 200 && status <= 299;
@@ -111,7 +107,7 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
     bool linkRenewed = false;
     bool bodyStarted = false;  // the current link has already served this file's bytes
     bool rangeRefused = false; // the host mishandled a range once: start over, never again
-    double waitedForNetwork = 0;
+    std::optional<NetworkOutage::Clock::time_point> downSince;
 
     // Waits before a retry; false when the wait was cut short by a stop.
     auto backOff = [&](double seconds) { return m_options.sleep(seconds, cancel); };
@@ -197,13 +193,16 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
             return AppError(statusMessage(transfer.displayName, status), ErrorKind::HttpStatus);
         }
         case End::NetworkFailed:
-            if (result.error.kind == NetworkErrorKind::NotConnected
-                && waitedForNetwork + kConnectivityPollSeconds < m_options.resourceTimeoutSeconds) {
-                if (!backOff(kConnectivityPollSeconds))
+            if (m_options.outage && NetworkOutage::isNetworkDown(result.error)) {
+                // An outage costs no attempt; the file continues by range once it is over.
+                downSince = downSince.value_or(NetworkOutage::Clock::now());
+                const auto wait = m_options.outage->waitForNetwork(attempt.url, *downSince, cancel);
+                if (wait == NetworkOutage::Wait::Stopped)
                     return CancelToken::stopped();
-                waitedForNetwork += kConnectivityPollSeconds;
-                attempt.offset = result.fileSize;
-                continue;
+                if (wait == NetworkOutage::Wait::Back) {
+                    attempt.offset = result.fileSize;
+                    continue;
+                }
             }
             if (result.error.isTransient() && attemptNumber < kMaxAttempts) {
                 if (!backOff(retryDelaySeconds(std::nullopt, attemptNumber)))

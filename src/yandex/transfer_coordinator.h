@@ -3,6 +3,7 @@
 #include "app/app_error.h"
 #include "yandex/control_gate.h"
 #include "yandex/curl_transfer_loop.h"
+#include "yandex/network_outage.h"
 #include "yandex/retry_policy.h"
 #include "yandex/stream_digest.h"
 
@@ -36,6 +37,8 @@ struct TransferOptions {
     double requestTimeoutSeconds = 300;
     double resourceTimeoutSeconds = 604800;
     int maxConnectionsPerHost = 8;
+    // Waits out a network that is down; null: such a failure counts as any transient one.
+    NetworkOutage *outage = nullptr;
 };
 
 // Turns file transfers into one blocking call per file for the run's workers, with the

@@ -17,6 +17,11 @@ YandexRunJob::YandexRunJob(const YandexAPI &api, TransferCoordinator &coordinato
 {
     m_refresh.setInterval(m_setup.refreshIntervalMs);
     connect(&m_refresh, &QTimer::timeout, this, [this] {
+        const bool waiting = m_setup.waitingForNetwork && m_setup.waitingForNetwork();
+        if (waiting != m_waitingForNetwork) {
+            m_waitingForNetwork = waiting;
+            emit networkWaitChanged(waiting);
+        }
         collect();
         publish();
         if (m_board.anyActivity())

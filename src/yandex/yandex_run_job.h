@@ -14,6 +14,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class TransferCoordinator;
 class YandexAPI;
 
@@ -25,6 +27,8 @@ struct YandexRunSetup {
     int refreshIntervalMs = 500;
     // What an earlier run of the same link produced, to continue into; empty: a new run.
     QString continueInto;
+    // Whether a request of the run is waiting for the network now; looked at every refresh.
+    std::function<bool()> waitingForNetwork;
 };
 
 // One Yandex Disk download run as a job: the blocking body (DownloadRun) on a worker thread,
@@ -55,6 +59,8 @@ signals:
     // The periodic refresh of the figures, changed or not, from the first transfer's report
     // on: the moment for the owner to show progress instead of a stage or transient text.
     void refreshed(const Progress &progress);
+    // A request of the run began or ended waiting for the network to come back.
+    void networkWaitChanged(bool waiting);
 
 protected:
     void run() override;
@@ -86,5 +92,6 @@ private:
     qint64 m_totalBytes = -1;
     QString m_outputPath;
     bool m_producedFolder = false;
+    bool m_waitingForNetwork = false;
     BackgroundWork m_work{this};
 };

@@ -150,6 +150,8 @@ void DiskScene::create()
     DownloadManagerOptions options;
     options.apiBaseUrl = api.baseUrl();
     options.sleep = sleep.function();
+    options.networkPollSeconds = 0.1;
+    options.networkWaitSeconds = networkWaitSeconds;
     manager = std::make_unique<DownloadManager>(
         DownloadManager::Services{http, prefs, clock, locations, desktop}, options);
     if (!m_link.isEmpty())

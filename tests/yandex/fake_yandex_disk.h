@@ -107,6 +107,7 @@ struct DiskScene {
     FakeLocations locations{dir.path()};
     FakeDesktopServices desktop;
     RecordingSleep sleep;
+    double networkWaitSeconds = 600; // for the managers made from then on
     std::unique_ptr<DownloadManager> manager;
 
 private:

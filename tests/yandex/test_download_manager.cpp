@@ -285,6 +285,60 @@ private slots:
         h.manager->history().remove(failed);
         QVERIFY(!h.prefs.contains(links));
     }
+
+    // A network that goes down (names stop resolving: the answers send the client on to a host
+    // that has none) is waited out, for the listing and for a file in flight, which continues by
+    // range. Stop and pause work during the wait; an outage longer than the limit fails the run.
+    void networkOutagesAreWaitedOut_data()
+    {
+        QTest::addColumn<QString>("down"); // the listing, or the file after 500 kB
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<double>("limit");
+        QTest::addColumn<QString>("status");
+        const QString done = "Готово · 1 файлов · 2 МБ";
+        QTest::newRow("listing") << "listing"
+                                 << "" << 600.0 << done;
+        QTest::newRow("file") << "file"
+                              << "" << 600.0 << done;
+        QTest::newRow("file, pause and resume") << "file"
+                                                << "pause" << 600.0 << done;
+        QTest::newRow("file, stop") << "file"
+                                    << "stop" << 600.0 << "Остановлено · готовые файлы сохранены";
+        QTest::newRow("listing, longer than the limit")
+            << "listing"
+            << "" << 1.0 << "Ошибка: Не удалось найти сервер с указанным именем";
+    }
+
+    void networkOutagesAreWaitedOut()
+    {
+        QFETCH(QString, down);
+        QFETCH(QString, action);
+        DiskScene h;
+        QFETCH(double, limit);
+        h.networkWaitSeconds = limit;
+        h.create();
+        publish(h.disk, {"file /big.bin 2000000"});
+        const Faults away(30, {.status = 302, .location = "http://offline.invalid/"});
+        if (down == "listing")
+            h.api.script(kResources, Faults{Fault()} + away);
+        else
+            h.files.script(h.disk.bodyPath("/big.bin"), Faults{{.dropAfterBytes = 500'000}} + away);
+        h.manager->start();
+        QTRY_COMPARE(h.state().detail, QString("Нет подключения к интернету — жду…"));
+        if (action == "pause") {
+            h.manager->pause();
+            QCOMPARE(h.state().detail, QString("Нет подключения к интернету — жду…"));
+            h.manager->resume();
+        } else if (action == "stop") {
+            h.manager->stop();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+        QTEST(h.state().status, "status");
+        if (h.state().phase == DownloadPhase::Done && down == "file") {
+            QCOMPARE(h.files.requests().last().header("Range"), QByteArray("bytes=500000-"));
+            QCOMPARE(contentsOf(h.dir.filePath("Shared/big.bin")), patterned(2'000'000, 2'000'000));
+        }
+    }
 };
 
 TOVRIN_TEST(TestDownloadManager);

@@ -119,6 +119,8 @@ private slots:
             {status(200, "{'type':'dir','name':'d','_embedded':{'items':[{'type':'file',"
                          "'name':'x'}],'total':1}}")},
             {}, unknown);
+        row("body over 16 MiB", {status(200, QByteArray(YandexAPI::kMaxBodyBytes + 1, ' '))}, {},
+            "Сервер прислал слишком большой ответ");
         row("null size, unknown keys",
             {status(200, "{'type':'file','name':'a','size':null,'md5':'x'}")}, {}, "");
         row("408, 500, 502, then 503 with an error body",
