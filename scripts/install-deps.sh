@@ -4,9 +4,9 @@
 set -e
 
 RUN_PACKAGES="qt6-base-dev qt6-svg-dev qt6-translations-l10n libqt6svg6 \
-libcurl4-openssl-dev libarchive-dev libicu-dev ca-certificates \
+libcurl4-openssl-dev libssl-dev libarchive-dev libicu-dev ca-certificates \
 yt-dlp ffmpeg cmake g++ make pkg-config"
-TEST_PACKAGES="libcpp-httplib-dev libssl-dev openssl python3 zip dbus-daemon sqlite3"
+TEST_PACKAGES="libcpp-httplib-dev openssl python3 zip dbus-daemon sqlite3"
 BENCH_PACKAGES="curl aria2 libarchive-tools nginx-light time"
 
 case "$1" in

@@ -1,5 +1,7 @@
 #include "api_stand_in.h"
 
+#include "yandex/stream_digest.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -10,7 +12,10 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -19,6 +24,7 @@ struct Node {
     QString name;
     QString path; // inside the share, "/..." ("/" for the share itself)
     qint64 size = 0;
+    QString sha256; // of a file, listed as the real service lists it: every file is checked
     QStringList children;
 };
 
@@ -35,6 +41,9 @@ void index(Share &share, const QString &absolute, const QString &path)
     node.name = info.fileName();
     node.path = path;
     node.size = info.size();
+    if (!node.isDir)
+        node.sha256 = QString::fromLatin1(
+            digestOfFile(absolute, ListedDigest::Algorithm::Sha256, CancelToken()).value());
     if (node.isDir) {
         const QStringList entries =
             QDir(absolute).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
@@ -59,9 +68,20 @@ void reply(httplib::Response &response, int status, const QJsonObject &object)
                          "application/json");
 }
 
+// The direct link of `node` on the file server.
+QString hrefOf(const QString &filesBase, const QString &relative, const Node &node)
+{
+    QString href = filesBase;
+    const QString full = relative + (node.path == QLatin1String("/") ? QString() : node.path);
+    for (const QString &segment : full.split('/', Qt::SkipEmptyParts))
+        href += '/' + QString::fromLatin1(QUrl::toPercentEncoding(segment));
+    return href;
+}
+
 } // namespace
 
-int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QStringList &shares)
+int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QStringList &shares,
+                    int latencyMs)
 {
     QHash<QString, Share> byKey;
     for (const QString &shareText : shares) {
@@ -76,7 +96,11 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
     // Headers and body leave in separate writes; with Nagle on, every answer would wait
     // for the client's delayed acknowledgement (tens of milliseconds).
     server.set_tcp_nodelay(true);
+    std::atomic<int> answered{0};
     auto find = [&](const httplib::Request &request) -> const Node * {
+        ++answered;
+        if (latencyMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs));
         const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
         if (share == byKey.constEnd())
             return nullptr;
@@ -93,8 +117,10 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
         if (!node)
             return reply(response, 404, {{"error", "DiskNotFoundError"}});
         QJsonObject object{{"type", node->isDir ? "dir" : "file"}, {"name", node->name}};
-        if (!node->isDir)
+        if (!node->isDir) {
             object.insert("size", node->size);
+            object.insert("sha256", node->sha256);
+        }
         const QString fields = QString::fromStdString(request.get_param_value("fields"));
         if (node->isDir && fields.contains(QLatin1String("_embedded"))) {
             const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
@@ -108,8 +134,12 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
                 QJsonObject item{{"type", child.isDir ? "dir" : "file"},
                                  {"name", child.name},
                                  {"path", child.path}};
-                if (!child.isDir)
+                if (!child.isDir) {
                     item.insert("size", child.size);
+                    item.insert("sha256", child.sha256);
+                }
+                if (!child.isDir && fields.contains(QLatin1String("_embedded.items.file")))
+                    item.insert("file", hrefOf(filesBase, share->relative, child));
                 items.append(item);
             }
             object.insert("_embedded",
@@ -124,12 +154,12 @@ int serveApiStandIn(const QString &dataRoot, const QString &filesBase, const QSt
         if (!node || node->isDir)
             return reply(response, 404, {{"error", "DiskNotFoundError"}});
         const auto share = byKey.constFind(shareKey(request.get_param_value("public_key")));
-        QString href = filesBase;
-        const QString full =
-            share->relative + (node->path == QLatin1String("/") ? QString() : node->path);
-        for (const QString &segment : full.split('/', Qt::SkipEmptyParts))
-            href += '/' + QString::fromLatin1(QUrl::toPercentEncoding(segment));
-        reply(response, 200, {{"href", href}, {"method", "GET"}});
+        reply(response, 200,
+              {{"href", hrefOf(filesBase, share->relative, *node)}, {"method", "GET"}});
+    });
+
+    server.Get("/bench/requests", [&](const httplib::Request &, httplib::Response &response) {
+        response.set_content(std::to_string(answered.load()) + "\n", "text/plain");
     });
 
     const int port = server.bind_to_any_port("127.0.0.1");

@@ -3,6 +3,9 @@
 #   yandex-single-2gib        one 2 GiB file: ours / curl -o
 #   yandex-folder-5000        5,000 files (4 KiB–1 MiB, 4 levels), 8 parallel: ours / aria2c -j8
 #   yandex-folder-5000-curl   the same files: ours / curl -Z --parallel-max 8
+#   yandex-folder-5000-latency 5,000 files in one folder, every API answer 150 ms late:
+#                             ours / curl -Z --parallel-max 8 (no API at all)
+#   yandex-api-calls-folder-5000  API requests of one such run
 #   yandex-folder-5000-listing, yandex-rss-single, yandex-rss-folder, yandex-loop-stall
 #   (and yandex-loop-stall-machine-reference: an idle event loop's stall during our run)
 # File bodies come from nginx (with byte ranges); listing pages and download links from our
@@ -13,7 +16,7 @@
 build=$(cd "$1" && pwd)
 tool="$build/bench/yandex/bench_yandex"
 rounds=${ROUNDS:-3}
-only=${ONLY:-all}  # "single" or "folder" to run one part while investigating
+only=${ONLY:-all}  # "single", "folder" or "latency" to run one part while investigating
 if [ ! -x "$tool" ]; then
     echo "bench yandex: не собран $tool"
     exit 0
@@ -29,9 +32,11 @@ nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 work=$(mktemp -d /tmp/tovrin-bench-yandex.XXXXXX)
 chmod 755 "$work"
 api_pid=""
+slow_pid=""
 cleanup() {
     [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
     [ -n "$api_pid" ] && kill "$api_pid" 2>/dev/null
+    [ -n "$slow_pid" ] && kill "$slow_pid" 2>/dev/null
     sleep 0.2
     rm -rf "$work"
 }
@@ -91,9 +96,9 @@ done
 "$tool" serve-api "$data" "$files" single=single/big.bin tree=tree >"$work/api.port" &
 api_pid=$!
 i=0
-until [ -s "$work/api.port" ]; do
+until [ -s "$work/api.port" ]; do  # it hashes every file first, as the service lists digests
     i=$((i + 1))
-    if [ $i -gt 100 ]; then echo "bench yandex: нет API"; exit 0; fi
+    if [ $i -gt 900 ]; then echo "bench yandex: нет API"; exit 0; fi
     sleep 0.1
 done
 api="http://127.0.0.1:$(head -n1 "$work/api.port")"
@@ -165,6 +170,43 @@ for r in $(seq "$rounds_folder"); do
 done
 echo "yandex-folder-5000: $(median <"$work/folder.oursa") s / $(median <"$work/folder.aria") s = $(median <"$work/folder.ariaratio")"
 echo "yandex-folder-5000-curl: $(median <"$work/folder.oursc") s / $(median <"$work/folder.curl") s = $(median <"$work/folder.curlratio")"
+
+# The API as a real network shows it: every answer 150 ms late, a flat folder of 5,000 files
+# (its pages and the first look are the only calls a run needs).
+"$tool" make-tree "$data/flat" 5000 flat >/dev/null
+"$tool" serve-api "$data" "$files" latency=150 flat=flat >"$work/api-slow.port" &
+slow_pid=$!
+i=0
+until [ -s "$work/api-slow.port" ]; do
+    i=$((i + 1))
+    if [ $i -gt 100 ]; then echo "bench yandex: нет API"; exit 0; fi
+    sleep 0.1
+done
+slow="http://127.0.0.1:$(head -n1 "$work/api-slow.port")"
+(cd "$data" && find flat -type f | sort) >"$work/flat.list"
+awk -v base="$files" -v out="$work/out/curl" \
+    '{ print "url = \"" base "/" $0 "\""; print "output = \"" out "/" $0 "\"" }' \
+    "$work/flat.list" >"$work/flat.config"
+for f in ours ref ratio calls; do : >"$work/latency.$f"; done
+case "$only" in all | latency) rounds_latency=$rounds ;; *) rounds_latency=0 ;; esac
+for r in $(seq "$rounds_latency"); do
+    before=$(curl -s "$slow/bench/requests")
+    fresh "$work/out/ours"
+    start=$(now)
+    line=$("$tool" run "$slow" "https://disk.yandex.ru/d/flat" "$work/out/ours" 8)
+    end=$(now)
+    after=$(curl -s "$slow/bench/requests")
+    echo "$line" | grep -q "phase=4" || echo "bench yandex: наш прогон не завершился: $line"
+    ours=$(elapsed "$start" "$end")
+    echo $((after - before)) >>"$work/latency.calls"
+    fresh "$work/out/curl"
+    ref=$(timed curl -s -Z --parallel-max 8 --create-dirs -K "$work/flat.config")
+    echo "$ours" >>"$work/latency.ours"; echo "$ref" >>"$work/latency.ref"
+    ratio "$ours" "$ref" >>"$work/latency.ratio"
+    rm -rf "$work/out/ours" "$work/out/curl"
+done
+echo "yandex-folder-5000-latency: $(median <"$work/latency.ours") s / $(median <"$work/latency.ref") s = $(median <"$work/latency.ratio")"
+echo "yandex-api-calls-folder-5000: $(median <"$work/latency.calls")"
 echo "yandex-folder-5000-listing: $(median <"$work/folder.listing") s"
 echo "yandex-rss-single: $(sort -n "$work/single.rss" | tail -n1) MB"
 echo "yandex-rss-folder: $(sort -n "$work/folder.rss" | tail -n1) MB"

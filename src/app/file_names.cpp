@@ -211,6 +211,26 @@ QString reserveFile(const QString &path, QSet<QString> &reserved)
     return chosen;
 }
 
+QString reserveDirectoryAsIfEmpty(const QString &path, QSet<QString> &reserved)
+{
+    const QString chosen = firstFree(path, numberedDirectory, [&](const QString &candidate) {
+        return !reserved.contains(reservationKey(candidate));
+    });
+    reserved.insert(reservationKey(chosen));
+    return chosen;
+}
+
+QString reserveFileAsIfEmpty(const QString &path, QSet<QString> &reserved)
+{
+    const QString chosen = firstFree(path, numberedFile, [&](const QString &candidate) {
+        return !reserved.contains(reservationKey(candidate))
+               && !reserved.contains(reservationKey(partOf(candidate)));
+    });
+    reserved.insert(reservationKey(chosen));
+    reserved.insert(reservationKey(partOf(chosen)));
+    return chosen;
+}
+
 int renameWithoutReplacing(const QString &from, const QString &to)
 {
     const QByteArray source = QFile::encodeName(from);

@@ -47,6 +47,10 @@ QString uniqueFile(const QString &path, const QSet<QString> &reserved = {});
 // scan that plans many names in a row never hands out one twice.
 QString reserveDirectory(const QString &path, QSet<QString> &reserved);
 QString reserveFile(const QString &path, QSet<QString> &reserved);
+// The same as if the folder were empty: only `reserved` counts, not the disk. A scan into a
+// folder that an earlier scan filled gives the earlier scan's names again.
+QString reserveDirectoryAsIfEmpty(const QString &path, QSet<QString> &reserved);
+QString reserveFileAsIfEmpty(const QString &path, QSet<QString> &reserved);
 
 // Renames `from` to `to` unless something exists at `to` (RENAME_NOREPLACE; on file systems
 // without it a hard link, which refuses a taken name just the same, then removing `from`).

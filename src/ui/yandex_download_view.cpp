@@ -57,6 +57,10 @@ YandexDownloadView::YandexDownloadView(DownloadManager &manager, QWidget *parent
     layout->addWidget(page);
 
     m_history->bind(m_manager.history());
+    m_history->setContinuable(
+        [this](const DownloadHistoryItem &item) { return m_manager.canContinue(item); });
+    connect(m_history, &HistorySection::continueRequested, &m_manager,
+            &DownloadManager::continueRun);
     m_destination->bind(m_manager.destination());
     connect(&m_manager, &DownloadManager::stateChanged, this, &YandexDownloadView::render);
     render(m_manager.state());

@@ -53,6 +53,16 @@ bool optionalText(const QJsonObject &object, QLatin1StringView key, std::optiona
     return true;
 }
 
+// An optional text field as plain text, empty when absent.
+bool optionalText(const QJsonObject &object, QLatin1StringView key, QString &out)
+{
+    std::optional<QString> text;
+    if (!optionalText(object, key, text))
+        return false;
+    out = text.value_or(QString());
+    return true;
+}
+
 bool optionalInteger(const QJsonObject &object, QLatin1StringView key, std::optional<qint64> &out)
 {
     const QJsonValue value = object.value(key);
@@ -73,6 +83,19 @@ std::optional<PublicItem> decodeItem(const QJsonValue &value)
         || !requiredText(object, QLatin1StringView("path"), item.path)
         || !optionalInteger(object, QLatin1StringView("size"), item.size))
         return std::nullopt;
+    std::optional<QString> link, sha256, md5;
+    if (!optionalText(object, QLatin1StringView("file"), link)
+        || !optionalText(object, QLatin1StringView("sha256"), sha256)
+        || !optionalText(object, QLatin1StringView("md5"), md5))
+        return std::nullopt;
+    // A link that is no URL is only a missed shortcut: the file's link is then asked for.
+    if (link) {
+        const QUrl url(*link, QUrl::StrictMode);
+        if (url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty())
+            item.downloadLink = url;
+    }
+    item.sha256 = sha256.value_or(QString()).toLower();
+    item.md5 = md5.value_or(QString()).toLower();
     return item;
 }
 
@@ -117,7 +140,9 @@ std::optional<PublicResource> decodePublicResource(const QByteArray &json)
     PublicResource resource;
     if (!requiredText(*object, QLatin1StringView("type"), resource.type)
         || !requiredText(*object, QLatin1StringView("name"), resource.name)
-        || !optionalInteger(*object, QLatin1StringView("size"), resource.size))
+        || !optionalInteger(*object, QLatin1StringView("size"), resource.size)
+        || !optionalText(*object, QLatin1StringView("sha256"), resource.sha256)
+        || !optionalText(*object, QLatin1StringView("md5"), resource.md5))
         return std::nullopt;
     const QJsonValue embedded = object->value(QLatin1StringView("_embedded"));
     if (!embedded.isUndefined() && !embedded.isNull()) {

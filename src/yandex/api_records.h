@@ -16,6 +16,11 @@ struct PublicItem {
     QString name;
     QString path;
     std::optional<qint64> size;
+    // Listed only when asked for: the file's direct link (empty when absent or not a URL)
+    // and its digests in lower-case hex (empty when absent).
+    QUrl downloadLink;
+    QString sha256;
+    QString md5;
 };
 
 struct EmbeddedResource {
@@ -29,6 +34,8 @@ struct PublicResource {
     QString name;
     std::optional<qint64> size;
     std::optional<EmbeddedResource> embedded;
+    QString sha256; // of a file; empty when not given
+    QString md5;    // of a file; empty when not given
 };
 
 // The service's error body; any of its texts may be missing.

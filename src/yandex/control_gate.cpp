@@ -33,6 +33,12 @@ bool ControlGate::isCancelled() const
     return m_cancelled;
 }
 
+bool ControlGate::isPaused() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_paused;
+}
+
 Status ControlGate::waitUntilReady()
 {
     std::unique_lock lock(m_mutex);

@@ -19,6 +19,7 @@ public:
     void cancel();
 
     bool isCancelled() const;
+    bool isPaused() const;
     // The token that every request and wait of this run watches.
     const CancelToken &token() const { return m_token; }
 

@@ -1,6 +1,7 @@
 #include "yandex/curl_transfer_loop.h"
 
 #include "app/platform/curl_http_client.h"
+#include "yandex/stream_digest.h"
 
 #include <QFile>
 
@@ -55,6 +56,7 @@ struct CurlTransferLoop::Running {
     TransferAttempt attempt;
     Progress progress;
     Done done;
+    const ControlGate *gate = nullptr;
     CancelToken cancel;
     QByteArray url;
     QByteArray range;
@@ -108,6 +110,8 @@ struct CurlTransferLoop::Running {
             return false;
         }
         fileSize = base;
+        if (attempt.digest && base == 0)
+            attempt.digest->restart();
         if (progress)
             progress(fileSize, expectedTotal);
         return true;
@@ -153,6 +157,8 @@ struct CurlTransferLoop::Running {
             done += size_t(n);
         }
         self->fileSize += qint64(length);
+        if (self->attempt.digest)
+            self->attempt.digest->add(data, qsizetype(length));
         if (self->progress)
             self->progress(self->fileSize, self->expectedTotal);
         return length;
@@ -194,13 +200,14 @@ void CurlTransferLoop::post(std::function<void()> command)
 }
 
 void CurlTransferLoop::start(TransferAttempt attempt, Progress progress, Done done,
-                             CancelToken cancel)
+                             const ControlGate &gate)
 {
     auto running = std::make_unique<Running>();
     running->attempt = std::move(attempt);
     running->progress = std::move(progress);
     running->done = std::move(done);
-    running->cancel = std::move(cancel);
+    running->gate = &gate;
+    running->cancel = gate.token();
     {
         std::lock_guard lock(m_commandsMutex);
         if (!m_quit) {
@@ -219,26 +226,14 @@ void CurlTransferLoop::start(TransferAttempt attempt, Progress progress, Done do
     curl_multi_wakeup(m_multi);
 }
 
-void CurlTransferLoop::suspendAll()
+void CurlTransferLoop::suspend(const ControlGate &gate)
 {
-    post([this] {
-        m_suspended = true;
-        finishAll(TransferAttemptResult::End::Suspended);
-    });
+    post([this, &gate] { finishAll(TransferAttemptResult::End::Suspended, &gate); });
 }
 
-void CurlTransferLoop::resumeAll()
+void CurlTransferLoop::cancel(const ControlGate &gate)
 {
-    post([this] { m_suspended = false; });
-}
-
-void CurlTransferLoop::cancelAll()
-{
-    post([this] {
-        // A stop also ends a pause: the next run must not start suspended.
-        m_suspended = false;
-        finishAll(TransferAttemptResult::End::Cancelled);
-    });
+    post([this, &gate] { finishAll(TransferAttemptResult::End::Cancelled, &gate); });
 }
 
 void CurlTransferLoop::run()
@@ -269,7 +264,7 @@ void CurlTransferLoop::begin(std::unique_ptr<Running> running)
     Running *r = running.get();
     m_active.push_back(std::move(running));
     ++m_running;
-    if (m_suspended) {
+    if (r->gate->isPaused()) {
         finish(r, TransferAttemptResult::End::Suspended);
         return;
     }
@@ -378,8 +373,13 @@ void CurlTransferLoop::finish(Running *r, TransferAttemptResult::End end)
     done(result);
 }
 
-void CurlTransferLoop::finishAll(TransferAttemptResult::End end)
+void CurlTransferLoop::finishAll(TransferAttemptResult::End end, const ControlGate *gate)
 {
-    while (!m_active.empty())
-        finish(m_active.front().get(), end);
+    std::vector<Running *> ending;
+    for (const auto &running : m_active) {
+        if (!gate || running->gate == gate)
+            ending.push_back(running.get());
+    }
+    for (Running *running : ending)
+        finish(running, end);
 }

@@ -2,6 +2,7 @@
 
 #include "app/cancel_token.h"
 #include "app/platform/http_client.h"
+#include "yandex/control_gate.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,6 +18,8 @@
 #include <optional>
 #include <thread>
 
+class StreamDigest;
+
 // One request for a file body: fetch `url` into `filePath`, appending from `offset` when
 // the server honours a byte range (a 206 whose Content-Range starts at `offset`), else
 // writing the whole body from the start.
@@ -26,6 +29,8 @@ struct TransferAttempt {
     qint64 offset = 0;
     double requestTimeoutSeconds = 300;
     double resourceTimeoutSeconds = 604800;
+    // Gets every byte written to the file, and restarts when the body starts over from 0.
+    StreamDigest *digest = nullptr;
 };
 
 // How one attempt ended. The file is only ever written from a 2xx answer.
@@ -36,7 +41,7 @@ struct TransferAttemptResult {
         HttpStatus,    // a non-2xx answer; the file is untouched
         WriteFailed,   // the local file could not be written; see `writeErrno`
         RangeMismatch, // a 206 for another range than asked: start over without one
-        Suspended,     // paused: the connection is closed, the file keeps what arrived
+        Suspended,     // its run paused: the connection is closed, the file keeps what arrived
         Cancelled,
     };
     End end = End::Cancelled;
@@ -51,8 +56,9 @@ struct TransferAttemptResult {
 
 // libcurl's multi interface on one transfer thread that owns every easy handle and file
 // descriptor of the file transfers. Other threads only post commands to it (woken with
-// curl_multi_wakeup), so pause, resume and stop never touch a handle from outside.
-// Owned by TransferCoordinator.
+// curl_multi_wakeup), so pause and stop never touch a handle from outside. Every attempt
+// belongs to its run's gate: the loop keeps no pause of its own, so nothing of one run's pause
+// or stop can outlive that run. Owned by TransferCoordinator.
 class CurlTransferLoop {
 public:
     using Progress = std::function<void(qint64 fileBytes, qint64 expectedTotal)>;
@@ -65,14 +71,14 @@ public:
     CurlTransferLoop &operator=(const CurlTransferLoop &) = delete;
 
     // `progress` and `done` run on the transfer thread and must not block; `done` runs
-    // exactly once. An attempt posted while the loop is suspended ends as Suspended at once;
-    // one whose token fires ends as Cancelled.
-    void start(TransferAttempt attempt, Progress progress, Done done, CancelToken cancel);
-    // Closes every running attempt (Suspended) and bounces new ones until resumeAll().
-    void suspendAll();
-    void resumeAll();
-    // Ends every running attempt as Cancelled.
-    void cancelAll();
+    // exactly once. An attempt that begins while `gate` is paused ends as Suspended at once;
+    // one whose gate's token fires ends as Cancelled. `gate` outlives the attempt.
+    void start(TransferAttempt attempt, Progress progress, Done done, const ControlGate &gate);
+    // Closes the running attempts of `gate` (Suspended); pause the gate first, so that its
+    // later attempts are bounced too.
+    void suspend(const ControlGate &gate);
+    // Ends the running attempts of `gate` as Cancelled.
+    void cancel(const ControlGate &gate);
 
     // Attempts on the wire right now.
     int runningCount() const { return m_running.load(); }
@@ -83,7 +89,8 @@ private:
     void run();
     void begin(std::unique_ptr<Running> running);
     void finish(Running *running, TransferAttemptResult::End end);
-    void finishAll(TransferAttemptResult::End end);
+    // Every running attempt of `gate`, or of every gate when it is null.
+    void finishAll(TransferAttemptResult::End end, const ControlGate *gate = nullptr);
     void collectFinished();
 
     QByteArray m_caBundlePath;
@@ -92,7 +99,6 @@ private:
     std::deque<std::function<void()>> m_commands;
     bool m_quit = false;
     // Transfer-thread state.
-    bool m_suspended = false;
     std::deque<std::unique_ptr<Running>> m_active;
     std::atomic<int> m_running{0};
     std::thread m_thread;

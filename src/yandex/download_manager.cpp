@@ -3,7 +3,9 @@
 #include "app/byte_format.h"
 #include "app/platform/preference_keys.h"
 #include "app/platform/preference_values.h"
+#include "app/platform/system_network_reachability.h"
 #include "app/rate_meter.h"
+#include "yandex/network_outage.h"
 #include "yandex/public_link.h"
 #include "yandex/transfer_coordinator.h"
 #include "yandex/yandex_api.h"
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr int kDefaultConcurrent = 4;
+const QString kNetworkWaitText = QStringLiteral("Нет подключения к интернету — жду…");
 constexpr int kHistoryLimit = 200;
 
 int storedConcurrency(const Preferences &prefs)
@@ -33,8 +36,9 @@ QString sizeText(qint64 bytes)
     return formatByteCount(std::max<qint64>(bytes, 0), ByteUnit::Kilobyte, ByteUnit::Terabyte);
 }
 
-// The state with the texts of `progress`, as each refresh shows them while a run goes on.
-DownloadState progressShown(DownloadState state, const Progress &progress)
+// The state with the texts of `progress`, as each refresh shows them while a run goes on; while
+// the run waits for the network, the detail line says so instead of the bytes.
+DownloadState progressShown(DownloadState state, const Progress &progress, bool waitingForNetwork)
 {
     const bool paused = state.phase == DownloadPhase::Paused;
     if (state.phase != DownloadPhase::Running && !paused)
@@ -51,6 +55,8 @@ DownloadState progressShown(DownloadState state, const Progress &progress)
         state.detail += QStringLiteral(" из ") + sizeText(progress.totalBytes);
     state.detail += QStringLiteral(" · ")
                     + DownloadRateMeter::speedText(paused ? std::nullopt : progress.bytesPerSecond);
+    if (waitingForNetwork)
+        state.detail = kNetworkWaitText;
     return state;
 }
 
@@ -72,20 +78,35 @@ DownloadManager::DownloadManager(Services services, Options options, QObject *pa
       m_options(std::move(options)),
       m_destination(services.locations.downloads(), services.desktop),
       m_history(services.preferences, services.desktop, QString(PreferenceKeys::kYandexHistory),
-                kHistoryLimit)
+                kHistoryLimit),
+      m_runLinks(services.preferences)
 {
+    // A link leaves with its record: removed, cleared, or dropped past the limit.
+    connect(&m_history, &DownloadHistory::changed, this,
+            [this] { m_runLinks.keepOnly(m_history.items()); });
+    m_runLinks.keepOnly(m_history.items());
     if (!m_options.sleep)
         m_options.sleep = realSleep();
     m_state.concurrentDownloads = storedConcurrency(m_preferences);
 
+    NetworkReachability *reachability = m_options.reachability;
+    if (!reachability) {
+        m_ownReachability = std::make_unique<SystemNetworkReachability>();
+        reachability = m_ownReachability.get();
+    }
+    m_outage = std::make_unique<NetworkOutage>(*reachability, m_options.networkWaitSeconds,
+                                               m_options.networkPollSeconds);
+
     YandexAPI::Options apiOptions;
     apiOptions.baseUrl = m_options.apiBaseUrl;
     apiOptions.sleep = m_options.sleep;
+    apiOptions.outage = m_outage.get();
     m_api = std::make_unique<YandexAPI>(services.http, apiOptions);
 
     TransferCoordinator::Options transferOptions;
     transferOptions.caBundlePath = m_options.caBundlePath;
     transferOptions.sleep = m_options.sleep;
+    transferOptions.outage = m_outage.get();
     m_coordinator = std::make_unique<TransferCoordinator>(transferOptions);
 }
 
@@ -108,8 +129,29 @@ void DownloadManager::setConcurrentDownloads(int count)
 
 void DownloadManager::start()
 {
-    if (!m_state.canStart())
+    if (m_state.canStart())
+        startRun(m_destination.path(), QString());
+}
+
+bool DownloadManager::canContinue(const DownloadHistoryItem &item) const
+{
+    if (!m_state.canStart() || item.result == DownloadHistoryItem::Result::Completed
+        || !m_runLinks.link(item.id))
+        return false;
+    const QFileInfo produced(item.path);
+    return produced.isDir() || QFileInfo(produced.absolutePath()).isDir();
+}
+
+void DownloadManager::continueRun(const DownloadHistoryItem &item)
+{
+    if (!canContinue(item))
         return;
+    setPublicLink(*m_runLinks.link(item.id));
+    startRun(QFileInfo(item.path).absolutePath(), item.path);
+}
+
+void DownloadManager::startRun(const QString &root, const QString &continueInto)
+{
     DownloadState next = m_state;
     next.phase = DownloadPhase::Failed;
     // A rejected start is a start too: the last run's bar and bytes no longer describe anything.
@@ -122,7 +164,6 @@ void DownloadManager::start()
         publish(next);
         return;
     }
-    const QString root = m_destination.path();
     const QFileInfo destination(root);
     if (!destination.isDir() || !destination.isWritable()) {
         next.status = QStringLiteral("Нет доступа на запись в выбранную папку");
@@ -135,6 +176,10 @@ void DownloadManager::start()
     setup.destinationRoot = root;
     setup.maxConcurrent = m_state.concurrentDownloads;
     setup.refreshIntervalMs = m_options.refreshIntervalMs;
+    setup.continueInto = continueInto;
+    m_runLink = m_state.publicLink;
+    m_runRoot = root;
+    setup.waitingForNetwork = [outage = m_outage.get()] { return outage->anyWaiting(); };
     m_job = std::make_unique<YandexRunJob>(*m_api, *m_coordinator, m_clock, setup, this);
     connectJob();
 
@@ -143,6 +188,7 @@ void DownloadManager::start()
     next.detail = root;
     next.progressValue = 0;
     next.hasDeterminateProgress = false;
+    m_waitingForNetwork = false;
     publish(next);
     m_job->start();
 }
@@ -168,9 +214,22 @@ void DownloadManager::connectJob()
         next.hasDeterminateProgress = progress.totalBytes > 0;
         publish(next);
     });
-    connect(job, &YandexRunJob::refreshed, this,
-            [this](const Progress &progress) { publish(progressShown(m_state, progress)); });
+    connect(job, &YandexRunJob::refreshed, this, [this](const Progress &progress) {
+        publish(progressShown(m_state, progress, m_waitingForNetwork));
+    });
+    connect(job, &YandexRunJob::networkWaitChanged, this, &DownloadManager::showNetworkWait);
     connect(job, &Job::finished, this, &DownloadManager::runFinished);
+}
+
+void DownloadManager::showNetworkWait(bool waiting)
+{
+    m_waitingForNetwork = waiting;
+    if (!m_state.isControllable())
+        return;
+    DownloadState next = m_state;
+    // Once the network is back, the next refresh shows the bytes again.
+    next.detail = waiting ? kNetworkWaitText : m_job->outputPath();
+    publish(next);
 }
 
 void DownloadManager::pause()
@@ -180,7 +239,7 @@ void DownloadManager::pause()
     DownloadState next = m_state;
     next.phase = DownloadPhase::Paused;
     m_job->pause();
-    publish(progressShown(next, m_job->progress()));
+    publish(progressShown(next, m_job->progress(), m_waitingForNetwork));
 }
 
 void DownloadManager::resume()
@@ -211,7 +270,7 @@ void DownloadManager::runFinished(const JobResult &result)
     job->deleteLater();
     const Progress &progress = job->progress();
     // The closing figures, as a last refresh would show them.
-    DownloadState next = progressShown(m_state, progress);
+    DownloadState next = progressShown(m_state, progress, false);
     DownloadHistoryItem::Result entry = DownloadHistoryItem::Result::Completed;
     switch (result.outcome) {
     case Outcome::Succeeded:
@@ -245,8 +304,12 @@ void DownloadManager::addHistory(DownloadHistoryItem::Result result, const QStri
         name = m_state.publicLink;
     if (name.isEmpty())
         name = QStringLiteral("Загрузка");
-    m_history.add(DownloadHistoryItem{QUuid::createUuid(), name, outputPath, m_clock.wallTime(),
-                                      result, m_state.status});
+    const QUuid id = QUuid::createUuid();
+    m_history.add(
+        DownloadHistoryItem{id, name, outputPath, m_clock.wallTime(), result, m_state.status});
+    // A run that got as far as choosing its folder or file can be continued later.
+    if (result != DownloadHistoryItem::Result::Completed && outputPath != m_runRoot)
+        m_runLinks.add(id, m_runLink);
 }
 
 void DownloadManager::publish(const DownloadState &state)

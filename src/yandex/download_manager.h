@@ -7,14 +7,17 @@
 #include "app/platform/desktop_services.h"
 #include "app/platform/http_client.h"
 #include "app/platform/locations.h"
+#include "app/platform/network_reachability.h"
 #include "app/platform/preferences.h"
 #include "yandex/retry_policy.h"
+#include "yandex/run_links.h"
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
 
+class NetworkOutage;
 class TransferCoordinator;
 class YandexAPI;
 class YandexRunJob;
@@ -46,6 +49,9 @@ struct DownloadManagerOptions {
     QString caBundlePath;        // file transfers; empty: the system's trusted CAs
     SleepFn sleep = realSleep(); // retry waits of the API and of file transfers
     int refreshIntervalMs = 500;
+    NetworkReachability *reachability = nullptr; // null: the system's
+    double networkPollSeconds = 3;   // how often a request waiting for the network looks again
+    double networkWaitSeconds = 600; // how long a request waits for the network at most
 };
 
 // The model behind the Yandex Disk screen: what the user entered, one download run at a time
@@ -83,11 +89,23 @@ public:
     void resume();
     void stop();
 
+    // Whether a history entry can be continued now: a failed or stopped run of this side that
+    // had chosen its folder or file, which (or whose folder) still exists, while no run is
+    // under way.
+    bool canContinue(const DownloadHistoryItem &item) const;
+    // Lists the entry's link again and downloads into what it produced: files already there
+    // that match the listing are kept, missing ones are downloaded, and one that differs is
+    // never replaced (the listed file takes the next free numbered name). A new run in every
+    // other respect, with its own history entry.
+    void continueRun(const DownloadHistoryItem &item);
+
 signals:
     void stateChanged(const DownloadState &state);
 
 private:
+    void startRun(const QString &destinationRoot, const QString &continueInto);
     void connectJob();
+    void showNetworkWait(bool waiting);
     void runFinished(const JobResult &result);
     void addHistory(DownloadHistoryItem::Result result, const QString &outputPath);
     void publish(const DownloadState &state);
@@ -98,6 +116,12 @@ private:
     DownloadState m_state;
     DestinationFolder m_destination;
     DownloadHistory m_history;
+    RunLinks m_runLinks;
+    QString m_runLink; // the link of the current or last run, as typed
+    QString m_runRoot; // the folder the current or last run creates its folder or file in
+    std::unique_ptr<NetworkReachability> m_ownReachability;
+    std::unique_ptr<NetworkOutage> m_outage;
+    bool m_waitingForNetwork = false;
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
     // The current run, until it has finished. Destroyed before the API and the coordinator

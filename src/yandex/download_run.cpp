@@ -1,6 +1,7 @@
 #include "yandex/download_run.h"
 
 #include "app/file_names.h"
+#include "yandex/link_pipeline.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,25 +32,27 @@ DownloadRun::DownloadRun(const YandexAPI &api, TransferCoordinator &coordinator,
 }
 
 Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
-                                        const QString &destinationRoot, int maxConcurrent)
+                                        const QString &destinationRoot, int maxConcurrent,
+                                        const QString &continueInto)
 {
     m_maxConcurrent = std::max(maxConcurrent, 1);
+    m_continuing = !continueInto.isEmpty();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
     Result<PublicResource> resource =
         m_api.resource(link.publicURL, link.path, std::nullopt, std::nullopt,
-                       QStringLiteral("type,name,size"), m_gate.token());
+                       QStringLiteral("type,name,size,sha256,md5"), m_gate.token());
     if (!resource)
         return resource.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
 
-    const QString name = safeName(resource.value().name);
-    const QString target = QDir(destinationRoot).filePath(name);
-    if (resource.value().type == QLatin1String("dir"))
-        return performFolder(link, uniqueDirectory(target));
-    if (resource.value().type == QLatin1String("file"))
-        return performFile(link, uniqueFile(target), resource.value().size.value_or(0));
+    const PublicResource &found = resource.value();
+    const QString target = QDir(destinationRoot).filePath(safeName(found.name));
+    if (found.type == QLatin1String("dir"))
+        return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target));
+    if (found.type == QLatin1String("file"))
+        return performFile(link, m_continuing ? continueInto : uniqueFile(target), found);
     return AppError(QStringLiteral("Яндекс вернул неизвестный тип ресурса"), ErrorKind::Decoding);
 }
 
@@ -62,12 +65,17 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     m_hooks.status(QStringLiteral("Сканируется содержимое папки…"));
 
     Result<QList<FilePlan>> plans =
-        collectFiles(m_api, link.publicURL, link.path, root, m_gate, m_hooks.status);
+        collectFiles(m_api, link.publicURL, link.path, root, m_gate, m_hooks.status,
+                     m_continuing ? ScanNaming::AsBefore : ScanNaming::Fresh);
     if (!plans)
         return plans.error();
     qint64 totalBytes = 0;
-    for (const FilePlan &plan : plans.value())
+    for (const FilePlan &plan : plans.value()) {
         totalBytes += plan.size;
+        // A differing file's new name must not take a name that the plan gives another file.
+        m_reserved.insert(reservationKey(plan.destination));
+        m_reserved.insert(reservationKey(plan.destination + QStringLiteral(".part")));
+    }
     m_hooks.totals(int(plans.value().size()), totalBytes);
 
     if (Status done = downloadFiles(plans.value(), link.publicURL); !done)
@@ -77,13 +85,23 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     return RunSummary{true, root};
 }
 
-Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link,
-                                            const QString &destination, qint64 size)
+Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QString destination,
+                                            const PublicResource &found)
 {
+    const qint64 size = std::max<qint64>(found.size.value_or(0), 0);
+    Result<std::optional<qint64>> kept = settleExisting(
+        destination, found.name, size, ListedDigest::fromListing(found.sha256, found.md5));
+    if (!kept)
+        return kept.error();
     m_hooks.output(destination);
-    m_hooks.totals(1, std::max<qint64>(size, 0));
-    Result<qint64> written = downloadFile(kSingleFileId, link.path, destination,
-                                          std::max<qint64>(size, 0), link.publicURL);
+    m_hooks.totals(1, size);
+    const FilePlan plan{kSingleFileId, {}, destination, size, {}, found.sha256, found.md5};
+    auto askedLink = [this, &link] {
+        return m_api.downloadURL(link.publicURL, link.path, m_gate.token());
+    };
+    Result<qint64> written = kept.value()
+                                 ? Result<qint64>(*kept.value())
+                                 : downloadFile(plan, link.path, askedLink, link.publicURL);
     if (!written)
         return written.error();
     m_board.complete(kSingleFileId, written.value());
@@ -101,6 +119,22 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     std::optional<AppError> failure;
     bool cancelled = false;
 
+    // Links the listing did not give are asked ahead of the transfers that need them.
+    QList<bool> needsLink;
+    for (const FilePlan &plan : plans) {
+        // Continuing, a file already in place is most likely kept: no link asked ahead for it.
+        needsLink.append(plan.downloadLink.isEmpty()
+                         && !(m_continuing && QFileInfo::exists(plan.destination)));
+    }
+    LinkPipeline links(
+        needsLink,
+        [&](qsizetype index) -> Result<QUrl> {
+            if (Status ready = m_gate.waitUntilReady(); !ready)
+                return ready.error();
+            return m_api.downloadURL(publicURL, plans.at(index).remotePath, m_gate.token());
+        },
+        2 * LinkPipeline::kMaxInFlight);
+
     // Each worker takes the next plan as soon as its file is done, so a new transfer starts
     // the moment one finishes and at most m_maxConcurrent are ever in flight.
     auto worker = [&] {
@@ -113,8 +147,20 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 index = next++;
             }
             const FilePlan &plan = plans.at(index);
-            Result<qint64> size =
-                downloadFile(plan.id, plan.remotePath, plan.destination, plan.size, publicURL);
+            FilePlan target = plan;
+            Result<std::optional<qint64>> kept =
+                settleExisting(target.destination, plan.remotePath.section(QLatin1Char('/'), -1),
+                               plan.size, ListedDigest::fromListing(plan.sha256, plan.md5));
+            // A file that the pipeline was told it would keep asks its own link when it differs.
+            auto askedLink = [&, index]() -> Result<QUrl> {
+                if (needsLink.at(index))
+                    return links.take(index);
+                return m_api.downloadURL(publicURL, plan.remotePath, m_gate.token());
+            };
+            Result<qint64> size = !kept ? Result<qint64>(kept.error())
+                                  : kept.value()
+                                      ? Result<qint64>(*kept.value())
+                                      : downloadFile(target, plan.remotePath, askedLink, publicURL);
             if (size) {
                 m_board.complete(plan.id, size.value());
                 continue;
@@ -126,7 +172,7 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
                 // One failed file ends the run: the others stop, finished files stay.
                 failure = size.error();
                 m_gate.cancel();
-                m_coordinator.cancelAll();
+                m_coordinator.stop(m_gate);
             }
             return;
         }
@@ -147,15 +193,47 @@ Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &p
     return Done{};
 }
 
-Result<qint64> DownloadRun::downloadFile(const QString &id,
+Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination,
+                                                          const QString &listedName,
+                                                          qint64 listedSize,
+                                                          const ListedDigest &digest)
+{
+    if (!m_continuing)
+        return std::optional<qint64>();
+    if (Status ready = m_gate.waitUntilReady(); !ready)
+        return ready.error();
+    const QFileInfo existing(destination);
+    if (!existing.exists() && !existing.isSymLink())
+        return std::optional<qint64>();
+    bool same = existing.isFile() && !existing.isSymLink()
+                && (listedSize <= 0 || existing.size() == listedSize);
+    if (same && !digest.isEmpty()) {
+        Result<QByteArray> local = digestOfFile(destination, digest.algorithm, m_gate.token());
+        if (!local)
+            return local.error();
+        same = local.value() == digest.hex;
+    }
+    if (same)
+        return std::optional<qint64>(existing.size());
+    // Never replaced: the listed file goes beside it.
+    std::lock_guard lock(m_namesMutex);
+    destination =
+        reserveFile(QFileInfo(destination).dir().filePath(safeName(listedName)), m_reserved);
+    return std::optional<qint64>();
+}
+
+Result<qint64> DownloadRun::downloadFile(const FilePlan &plan,
                                          const std::optional<QString> &remotePath,
-                                         const QString &destination, qint64 listedSize,
+                                         const std::function<Result<QUrl>()> &askedLink,
                                          const QString &publicURL)
 {
     const CancelToken &token = m_gate.token();
+    const QString &id = plan.id;
+    const QString &destination = plan.destination;
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
-    Result<QUrl> link = m_api.downloadURL(publicURL, remotePath, token);
+    const bool listed = !plan.downloadLink.isEmpty();
+    Result<QUrl> link = listed ? Result<QUrl>(plan.downloadLink) : askedLink();
     if (!link)
         return link.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -171,12 +249,14 @@ Result<qint64> DownloadRun::downloadFile(const QString &id,
     transfer.url = link.value();
     transfer.partPath = part;
     transfer.displayName = fileNameOf(destination);
-    transfer.listedSize = listedSize;
+    transfer.listedSize = plan.size;
+    transfer.listedLink = listed;
+    transfer.digest = ListedDigest::fromListing(plan.sha256, plan.md5);
     transfer.renewLink = [this, &publicURL, &remotePath, &token] {
         return m_api.downloadURL(publicURL, remotePath, token);
     };
     Status fetched = m_coordinator.download(
-        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, token);
+        transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, m_gate);
     if (!fetched)
         return fail(fetched.error());
     if (Status ready = m_gate.waitUntilReady(); !ready)

@@ -11,7 +11,10 @@
 #include <QList>
 #include <QString>
 
+#include <QSet>
+
 #include <functional>
+#include <mutex>
 #include <optional>
 
 // How a run that went through ended: a folder with its files, or one file.
@@ -37,18 +40,28 @@ public:
     DownloadRun(const YandexAPI &api, TransferCoordinator &coordinator, ControlGate &gate,
                 ProgressBoard &board, Hooks hooks);
 
+    // `continueInto`, when given, is what an earlier run of the same link produced (its folder
+    // or its file): the run plans the same names into it, keeps the files already there that
+    // match the listing and gives a file that differs the next free numbered name.
     Result<RunSummary> perform(const YandexPublicLink &link, const QString &destinationRoot,
-                               int maxConcurrent);
+                               int maxConcurrent, const QString &continueInto = {});
 
 private:
     Result<RunSummary> performFolder(const YandexPublicLink &link, const QString &root);
-    Result<RunSummary> performFile(const YandexPublicLink &link, const QString &destination,
-                                   qint64 size);
+    Result<RunSummary> performFile(const YandexPublicLink &link, QString destination,
+                                   const PublicResource &found);
     Status downloadFiles(const QList<FilePlan> &plans, const QString &publicURL);
-    // Link, transfer into "<destination>.part", move into place; the moved file's size.
-    // Any failure from the transfer on removes the ".part".
-    Result<qint64> downloadFile(const QString &id, const std::optional<QString> &remotePath,
-                                const QString &destination, qint64 listedSize,
+    // Continuing: the size of a file at `destination` that matches the listing, to keep; for
+    // one that differs `destination` moves on to the next free numbered name of the listed
+    // name. Nothing when the file is to be downloaded.
+    Result<std::optional<qint64>> settleExisting(QString &destination, const QString &listedName,
+                                                 qint64 listedSize, const ListedDigest &digest);
+    // Transfer from the listed link (or from `askedLink` when the listing gave none) into
+    // "<destination>.part", move into place; the moved file's size. A link refused by the
+    // file host is asked anew from the API, once. Any failure from the transfer on removes
+    // the ".part".
+    Result<qint64> downloadFile(const FilePlan &plan, const std::optional<QString> &remotePath,
+                                const std::function<Result<QUrl>()> &askedLink,
                                 const QString &publicURL);
 
     const YandexAPI &m_api;
@@ -57,4 +70,7 @@ private:
     ProgressBoard &m_board;
     Hooks m_hooks;
     int m_maxConcurrent = 1;
+    bool m_continuing = false;
+    std::mutex m_namesMutex;
+    QSet<QString> m_reserved; // the plan's names, and those given to differing files
 };

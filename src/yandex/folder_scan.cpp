@@ -21,8 +21,10 @@ struct PendingFolder {
 Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &publicURL,
                                      const std::optional<QString> &initialPath, const QString &root,
                                      ControlGate &gate,
-                                     const std::function<void(const QString &)> &setStatus)
+                                     const std::function<void(const QString &)> &setStatus,
+                                     ScanNaming naming)
 {
+    const bool asBefore = naming == ScanNaming::AsBefore;
     QList<PendingFolder> work{{initialPath, root}};
     QSet<QString> visited;
     QSet<QString> reserved;
@@ -55,15 +57,19 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                 const QString name = safeName(item.name);
                 const QString local = QDir(folder.local).filePath(name);
                 if (item.type == QLatin1String("dir")) {
-                    const QString created = reserveDirectory(local, reserved);
+                    const QString created = asBefore ? reserveDirectoryAsIfEmpty(local, reserved)
+                                                     : reserveDirectory(local, reserved);
                     if (!QDir().mkpath(created))
                         return AppError(QStringLiteral("Не удалось создать папку «%1»")
                                             .arg(QFileInfo(created).fileName()),
                                         ErrorKind::FileSystem);
                     work.append({item.path, created});
                 } else if (item.type == QLatin1String("file")) {
-                    plans.append(FilePlan{item.path, item.path, reserveFile(local, reserved),
-                                          item.size && *item.size > 0 ? *item.size : 0});
+                    plans.append(FilePlan{item.path, item.path,
+                                          asBefore ? reserveFileAsIfEmpty(local, reserved)
+                                                   : reserveFile(local, reserved),
+                                          item.size && *item.size > 0 ? *item.size : 0,
+                                          item.downloadLink, item.sha256, item.md5});
                     if (plans.size() % kStatusEvery == 0)
                         setStatus(QStringLiteral("Сканируется папка: найдено %1 файлов…")
                                       .arg(plans.size()));

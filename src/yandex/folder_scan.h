@@ -2,10 +2,12 @@
 
 #include "app/app_error.h"
 #include "yandex/control_gate.h"
+#include "yandex/stream_digest.h"
 #include "yandex/yandex_api.h"
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -16,8 +18,19 @@ struct FilePlan {
     QString remotePath;
     QString destination; // final local path, already unique
     qint64 size = 0;     // from the listing; 0 when it gave none
+    // From the listing, empty when it gave none: the direct link for the first attempt, and
+    // the digests of the content in lower-case hex.
+    QUrl downloadLink;
+    QString sha256;
+    QString md5;
 
     bool operator==(const FilePlan &other) const = default;
+};
+
+// How a scan picks local names.
+enum class ScanNaming {
+    Fresh,    // free on disk and within the plan: a new run never touches what is there
+    AsBefore, // as if the folder were empty: the names that a first run into it chose
 };
 
 // Walks a shared folder depth first through the listing API (200 items a page), creating
@@ -28,4 +41,5 @@ struct FilePlan {
 Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &publicURL,
                                      const std::optional<QString> &initialPath, const QString &root,
                                      ControlGate &gate,
-                                     const std::function<void(const QString &)> &setStatus);
+                                     const std::function<void(const QString &)> &setStatus,
+                                     ScanNaming naming = ScanNaming::Fresh);

@@ -10,11 +10,6 @@
 
 namespace {
 
-// While the network is down an attempt waits quietly this long between tries, up to the
-// resource time-out, as a client that waits for connectivity would.
-constexpr double kConnectivityPollSeconds = 2.0;
-constexpr auto kCancelCheckInterval = std::chrono::milliseconds(100);
-
 bool isSuccessStatus(int status)
 {
     return status >= 200 && status <= 299;
@@ -23,6 +18,11 @@ bool isSuccessStatus(int status)
 QString statusMessage(const QString &name, int status)
 {
     return QStringLiteral("Файл «%1» не скачан: сервер ответил HTTP %2").arg(name).arg(status);
+}
+
+QString corruptMessage(const QString &name)
+{
+    return QStringLiteral("Файл «%1» повреждён при загрузке").arg(name);
 }
 
 QString writeMessage(const QString &name, int error)
@@ -59,48 +59,19 @@ TransferCoordinator::TransferCoordinator(Options options)
 
 TransferCoordinator::~TransferCoordinator() = default;
 
-void TransferCoordinator::suspendAll()
+void TransferCoordinator::suspend(const ControlGate &gate)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = true;
-    }
-    m_loop->suspendAll();
+    m_loop->suspend(gate);
 }
 
-void TransferCoordinator::resumeAll()
+void TransferCoordinator::stop(const ControlGate &gate)
 {
-    // The loop takes the resume before any attempt that the waking workers post.
-    m_loop->resumeAll();
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = false;
-    }
-    m_resumed.notify_all();
-}
-
-void TransferCoordinator::cancelAll()
-{
-    m_loop->cancelAll();
-    {
-        std::lock_guard lock(m_mutex);
-        m_suspended = false;
-    }
-    m_resumed.notify_all();
-}
-
-bool TransferCoordinator::waitWhileSuspended(const CancelToken &cancel)
-{
-    std::unique_lock lock(m_mutex);
-    // The token has no way to wake this wait, so it is looked at now and then.
-    while (m_suspended && !cancel.isCancelled())
-        m_resumed.wait_for(lock, kCancelCheckInterval);
-    return !cancel.isCancelled();
+    m_loop->cancel(gate);
 }
 
 TransferAttemptResult TransferCoordinator::runAttempt(const TransferAttempt &attempt,
                                                       const Progress &progress,
-                                                      const CancelToken &cancel)
+                                                      const ControlGate &gate)
 {
     std::promise<TransferAttemptResult> promise;
     std::future<TransferAttemptResult> future = promise.get_future();
@@ -110,13 +81,14 @@ TransferAttemptResult TransferCoordinator::runAttempt(const TransferAttempt &att
             if (progress)
                 progress(written, expected);
         },
-        [&promise](const TransferAttemptResult &result) { promise.set_value(result); }, cancel);
+        [&promise](const TransferAttemptResult &result) { promise.set_value(result); }, gate);
     return future.get();
 }
 
 Status TransferCoordinator::download(const FileTransfer &transfer, const Progress &progress,
-                                     const CancelToken &cancel)
+                                     ControlGate &gate)
 {
+    const CancelToken &cancel = gate.token();
     using End = TransferAttemptResult::End;
     TransferAttempt attempt;
     attempt.url = transfer.url;
@@ -124,19 +96,37 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
     attempt.requestTimeoutSeconds = m_options.requestTimeoutSeconds;
     attempt.resourceTimeoutSeconds = m_options.resourceTimeoutSeconds;
 
+    std::optional<StreamDigest> digest;
+    if (!transfer.digest.isEmpty()) {
+        digest.emplace(transfer.digest.algorithm);
+        attempt.digest = &*digest;
+    }
+
     int attemptNumber = 1;
+    bool refetched = false; // the body was fetched once more after a digest mismatch
     bool linkRenewed = false;
     bool bodyStarted = false;  // the current link has already served this file's bytes
     bool rangeRefused = false; // the host mishandled a range once: start over, never again
-    double waitedForNetwork = 0;
+    std::optional<NetworkOutage::Clock::time_point> downSince;
 
     // Waits before a retry; false when the wait was cut short by a stop.
     auto backOff = [&](double seconds) { return m_options.sleep(seconds, cancel); };
+    // The body is whole: the file is done when it hashes as listed; nothing means fetch again.
+    auto checked = [&]() -> std::optional<Status> {
+        if (!digest || digest->result() == transfer.digest.hex)
+            return Status(Done{});
+        if (refetched)
+            return Status(AppError(corruptMessage(transfer.displayName), ErrorKind::Decoding));
+        refetched = true;
+        QFile::remove(transfer.partPath);
+        attempt.offset = 0;
+        return std::nullopt;
+    };
 
     for (;;) {
-        if (cancel.isCancelled() || !waitWhileSuspended(cancel))
+        if (cancel.isCancelled() || !gate.waitUntilReady())
             return CancelToken::stopped();
-        TransferAttemptResult result = runAttempt(attempt, progress, cancel);
+        TransferAttemptResult result = runAttempt(attempt, progress, gate);
         if (isSuccessStatus(result.status))
             bodyStarted = true;
         if (result.end == End::Completed && result.expectedTotal < 0 && transfer.listedSize > 0
@@ -149,7 +139,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
 
         switch (result.end) {
         case End::Completed:
-            return Done{};
+            if (std::optional<Status> end = checked())
+                return *end;
+            continue;
         case End::Cancelled:
             return CancelToken::stopped();
         case End::Suspended:
@@ -168,16 +160,21 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
         case End::HttpStatus: {
             const int status = result.status;
             if (status == 416 && attempt.offset > 0) {
-                if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset)
-                    return Done{}; // the file was already whole when the connection closed
+                if (unsatisfiedRangeTotal(result.contentRange) == attempt.offset) {
+                    // The file was already whole when the connection closed.
+                    if (std::optional<Status> end = checked())
+                        return *end;
+                    continue;
+                }
                 if (!rangeRefused) {
                     rangeRefused = true;
                     attempt.offset = 0;
                     continue;
                 }
             }
-            if ((status == 403 || status == 410) && (bodyStarted || attempt.offset > 0)
-                && !linkRenewed && transfer.renewLink) {
+            const bool refused = status == 403 || status == 410
+                                 || (status == 404 && transfer.listedLink && !bodyStarted);
+            if (refused && !linkRenewed && transfer.renewLink) {
                 linkRenewed = true;
                 Result<QUrl> fresh = transfer.renewLink();
                 if (!fresh)
@@ -196,13 +193,16 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
             return AppError(statusMessage(transfer.displayName, status), ErrorKind::HttpStatus);
         }
         case End::NetworkFailed:
-            if (result.error.kind == NetworkErrorKind::NotConnected
-                && waitedForNetwork + kConnectivityPollSeconds < m_options.resourceTimeoutSeconds) {
-                if (!backOff(kConnectivityPollSeconds))
+            if (m_options.outage && NetworkOutage::isNetworkDown(result.error)) {
+                // An outage costs no attempt; the file continues by range once it is over.
+                downSince = downSince.value_or(NetworkOutage::Clock::now());
+                const auto wait = m_options.outage->waitForNetwork(attempt.url, *downSince, cancel);
+                if (wait == NetworkOutage::Wait::Stopped)
                     return CancelToken::stopped();
-                waitedForNetwork += kConnectivityPollSeconds;
-                attempt.offset = result.fileSize;
-                continue;
+                if (wait == NetworkOutage::Wait::Back) {
+                    attempt.offset = result.fileSize;
+                    continue;
+                }
             }
             if (result.error.isTransient() && attemptNumber < kMaxAttempts) {
                 if (!backOff(retryDelaySeconds(std::nullopt, attemptNumber)))

@@ -27,7 +27,8 @@ QByteArray encodedQuery(const QList<QPair<QString, QString>> &items)
 QString YandexAPI::listingFields()
 {
     return QStringLiteral("type,name,_embedded.items.name,_embedded.items.path,"
-                          "_embedded.items.type,_embedded.items.size,_embedded.total");
+                          "_embedded.items.type,_embedded.items.size,_embedded.items.file,"
+                          "_embedded.items.sha256,_embedded.items.md5,_embedded.total");
 }
 
 YandexAPI::YandexAPI(HttpClient &http, Options options)
@@ -90,6 +91,10 @@ Result<QByteArray> YandexAPI::request(const QString &path, const QueryItems &que
     request.headers = {{QByteArrayLiteral("User-Agent"), QByteArray(kUserAgent)}};
     request.requestTimeoutSeconds = m_options.requestTimeoutSeconds;
     request.resourceTimeoutSeconds = m_options.resourceTimeoutSeconds;
+    // A listing page or a link is a few kilobytes; a body without end is no answer.
+    request.maxBodyBytes = kMaxBodyBytes;
+    request.waitForConnectivity = m_options.outage == nullptr;
+    std::optional<NetworkOutage::Clock::time_point> downSince;
 
     for (int attempt = 1;; ++attempt) {
         const HttpResult result = m_http.get(request, cancel);
@@ -97,6 +102,17 @@ Result<QByteArray> YandexAPI::request(const QString &path, const QueryItems &que
             const NetworkError &error = result.error;
             if (error.kind == NetworkErrorKind::Cancelled || cancel.isCancelled())
                 return CancelToken::stopped();
+            if (m_options.outage && NetworkOutage::isNetworkDown(error)) {
+                // An outage costs no attempt: the call waits for the network, then goes on.
+                downSince = downSince.value_or(NetworkOutage::Clock::now());
+                const auto wait = m_options.outage->waitForNetwork(url, *downSince, cancel);
+                if (wait == NetworkOutage::Wait::Stopped)
+                    return CancelToken::stopped();
+                if (wait == NetworkOutage::Wait::Back) {
+                    --attempt;
+                    continue;
+                }
+            }
             if (isTemporary(error) && attempt < kMaxAttempts) {
                 if (!m_options.sleep(retryDelaySeconds(std::nullopt, attempt), cancel))
                     return CancelToken::stopped();

@@ -3,6 +3,7 @@
 #include "app/app_error.h"
 #include "app/platform/http_client.h"
 #include "yandex/api_records.h"
+#include "yandex/network_outage.h"
 #include "yandex/retry_policy.h"
 
 #include <QString>
@@ -17,6 +18,8 @@ struct YandexApiOptions {
     SleepFn sleep = realSleep();
     double requestTimeoutSeconds = 180;
     double resourceTimeoutSeconds = 600;
+    // Waits out a network that is down before trying again; null: the HTTP client's own wait.
+    NetworkOutage *outage = nullptr;
 };
 
 // The public (no sign-in) Yandex Disk REST API: a resource's metadata or one listing page,
@@ -28,6 +31,7 @@ public:
     using Options = YandexApiOptions;
 
     static constexpr int kMaxAttempts = 4;
+    static constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
     static constexpr const char *kUserAgent = "Quenlow-macOS/1.0";
     // What a folder page asks for: only the fields the scan reads.
     static QString listingFields();

@@ -17,6 +17,11 @@ YandexRunJob::YandexRunJob(const YandexAPI &api, TransferCoordinator &coordinato
 {
     m_refresh.setInterval(m_setup.refreshIntervalMs);
     connect(&m_refresh, &QTimer::timeout, this, [this] {
+        const bool waiting = m_setup.waitingForNetwork && m_setup.waitingForNetwork();
+        if (waiting != m_waitingForNetwork) {
+            m_waitingForNetwork = waiting;
+            emit networkWaitChanged(waiting);
+        }
         collect();
         publish();
         if (m_board.anyActivity())
@@ -53,7 +58,7 @@ YandexRunJob::~YandexRunJob()
     // the worker's destructor then waits for a body that is already unwinding.
     if (m_work.isRunning()) {
         m_gate.cancel();
-        m_coordinator.cancelAll();
+        m_coordinator.stop(m_gate);
     }
 }
 
@@ -65,24 +70,25 @@ void YandexRunJob::run()
     m_rateMeter.record(kRunStream, 0, now());
     m_refresh.start();
     m_work.start(
-        [this, link = m_setup.link, root = m_setup.destinationRoot, limit = m_setup.maxConcurrent](
-            const CancelToken &) { return m_run.perform(link, root, limit); },
+        [this, setup = m_setup](const CancelToken &) {
+            return m_run.perform(setup.link, setup.destinationRoot, setup.maxConcurrent,
+                                 setup.continueInto);
+        },
         [this](const Result<RunSummary> &result) { ended(result); });
 }
 
 void YandexRunJob::onPause()
 {
     m_rateMeter.restartWindow(now());
-    // The transfers first, synchronously: no byte moves once pause() returns, even for a worker
-    // that passes the gate a moment later.
-    m_coordinator.suspendAll();
+    // The gate first: an attempt that a worker starts a moment later is bounced by it, and the
+    // run's connections close at once, so no byte moves once pause() returns.
     m_gate.pause();
+    m_coordinator.suspend(m_gate);
 }
 
 void YandexRunJob::onResume()
 {
     m_rateMeter.restartWindow(now());
-    m_coordinator.resumeAll();
     m_gate.resume();
 }
 
@@ -91,16 +97,12 @@ void YandexRunJob::onCancel()
     // The gate's token first: a worker about to start a transfer sees it before the
     // coordinator's cancel could miss that transfer.
     m_gate.cancel();
-    m_coordinator.cancelAll();
+    m_coordinator.stop(m_gate);
 }
 
 void YandexRunJob::ended(const Result<RunSummary> &result)
 {
     m_refresh.stop();
-    // The coordinator outlives the run: a run that ends while paused (a listing that failed
-    // meanwhile) must not leave the next run's transfers waiting for a resume.
-    if (state() == JobState::Paused)
-        m_coordinator.resumeAll();
     // Whatever the workers finished before the end counts in the closing figures.
     collect();
     publish();

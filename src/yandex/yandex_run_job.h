@@ -14,6 +14,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class TransferCoordinator;
 class YandexAPI;
 
@@ -23,12 +25,16 @@ struct YandexRunSetup {
     QString destinationRoot; // the folder the run creates its folder or file in
     int maxConcurrent = 4;   // files in flight at once, 1–8
     int refreshIntervalMs = 500;
+    // What an earlier run of the same link produced, to continue into; empty: a new run.
+    QString continueInto;
+    // Whether a request of the run is waiting for the network now; looked at every refresh.
+    std::function<bool()> waitingForNetwork;
 };
 
 // One Yandex Disk download run as a job: the blocking body (DownloadRun) on a worker thread,
 // the run's gate and progress board, and the totals of its files. The owner's pause, resume
-// and stop reach the gate and the transfers together here, and nowhere else; a run never leaves
-// the shared transfer coordinator paused when it ends. Publishes raw progress when the files to
+// and stop reach the gate and the transfers together here, and nowhere else; the pause is the
+// gate's, so it ends with the run. Publishes raw progress when the files to
 // download are known, at each refresh and at the end (the totals stay -1 until the plan is
 // known; 0 bytes when the listing gave no sizes). Owned by the download manager, one per run;
 // lives on the UI thread.
@@ -53,6 +59,8 @@ signals:
     // The periodic refresh of the figures, changed or not, from the first transfer's report
     // on: the moment for the owner to show progress instead of a stage or transient text.
     void refreshed(const Progress &progress);
+    // A request of the run began or ended waiting for the network to come back.
+    void networkWaitChanged(bool waiting);
 
 protected:
     void run() override;
@@ -84,5 +92,6 @@ private:
     qint64 m_totalBytes = -1;
     QString m_outputPath;
     bool m_producedFolder = false;
+    bool m_waitingForNetwork = false;
     BackgroundWork m_work{this};
 };

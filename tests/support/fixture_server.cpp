@@ -281,6 +281,8 @@ void FixtureServer::answer(const httplib::Request &req, httplib::Response &res)
     body->bytesPerSecond = content ? m_bytesPerSecond.load() : 0;
     if (!fault.retryAfter.isEmpty())
         headers.append({QByteArray("Retry-After"), fault.retryAfter});
+    if (!fault.location.isEmpty())
+        headers.append({QByteArray("Location"), fault.location});
     for (const auto &[key, value] : headers)
         res.set_header(key.toStdString(), value.toStdString());
 

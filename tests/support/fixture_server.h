@@ -69,6 +69,7 @@ public:
         int status = 0;                 // non-zero: answer this status with `body`
         QByteArray body{};              //   instead of the path's content
         QByteArray retryAfter{};        // non-empty: send it as Retry-After
+        QByteArray location{};         // non-empty: send it as Location
         int delayBeforeHeadersMs = 0;   // wait this long before answering
         qint64 dropAfterBytes = -1;     // >= 0: send this many body bytes, then close
         qint64 stallAfterBytes = -1;    // >= 0: after this many body bytes...

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -136,13 +137,32 @@ private slots:
         QVERIFY(!s.view->statusView()->bar()->isVisible());
         QVERIFY(!s.view->statusView()->detailLabel()->isVisible());
 
-        // The run entered the history, and the screen's rows act on it through the manager.
+        // The run entered the history, and the screen's rows act on it through the manager: the
+        // stopped run is continued into its folder (a completed one cannot be).
         s.view->historySection()->setExpanded(true);
         QCOMPARE(s.view->historySection()->rows().size(), 1);
-        const auto actions = s.view->historySection()->rows().first()->findChildren<QAction *>();
-        for (QAction *a : actions)
-            if (a->text() == QStringLiteral("Показать в папке"))
-                a->trigger();
+        // The texts of a row's menu as it opens, in order; `pick` is triggered.
+        const auto menuOf = [&](int row, const QString &pick = {}) {
+            QMenu *menu = s.view->historySection()->rows().at(row)->findChild<QMenu *>();
+            emit menu->aboutToShow();
+            QStringList shown;
+            for (QAction *a : menu->actions())
+                if (a->isVisible() && !a->isSeparator())
+                    shown.append(a->text());
+            for (QAction *a : menu->actions())
+                if (a->isVisible() && a->text() == pick)
+                    a->trigger();
+            return shown;
+        };
+        const QStringList reveal{"Показать в папке", "Удалить из истории"};
+        QCOMPARE(menuOf(0), QStringList{"Докачать"} + reveal);
+        s.files.setBytesPerSecond(0);
+        menuOf(0, "Докачать");
+        QTRY_COMPARE_WITH_TIMEOUT(s.state().phase, DownloadPhase::Done, 10000);
+        QCOMPARE(s.history().value(0).path, s.history().value(1).path);
+        QTRY_COMPARE(s.view->historySection()->rows().size(), 2);
+        QCOMPARE(menuOf(0), reveal);
+        menuOf(0, "Показать в папке");
         QCOMPARE(s.desktop.opened.size() + s.desktop.selected.size(), 1);
         s.view->historySection()->clearButton()->click();
         QVERIFY(s.history().isEmpty());

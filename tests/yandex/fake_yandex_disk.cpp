@@ -1,5 +1,6 @@
 #include "fake_yandex_disk.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,6 +21,21 @@ FixtureServer::Reply notFound()
 QJsonObject item(const QString &type, const QString &name, const QString &path)
 {
     return {{"type", type}, {"name", name}, {"path", path}};
+}
+
+// `object` with only the keys that `fields` names below `prefix` ("" or "_embedded.items.");
+// no fields: everything.
+QJsonObject asked(const QJsonObject &object, const QString &fields, const QString &prefix)
+{
+    if (fields.isEmpty())
+        return object;
+    const QStringList names = fields.split(',');
+    QJsonObject kept;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (names.contains(prefix + it.key()))
+            kept.insert(it.key(), it.value());
+    }
+    return kept;
 }
 
 // The node a request names: "" for the shared resource itself, as the service takes "/".
@@ -69,7 +85,8 @@ void FakeYandexDisk::addFolder(const QString &path)
     m_items.insert(path, item(QStringLiteral("dir"), path.section('/', -1), path));
 }
 
-void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, bool listSize)
+void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, bool listSize,
+                             bool listLink)
 {
     const QString body = QStringLiteral("/files/%1").arg(m_bodies.size());
     m_bodies.insert(path, body);
@@ -78,6 +95,11 @@ void FakeYandexDisk::addFile(const QString &path, const QByteArray &content, boo
         item(QStringLiteral("file"), path.section('/', -1), path.isEmpty() ? "/" : path);
     if (listSize)
         listed.insert("size", content.size());
+    if (listLink)
+        listed.insert("file", m_files.url(body));
+    for (const auto algorithm : {QCryptographicHash::Sha256, QCryptographicHash::Md5})
+        listed.insert(algorithm == QCryptographicHash::Md5 ? "md5" : "sha256",
+                      QString(QCryptographicHash::hash(content, algorithm).toHex()));
     m_items.insert(path, listed);
 }
 
@@ -92,12 +114,13 @@ FixtureServer::Reply FakeYandexDisk::resource(const FixtureServer::Request &requ
     const QString key = keyOf(request);
     if (request.queryValue("public_key") != kPublicLink || !m_items.contains(key))
         return notFound();
-    QJsonObject object = m_items.value(key);
-    if (object.value("type") == "dir" && request.queryValue("fields").contains("_embedded")) {
+    const QString fields = request.queryValue("fields");
+    QJsonObject object = asked(m_items.value(key), fields, {});
+    if (m_items.value(key).value("type") == "dir" && fields.contains("_embedded")) {
         QList<QJsonObject> children;
         for (auto it = m_items.cbegin(); it != m_items.cend(); ++it) {
             if (!it.key().isEmpty() && it.key().section('/', 0, -2) == key)
-                children.append(it.value());
+                children.append(asked(it.value(), fields, "_embedded.items."));
         }
         QJsonArray page;
         for (const QJsonObject &child : children.mid(request.queryValue("offset").toInt(),
@@ -127,6 +150,8 @@ void DiskScene::create()
     DownloadManagerOptions options;
     options.apiBaseUrl = api.baseUrl();
     options.sleep = sleep.function();
+    options.networkPollSeconds = 0.1;
+    options.networkWaitSeconds = networkWaitSeconds;
     manager = std::make_unique<DownloadManager>(
         DownloadManager::Services{http, prefs, clock, locations, desktop}, options);
     if (!m_link.isEmpty())

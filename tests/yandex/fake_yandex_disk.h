@@ -66,7 +66,10 @@ public:
     void setRootFile(const QString &name, const QByteArray &content);
     // `path` inside the shared folder, e.g. "/Photos/2020"; parents must exist.
     void addFolder(const QString &path);
-    void addFile(const QString &path, const QByteArray &content, bool listSize = true);
+    // Listed with its size, digests and (unless `listLink` is false) its direct link, each
+    // only when the request's `fields` asks for it, as the service does.
+    void addFile(const QString &path, const QByteArray &content, bool listSize = true,
+                 bool listLink = true);
     // Lists an item in `folder` that has nothing behind it.
     void addRawItem(const QString &folder, const QString &type, const QString &name,
                     const QString &path);
@@ -104,6 +107,7 @@ struct DiskScene {
     FakeLocations locations{dir.path()};
     FakeDesktopServices desktop;
     RecordingSleep sleep;
+    double networkWaitSeconds = 600; // for the managers made from then on
     std::unique_ptr<DownloadManager> manager;
 
 private:

@@ -24,9 +24,9 @@ QStringList filesUnder(const QString &folder)
     return files;
 }
 
-// Entries "dir PATH", "file PATH SIZE", "unsized PATH SIZE" (size not listed), "link FOLDER" (a
-// symbolic link listed there) or "root NAME SIZE" (the link names one file). A file of SIZE bytes
-// holds patterned(SIZE, SIZE).
+// Entries "dir PATH", "file PATH SIZE", "unsized PATH SIZE" (size not listed), "unlinked PATH
+// SIZE" (neither size nor direct link listed), "link FOLDER" (a symbolic link listed there) or
+// "root NAME SIZE" (the link names one file). A file of SIZE bytes holds patterned(SIZE, SIZE).
 void publish(FakeYandexDisk &disk, const QStringList &tree)
 {
     for (const QString &entry : tree) {
@@ -40,7 +40,7 @@ void publish(FakeYandexDisk &disk, const QStringList &tree)
         else if (kind == "root")
             disk.setRootFile(name, patterned(size, int(size)));
         else
-            disk.addFile(name, patterned(size, int(size)), kind == "file");
+            disk.addFile(name, patterned(size, int(size)), kind == "file", kind != "unlinked");
     }
 }
 
@@ -53,7 +53,8 @@ private slots:
     // A local folder "Shared" and someone's "Отчёт_ итоги.pdf.part" exist already, and are never
     // overwritten. Files are fetched one at a time (the setting bounds the run, even when the
     // bodies come slowly), and the body of "/b.bin" meets `faults`; "transfers" counts the
-    // requests for file bodies. Names with "+&= " show that paths are sent encoded.
+    // requests for file bodies, "asked" those for a file's link. Names with "+&= " show that paths
+    // are sent encoded.
     void runsEndWithTheirFilesTextsAndHistory_data()
     {
         QTest::addColumn<QString>("tree"); // entries for publish(), "; " between
@@ -61,28 +62,38 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("files"); // "PATH SIZE" after the run, "; " between
         QTest::addColumn<int>("transfers");
+        QTest::addColumn<int>("asked");
         QTest::addColumn<QString>("output");  // the run's path in the history, relative
         QTest::addColumn<double>("progress"); // -1: the run fails
         const auto row = [](const char *name, const char *tree, Faults faults, const char *status,
-                            const char *files, int transfers, const char *output, double progress) {
+                            const char *files, int transfers, int asked, const char *output,
+                            double progress) {
             QTest::newRow(name) << QString(tree) << faults << QString(status) << QString(files)
-                                << transfers << QString(output) << progress;
+                                << transfers << asked << QString(output) << progress;
         };
         const char *abc = "file /a.bin 50000; file /b.bin 50000; file /c.bin 50000";
         row("one file, unsafe name", "root Отчёт: итоги.pdf 1500000", {}, "Готово · 1,5 МБ",
-            "Отчёт_ итоги (2).pdf 1500000", 1, "Отчёт_ итоги (2).pdf", 1);
+            "Отчёт_ итоги (2).pdf 1500000", 1, 1, "Отчёт_ итоги (2).pdf", 1);
         row("tree beside a taken name, sizes not listed",
             "dir /Фото+&= 1; unsized /Фото+&= 1/Photo.JPG 120000; unsized /Фото+&= 1/photo.jpg "
-            "80000; dir /фото+&= 1; unsized /фото+&= 1/a:b 5; link /фото+&= 1; unsized "
+            "80000; dir /фото+&= 1; unlinked /фото+&= 1/a:b 5; link /фото+&= 1; unsized "
             "/notes.txt 299995",
             {}, "Готово · 4 файлов · 500 кБ",
             "Shared (2)/notes.txt 299995; Shared (2)/Фото+&= 1/Photo.JPG 120000; "
             "Shared (2)/Фото+&= 1/photo (2).jpg 80000; Shared (2)/фото+&= 1 (2)/a_b 5",
-            4, "Shared (2)", 0);
-        // One failed file ends the run: files done before it stay, nothing of it does.
-        row("error page", abc, {{.status = 404, .body = "<html>404</html>"}},
-            "Ошибка: Файл «b.bin» не скачан: сервер ответил HTTP 404", "Shared (2)/a.bin 50000", 2,
-            "Shared (2)", -1);
+            4, 1, "Shared (2)", 0);
+        // A listed link unknown to the file host is asked anew, once. One failed file ends the
+        // run: files done before it stay, nothing of it does.
+        const Fault page{.status = 404, .body = "<html>404</html>"};
+        row("error page", abc, {page, page},
+            "Ошибка: Файл «b.bin» не скачан: сервер ответил HTTP 404", "Shared (2)/a.bin 50000", 3,
+            1, "Shared (2)", -1);
+        row("listed link unknown, then served", abc, {page}, "Готово · 3 файлов · 150 кБ",
+            "Shared (2)/a.bin 50000; Shared (2)/b.bin 50000; Shared (2)/c.bin 50000", 4, 1,
+            "Shared (2)", 1);
+        const Fault wrong{.status = 200, .body = patterned(50'000, 3)};
+        row("wrong bytes twice", abc, {wrong, wrong}, "Ошибка: Файл «b.bin» повреждён при загрузке",
+            "Shared (2)/a.bin 50000", 3, 0, "Shared (2)", -1);
     }
 
     void runsEndWithTheirFilesTextsAndHistory()
@@ -114,6 +125,7 @@ private slots:
         QVERIFY(files.removeOne("Отчёт_ итоги.pdf.part 0"));
         QTEST(files.join("; "), "files");
         QTEST(int(h.files.requests().size()), "transfers");
+        QTEST(h.api.requestCount(kResources + "/download"), "asked");
         QCOMPARE(h.files.maxConcurrentRequests(), 1);
         if (done) {
             QCOMPARE(h.state().detail, path);
@@ -219,6 +231,113 @@ private slots:
         QCOMPARE(h.state().phase, DownloadPhase::Done);
         QCOMPARE(contentsOf(h.dir.filePath("Shared (2)/a/stuck.bin")),
                  patterned(2'000'000, 2'000'000));
+    }
+
+    // A run that failed after its first file is continued into its folder: the names are those
+    // of the first run, a file in place that matches the listing is kept, and one that differs
+    // (in size, or in content only) stays as it is while the listed file takes the next free
+    // name. Only runs that chose their folder can be continued, and the stored link of a
+    // record leaves with it.
+    void continuedRunKeepsWhatMatchesAndNeverReplaces()
+    {
+        DiskScene h(QStringLiteral("https://disk.yandex.ru/d/Other"));
+        QVERIFY(h.runToEnd()); // the first look fails: nothing chosen, nothing to continue
+        QVERIFY(!h.manager->canContinue(h.history().value(0)));
+        publish(h.disk, {"file /a.bin 50000", "file /b.bin 50001", "file /c.bin 50002",
+                         "file /d.bin 50003", "file /e.bin 50004", "file /E.bin 50005"});
+        h.manager->setPublicLink(FakeYandexDisk::kPublicLink);
+        h.manager->setConcurrentDownloads(1);
+        h.files.script(h.disk.bodyPath("/b.bin"), Faults(2, {.status = 404}));
+        QVERIFY(h.runToEnd());
+        const DownloadHistoryItem failed = h.history().value(0);
+        QCOMPARE(failed.path, h.dir.filePath("Shared"));
+        QVERIFY(h.manager->canContinue(failed));
+        const auto write = [&](const QString &name, const QByteArray &content) {
+            QFile file(h.dir.filePath("Shared/" + name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        };
+        write("c.bin", "short");
+        write("d.bin", patterned(50003, 9));
+        write("e (2).bin", "taken");
+
+        h.manager->setPublicLink(QString());
+        h.manager->continueRun(failed);
+        QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+        QCOMPARE(h.state().status, QString("Готово · 6 файлов · 300 кБ"));
+        QStringList files;
+        for (const QString &file : filesUnder(h.dir.path()))
+            files.append(file + ' ' + QString::number(QFileInfo(h.dir.filePath(file)).size()));
+        QCOMPARE(
+            files,
+            QStringList({"Shared/E.bin 50005", "Shared/a.bin 50000", "Shared/b.bin 50001",
+                         "Shared/c (2).bin 50002", "Shared/c.bin 5", "Shared/d (2).bin 50003",
+                         "Shared/d.bin 50003", "Shared/e (2).bin 5", "Shared/e (3).bin 50004"}));
+        QCOMPARE(h.files.requestCount(h.disk.bodyPath("/a.bin")), 1); // kept
+        QCOMPARE(contentsOf(h.dir.filePath("Shared/d.bin")), patterned(50003, 9));
+        QCOMPARE(h.history().size(), 3);
+        QCOMPARE(h.history().value(1), failed);
+        QVERIFY(!h.manager->canContinue(h.history().value(0))); // completed
+
+        const QString links = "yandexRunLinks.v1";
+        QVERIFY(h.prefs.value(links)->toByteArray().contains(FakeYandexDisk::kPublicLink.toUtf8()));
+        h.create(); // the link survives a relaunch
+        QVERIFY(h.manager->canContinue(failed));
+        h.manager->history().remove(failed);
+        QVERIFY(!h.prefs.contains(links));
+    }
+
+    // A network that goes down (names stop resolving: the answers send the client on to a host
+    // that has none) is waited out, for the listing and for a file in flight, which continues by
+    // range. Stop and pause work during the wait; an outage longer than the limit fails the run.
+    void networkOutagesAreWaitedOut_data()
+    {
+        QTest::addColumn<QString>("down"); // the listing, or the file after 500 kB
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<double>("limit");
+        QTest::addColumn<QString>("status");
+        const QString done = "Готово · 1 файлов · 2 МБ";
+        QTest::newRow("listing") << "listing"
+                                 << "" << 600.0 << done;
+        QTest::newRow("file") << "file"
+                              << "" << 600.0 << done;
+        QTest::newRow("file, pause and resume") << "file"
+                                                << "pause" << 600.0 << done;
+        QTest::newRow("file, stop") << "file"
+                                    << "stop" << 600.0 << "Остановлено · готовые файлы сохранены";
+        QTest::newRow("listing, longer than the limit")
+            << "listing"
+            << "" << 1.0 << "Ошибка: Не удалось найти сервер с указанным именем";
+    }
+
+    void networkOutagesAreWaitedOut()
+    {
+        QFETCH(QString, down);
+        QFETCH(QString, action);
+        DiskScene h;
+        QFETCH(double, limit);
+        h.networkWaitSeconds = limit;
+        h.create();
+        publish(h.disk, {"file /big.bin 2000000"});
+        const Faults away(30, {.status = 302, .location = "http://offline.invalid/"});
+        if (down == "listing")
+            h.api.script(kResources, Faults{Fault()} + away);
+        else
+            h.files.script(h.disk.bodyPath("/big.bin"), Faults{{.dropAfterBytes = 500'000}} + away);
+        h.manager->start();
+        QTRY_COMPARE(h.state().detail, QString("Нет подключения к интернету — жду…"));
+        if (action == "pause") {
+            h.manager->pause();
+            QCOMPARE(h.state().detail, QString("Нет подключения к интернету — жду…"));
+            h.manager->resume();
+        } else if (action == "stop") {
+            h.manager->stop();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+        QTEST(h.state().status, "status");
+        if (h.state().phase == DownloadPhase::Done && down == "file") {
+            QCOMPARE(h.files.requests().last().header("Range"), QByteArray("bytes=500000-"));
+            QCOMPARE(contentsOf(h.dir.filePath("Shared/big.bin")), patterned(2'000'000, 2'000'000));
+        }
     }
 };
 

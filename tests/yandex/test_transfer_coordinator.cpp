@@ -2,6 +2,7 @@
 #include "support/test_main.h"
 #include "yandex/transfer_coordinator.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 
 #include <atomic>
@@ -18,13 +19,18 @@ struct Harness {
         server.serveBytes("/f", body);
     }
 
-    Status download(FileTransfer transfer, const CancelToken &cancel = CancelToken())
+    Status download(FileTransfer transfer, ControlGate &gate)
     {
         transfer.url = server.url("/f");
         transfer.partPath = part;
         transfer.displayName = QStringLiteral("файл.bin");
         return coordinator.download(
-            transfer, [this](qint64 bytes, qint64) { written = bytes; }, cancel);
+            transfer, [this](qint64 bytes, qint64) { written = bytes; }, gate);
+    }
+    Status download(FileTransfer transfer = {})
+    {
+        ControlGate gate;
+        return download(std::move(transfer), gate);
     }
 
     QTemporaryDir dir;
@@ -42,17 +48,20 @@ class TestTransferCoordinator : public QObject {
 
 private slots:
     // A stale ".part" from an earlier run is always replaced, never continued. A link refused
-    // (403, 410) after it served bytes is renewed once, to "/new" that answers `renewal`.
+    // (403, 410), before or after it served bytes, is renewed once, to "/new" that answers
+    // `renewal`. With a listed digest ("sha256" or "md5") the body must hash to it across all
+    // its attempts.
     void retriesContinueByRangeAndErrorsNeverBecomeTheFile_data()
     {
+        QTest::addColumn<QByteArray>("digest");
         QTest::addColumn<Faults>("faults");
         QTest::addColumn<Faults>("renewal");
         QTest::addColumn<QList<double>>("delays");
         QTest::addColumn<QByteArrayList>("ranges"); // of every request, the renewed link's too
         QTest::addColumn<QString>("error");         // empty: the file arrives whole
         const auto row = [](const char *name, Faults faults, Faults renewal, QList<double> delays,
-                            QByteArrayList ranges, QString error) {
-            QTest::newRow(name) << faults << renewal << delays << ranges << error;
+                            QByteArrayList ranges, QString error, QByteArray digest = {}) {
+            QTest::newRow(name) << digest << faults << renewal << delays << ranges << error;
         };
         const QString lost = "Сетевое соединение было потеряно";
         const QString http = "Файл «файл.bin» не скачан: сервер ответил HTTP %1";
@@ -73,13 +82,21 @@ private slots:
             {"", "bytes=50000-", "bytes=50000-"}, "");
         row("renewed link refused as well", {drop50k, {.status = 403}}, {{.status = 403}}, {1},
             {"", "bytes=50000-", "bytes=50000-"}, http.arg(403));
-        row("refused before any byte: not renewed", {{.status = 403}}, {}, {}, {""}, http.arg(403));
+        row("refused before any byte: renewed", {{.status = 403}}, {}, {}, {"", ""}, "");
+        // Wrong bytes of the right length: only the digest tells.
+        const Fault wrong{.status = 200, .body = patterned(400'000, 7)};
+        row("sha256 across a drop and a range", {{.dropAfterBytes = 100'000}, {.status = 429}}, {},
+            {1, 2}, {"", "bytes=100000-", "bytes=100000-"}, "", "sha256");
+        row("wrong bytes once: fetched again from 0", {wrong}, {}, {}, {"", ""}, "", "md5");
+        row("wrong bytes twice", {{.dropAfterBytes = 100'000}, wrong, wrong}, {}, {1},
+            {"", "bytes=100000-", ""}, "Файл «файл.bin» повреждён при загрузке", "sha256");
         row("500 three times", Faults(3, {.status = 500, .body = "<html>error page</html>"}), {},
             {1, 2}, {"", "", ""}, http.arg(500));
     }
 
     void retriesContinueByRangeAndErrorsNeverBecomeTheFile()
     {
+        QFETCH(QByteArray, digest);
         QFETCH(Faults, faults);
         QFETCH(Faults, renewal);
         QFETCH(QString, error);
@@ -94,6 +111,14 @@ private slots:
         FileTransfer transfer;
         transfer.listedSize = body.size();
         transfer.renewLink = [&]() -> Result<QUrl> { return QUrl(h.server.url("/new")); };
+        if (!digest.isEmpty()) {
+            const bool md5 = digest == "md5";
+            transfer.digest.algorithm =
+                md5 ? ListedDigest::Algorithm::Md5 : ListedDigest::Algorithm::Sha256;
+            transfer.digest.hex = QCryptographicHash::hash(body, md5 ? QCryptographicHash::Md5
+                                                                     : QCryptographicHash::Sha256)
+                                      .toHex();
+        }
 
         const Status status = h.download(transfer);
         QTEST(h.sleep.delays(), "delays");
@@ -107,22 +132,23 @@ private slots:
             QCOMPARE(h.written.load(), body.size());
         } else {
             QCOMPARE(status.error().message, error);
-            QCOMPARE(status.error().kind,
-                     error.contains("HTTP") ? ErrorKind::HttpStatus : ErrorKind::Network);
+            QCOMPARE(status.error().kind, error.contains("HTTP")        ? ErrorKind::HttpStatus
+                                          : error.contains("повреждён") ? ErrorKind::Decoding
+                                                                        : ErrorKind::Network);
             QVERIFY(!contentsOf(h.part).contains("error page"));
         }
     }
 
-    // A transfer that has stopped moving is held by a pause without a byte more, and continues
-    // by range on resume; a cancel (of all, or of its own token) ends it at once, and its token
-    // ends it while paused too.
+    // A transfer that has stopped moving is held by its run's pause without a byte more, and
+    // continues by range on resume; a stop ends it at once, paused or not, and so does its
+    // run's token alone. Whatever the run's end, the next run's transfer goes through.
     void pauseHoldsAndCancelEnds_data()
     {
         QTest::addColumn<QStringList>("actions");
         QTest::newRow("pause, resume") << QStringList{"pause", "resume"};
-        QTest::newRow("pause, the transfer's own token") << QStringList{"pause", "token"};
-        QTest::newRow("cancelAll") << QStringList{"cancelAll"};
-        QTest::newRow("the transfer's own token") << QStringList{"token"};
+        QTest::newRow("pause, stop") << QStringList{"pause", "stop"};
+        QTest::newRow("stop") << QStringList{"stop"};
+        QTest::newRow("the run's token") << QStringList{"token"};
     }
 
     void pauseHoldsAndCancelEnds()
@@ -131,13 +157,14 @@ private slots:
         const QByteArray body = patterned(3'000'000);
         Harness h(body);
         h.server.script("/f", {{.stallAfterBytes = 300'000, .stallMs = -1}});
-        CancelToken token;
-        auto pending = std::async(std::launch::async, [&] { return h.download({}, token); });
+        ControlGate gate;
+        auto pending = std::async(std::launch::async, [&] { return h.download({}, gate); });
         QTRY_VERIFY_WITH_TIMEOUT(h.written.load() >= 300'000, 20000);
 
         for (const QString &action : actions) {
             if (action == "pause") {
-                h.coordinator.suspendAll();
+                gate.pause();
+                h.coordinator.suspend(gate);
                 QTRY_COMPARE_WITH_TIMEOUT(h.coordinator.transfersInFlight(), 0, 5000);
                 // The connection is closed: no byte can move on it while paused, and a new
                 // request before resume would show in the count below.
@@ -145,9 +172,12 @@ private slots:
                 QCOMPARE(h.written.load(), 300'000);
                 QCOMPARE(QFileInfo(h.part).size(), 300'000);
             } else if (action == "resume") {
-                h.coordinator.resumeAll();
+                gate.resume();
+            } else if (action == "token") {
+                gate.token().cancel();
             } else {
-                action == "token" ? token.cancel() : h.coordinator.cancelAll();
+                gate.cancel();
+                h.coordinator.stop(gate);
             }
         }
         QVERIFY(pending.wait_for(std::chrono::seconds(20)) == std::future_status::ready);
@@ -160,6 +190,7 @@ private slots:
             QCOMPARE(h.server.requestCount("/f"), 2);
             QVERIFY(h.sleep.delays().isEmpty());
         }
+        QVERIFY(h.download().ok());
     }
 };
 

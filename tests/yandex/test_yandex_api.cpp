@@ -119,6 +119,8 @@ private slots:
             {status(200, "{'type':'dir','name':'d','_embedded':{'items':[{'type':'file',"
                          "'name':'x'}],'total':1}}")},
             {}, unknown);
+        row("body over 16 MiB", {status(200, QByteArray(YandexAPI::kMaxBodyBytes + 1, ' '))}, {},
+            "Сервер прислал слишком большой ответ");
         row("null size, unknown keys",
             {status(200, "{'type':'file','name':'a','size':null,'md5':'x'}")}, {}, "");
         row("408, 500, 502, then 503 with an error body",
@@ -165,10 +167,17 @@ private slots:
     {
         Api a;
         for (int i = 0; i < 250; ++i)
-            a.disk.addFile(QStringLiteral("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')), "x");
+            a.disk.addFile(QStringLiteral("/f%1.txt").arg(i, 3, 10, QLatin1Char('0')), "x", true,
+                           i > 0);
         const auto plans = a.scan();
         QVERIFY(plans.ok());
         QCOMPARE(plans.value().size(), 250);
+        // The listing carries each file's link and digests; a file listed without a link has none.
+        const FilePlan &linked = plans.value().at(1);
+        QCOMPARE(linked.downloadLink, QUrl(a.server.url(a.disk.bodyPath("/f001.txt"))));
+        QCOMPARE(linked.sha256, "2d711642b726b04401627ca9fbac32f5c8530fb1903cc4db02258717921a4881");
+        QCOMPARE(linked.md5, "9dd4e461268c8034f5c8564e155c67a6");
+        QVERIFY(plans.value().at(0).downloadLink.isEmpty());
         QList<int> offsets;
         for (const auto &request : a.server.requests(kResources))
             offsets.append(request.queryValue("offset").toInt());

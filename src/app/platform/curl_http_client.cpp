@@ -30,13 +30,16 @@ struct CurlHttpClient::Exchange {
     QFile *file = nullptr;
     const std::function<void(qint64, qint64)> *progress = nullptr;
     qint64 written = 0;
+    qint64 maxBodyBytes = 0;
     bool writeFailed = false;
+    bool tooLarge = false;
 
     void resetForAttempt()
     {
         response = HttpResponse();
         written = 0;
         writeFailed = false;
+        tooLarge = false;
         if (file) {
             file->resize(0);
             file->seek(0);
@@ -71,6 +74,16 @@ struct CurlHttpClient::Exchange {
         if (!self->file || !isSuccess(status)) {
             if (self->file && self->response.body.size() >= kErrorBodyLimit)
                 return length; // an error page's tail is of no use; drain it
+            if (self->maxBodyBytes > 0) {
+                // An announced length over the bound ends the exchange at its first bytes.
+                curl_off_t announced = -1;
+                curl_easy_getinfo(self->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+                if (announced > self->maxBodyBytes
+                    || self->response.body.size() + qint64(length) > self->maxBodyBytes) {
+                    self->tooLarge = true;
+                    return 0;
+                }
+            }
             self->response.body.append(data, qsizetype(length));
             return length;
         }
@@ -108,6 +121,7 @@ CurlHttpClient::~CurlHttpClient()
 HttpResult CurlHttpClient::get(const HttpRequest &request, const CancelToken &cancel)
 {
     Exchange exchange;
+    exchange.maxBodyBytes = request.maxBodyBytes;
     return performWithConnectivityWait(request, exchange, cancel);
 }
 
@@ -138,7 +152,7 @@ HttpResult CurlHttpClient::performWithConnectivityWait(const HttpRequest &reques
         exchange.resetForAttempt();
         HttpResult result = performOnce(request, exchange, cancel);
         if (result.ok() || result.error.kind != NetworkErrorKind::NotConnected
-            || request.resourceTimeoutSeconds <= 0)
+            || !request.waitForConnectivity || request.resourceTimeoutSeconds <= 0)
             return result;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -197,6 +211,10 @@ HttpResult CurlHttpClient::performOnce(const HttpRequest &request, Exchange &exc
                                        QStringLiteral("Не удалось записать файл «%1»")
                                            .arg(exchange.file->fileName().section('/', -1))}};
     }
+    if (code == CURLE_WRITE_ERROR && exchange.tooLarge)
+        return HttpResult{std::nullopt,
+                          NetworkError{NetworkErrorKind::Other,
+                                       QStringLiteral("Сервер прислал слишком большой ответ")}};
     if (code != CURLE_OK)
         return HttpResult{std::nullopt, CurlSupport::translate(code, osErrno)};
     if (exchange.file)

@@ -21,6 +21,11 @@ struct HttpRequest {
     double requestTimeoutSeconds = 30;
     // The whole exchange may take at most this long (0: no limit).
     double resourceTimeoutSeconds = 0;
+    // get(): a body longer than this fails the request (0: no limit).
+    qint64 maxBodyBytes = 0;
+    // A network that is down is waited for, up to the resource time-out, inside the call;
+    // callers that wait in their own way turn it off.
+    bool waitForConnectivity = true;
 };
 
 struct HttpResponse {

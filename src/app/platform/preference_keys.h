@@ -6,6 +6,7 @@
 namespace PreferenceKeys {
 inline constexpr QLatin1StringView kConcurrentDownloads{"concurrentDownloads"};
 inline constexpr QLatin1StringView kYandexHistory{"downloadHistory.v1"};
+inline constexpr QLatin1StringView kYandexRunLinks{"yandexRunLinks.v1"};
 inline constexpr QLatin1StringView kVideoHistory{"youtubeDownloadHistory.v1"};
 inline constexpr QLatin1StringView kEngineLastRefresh{"videoEngineLastSuccessfulRefresh.v1"};
 inline constexpr QLatin1StringView kEngineDigest{"videoEngineInstalledDigest.v1"};

@@ -34,7 +34,9 @@ ResultLook lookOf(DownloadHistoryItem::Result result)
 
 } // namespace
 
-HistoryRow::HistoryRow(const DownloadHistoryItem &item, QWidget *parent) : QWidget(parent)
+HistoryRow::HistoryRow(const DownloadHistoryItem &item, std::function<bool()> canContinue,
+                       QWidget *parent)
+    : QWidget(parent)
 {
     const ResultLook look = lookOf(item.result);
     auto *icon = new QLabel(this);
@@ -63,6 +65,15 @@ HistoryRow::HistoryRow(const DownloadHistoryItem &item, QWidget *parent) : QWidg
     Theme::style(date, Theme::TextRole::Caption2, Theme::Emphasis::Tertiary);
 
     auto *menu = new QMenu(this);
+    if (canContinue) {
+        QAction *resume = menu->addAction(Icons::icon(QStringLiteral("arrow.down.circle")),
+                                          QStringLiteral("Докачать"));
+        resume->setVisible(canContinue());
+        // The folder may vanish and a run may start while the row is on screen.
+        connect(menu, &QMenu::aboutToShow, resume,
+                [resume, canContinue] { resume->setVisible(canContinue()); });
+        connect(resume, &QAction::triggered, this, &HistoryRow::continueRequested);
+    }
     QAction *reveal =
         menu->addAction(Icons::icon(QStringLiteral("folder")), QStringLiteral("Показать в папке"));
     menu->addSeparator();

@@ -95,6 +95,12 @@ void HistorySection::setItems(const QList<DownloadHistoryItem> &items)
     rebuildRows();
 }
 
+void HistorySection::setContinuable(std::function<bool(const DownloadHistoryItem &)> test)
+{
+    m_continuable = std::move(test);
+    rebuildRows();
+}
+
 void HistorySection::rebuildRows()
 {
     // A removed entry takes its focused menu with it, and "Очистить историю" hides once the
@@ -124,7 +130,12 @@ void HistorySection::rebuildRows()
     QWidget *previousStop = m_header;
     for (int i = 0; i < shown; ++i) {
         const DownloadHistoryItem item = m_items.at(i);
-        auto *row = new HistoryRow(item, this);
+        std::function<bool()> canContinue;
+        if (m_continuable)
+            canContinue = [this, item] { return m_continuable(item); };
+        auto *row = new HistoryRow(item, canContinue, this);
+        connect(row, &HistoryRow::continueRequested, this,
+                [this, item] { emit continueRequested(item); });
         connect(row, &HistoryRow::revealRequested, this,
                 [this, item] { emit revealRequested(item); });
         connect(row, &HistoryRow::removeRequested, this,

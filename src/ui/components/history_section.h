@@ -5,6 +5,8 @@
 #include <QList>
 #include <QWidget>
 
+#include <functional>
+
 class DisclosureHeader;
 class DownloadHistory;
 class QLabel;
@@ -22,6 +24,8 @@ public:
     // entries, "Очистить историю" clears it.
     void bind(DownloadHistory &history);
     void setItems(const QList<DownloadHistoryItem> &items);
+    // Rows whose entry passes `test` (asked each time a menu opens) offer "Докачать".
+    void setContinuable(std::function<bool(const DownloadHistoryItem &)> test);
     void setExpanded(bool expanded);
     bool isExpanded() const;
 
@@ -34,6 +38,7 @@ public:
 
 signals:
     void expandedChanged(bool expanded);
+    void continueRequested(const DownloadHistoryItem &item);
     void revealRequested(const DownloadHistoryItem &item);
     void removeRequested(const DownloadHistoryItem &item);
     void clearRequested();
@@ -43,6 +48,7 @@ private:
 
     int m_limit;
     QList<DownloadHistoryItem> m_items;
+    std::function<bool(const DownloadHistoryItem &)> m_continuable;
     DisclosureHeader *m_header;
     QWidget *m_content;
     QVBoxLayout *m_rowsLayout;
