@@ -126,7 +126,7 @@ timed() {  # COMMAND...; prints the wall time
 }
 
 : >"$work/single.ours"; : >"$work/single.ref"; : >"$work/single.ratio"; : >"$work/single.rss"
-[ "$only" = folder ] && rounds_single=0 || rounds_single=$rounds
+case "$only" in all | single) rounds_single=$rounds ;; *) rounds_single=0 ;; esac
 for r in $(seq "$rounds_single"); do
     line=$(run_ours "https://disk.yandex.ru/d/single" "$work/out/ours")
     ours=$(echo "$line" | field shell_wall)
@@ -141,7 +141,7 @@ rm -rf "$work/out/ours" "$work/out/curl"
 echo "yandex-single-2gib: $(median <"$work/single.ours") s / $(median <"$work/single.ref") s = $(median <"$work/single.ratio")"
 
 for f in oursa oursc aria ariaratio curl curlratio rss stall busystall listing; do : >"$work/folder.$f"; done
-[ "$only" = single ] && rounds_folder=0 || rounds_folder=$rounds
+case "$only" in all | folder) rounds_folder=$rounds ;; *) rounds_folder=0 ;; esac
 for r in $(seq "$rounds_folder"); do
     # An event loop that does nothing, in a process of its own, during our run: the stalls
     # that the loaded machine itself (scheduler, virtual CPU) inflicts on any event loop.
