@@ -121,13 +121,6 @@ QString firstFree(const QString &path, Numbered numbered, Free free)
     return sibling(path, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
 }
 
-AppError placeError(const QString &path)
-{
-    return AppError(QStringLiteral("Не удалось сохранить файл «%1» в выбранной папке.")
-                        .arg(QFileInfo(path).fileName()),
-                    ErrorKind::FileSystem);
-}
-
 } // namespace
 
 bool isInvisibleCharacter(char32_t codePoint)
@@ -244,39 +237,4 @@ int renameWithoutReplacing(const QString &from, const QString &to)
         return errno;
     ::unlink(source.constData());
     return 0;
-}
-
-Result<QString> placeFile(const QString &source, const QString &destination)
-{
-    const QString hidden =
-        QFileInfo(destination)
-            .dir()
-            .filePath(
-                QStringLiteral(".tovrin-%1.part").arg(QUuid::createUuid().toString(QUuid::Id128)));
-    // Same file system: a rename avoids copying gigabytes; otherwise copy first.
-    bool copied = false;
-    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(hidden).constData())
-        != 0) {
-        if (!QFile::copy(source, hidden)) {
-            QFile::remove(hidden);
-            return placeError(destination);
-        }
-        copied = true;
-    }
-    for (int n = 1; n <= kLastNumber; ++n) {
-        const QString candidate = n == 1 ? destination : numberedFile(destination, n);
-        const int error = renameWithoutReplacing(hidden, candidate);
-        if (error == 0) {
-            if (copied)
-                QFile::remove(source);
-            return candidate;
-        }
-        if (error != EEXIST)
-            break;
-    }
-    if (copied)
-        QFile::remove(hidden);
-    else
-        ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(source).constData());
-    return placeError(destination);
 }

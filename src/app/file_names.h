@@ -56,9 +56,3 @@ QString reserveFileAsIfEmpty(const QString &path, QSet<QString> &reserved);
 // without it a hard link, which refuses a taken name just the same, then removing `from`).
 // 0, or the errno of the failure (EEXIST when taken).
 int renameWithoutReplacing(const QString &from, const QString &to);
-
-// Puts the finished file `source` at `destination`, or at the first free numbered name beside
-// it when that is taken, never replacing anything; returns the path used. Across file systems
-// the file is copied into a hidden name in the destination folder first, so a half-copied file
-// never carries a real name. Nothing is left in the destination folder on failure.
-Result<QString> placeFile(const QString &source, const QString &destination);
