@@ -28,8 +28,12 @@ namespace {
 
 QString g_out;
 
-// The folder the pictures show: a user's, not the temporary folder the scenes download into.
-const QString kShownFolder = QStringLiteral("/home/anna/Загрузки");
+// The folder the pictures show: the user's own downloads folder, not the temporary folder the
+// scenes download into.
+QString shownFolder()
+{
+    return QDir::home().filePath(QStringLiteral("Загрузки"));
+}
 
 void grab(QWidget *widget, const QString &name)
 {
@@ -58,7 +62,7 @@ void yandexStates()
     auto *screen = new YandexDownloadView(manager);
     MainWindow window(screen, new QWidget);
     YandexDownloadView &view = *screen;
-    view.destinationRow()->setPath(kShownFolder);
+    view.destinationRow()->setPath(shownFolder());
     window.resize(760, 800);
     window.show();
     save(&window, "yandex-idle");
@@ -106,7 +110,7 @@ void videoStates()
     MainWindow window(new QWidget, screen);
     window.setSelectedSection(AppSection::Video);
     VideoDownloadView &view = *screen;
-    view.destinationRow()->setPath(kShownFolder);
+    view.destinationRow()->setPath(shownFolder());
     window.resize(760, 800);
     window.show();
     save(&window, "video-idle");
@@ -174,7 +178,7 @@ void engineInstallState()
                              RuntimeSetup{feed.installer(runtimeReleaseTool()), {}});
     DownloadModel model({feed.prefs, clock, locations, desktop, engine});
     VideoDownloadView view(model);
-    view.destinationRow()->setPath(kShownFolder);
+    view.destinationRow()->setPath(shownFolder());
     view.resize(760, 760);
     view.show();
     model.analysis().setLink(QStringLiteral("https://youtu.be/clip1"));
