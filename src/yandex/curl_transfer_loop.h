@@ -27,6 +27,7 @@ struct TransferAttempt {
     QUrl url;
     QString filePath;
     qint64 offset = 0;
+    qint64 sizeHint = 0; // the whole file's size as listed; 0 when unknown
     double requestTimeoutSeconds = 300;
     double resourceTimeoutSeconds = 604800;
     // Gets every byte written to the file, and restarts when the body starts over from 0.

@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <deque>
+#include <future>
+
 namespace {
 
 constexpr qint64 kPageSize = 200;
@@ -14,6 +17,71 @@ constexpr int kStatusEvery = 100;
 struct PendingFolder {
     std::optional<QString> remote;
     QString local;
+};
+
+// The pages of one folder's listing, in order. Once the first page tells how many items the
+// folder holds, the pages after it are asked several at once: over a real network each costs
+// a round trip, and a folder of thousands of files would otherwise wait on them one by one.
+// A page that comes back shorter than asked (the folder changed meanwhile) throws away what
+// was asked past it, and the listing goes on from where that page ended.
+class FolderPages {
+public:
+    FolderPages(const YandexAPI &api, const QString &publicURL, const std::optional<QString> &path,
+                ControlGate &gate)
+        : m_api(api), m_publicURL(publicURL), m_path(path), m_gate(gate)
+    {
+    }
+
+    // The next page; nothing after the last.
+    Result<std::optional<PublicResource>> next()
+    {
+        if (m_done)
+            return std::optional<PublicResource>();
+        if (m_ahead.empty() || m_ahead.front().offset != m_offset) {
+            m_ahead.clear();
+            m_asked = m_offset;
+            ask();
+        }
+        Result<PublicResource> page = m_ahead.front().page.get();
+        m_ahead.pop_front();
+        if (!page)
+            return page.error();
+        if (const std::optional<EmbeddedResource> &embedded = page.value().embedded) {
+            m_offset += embedded->items.size();
+            m_total = embedded->total;
+            m_done = embedded->items.isEmpty() || m_offset >= m_total;
+            while (!m_done && qsizetype(m_ahead.size()) < kPagesAhead && m_asked < m_total)
+                ask();
+        }
+        return std::optional<PublicResource>(page.value());
+    }
+
+private:
+    struct Asked {
+        qint64 offset;
+        std::future<Result<PublicResource>> page;
+    };
+
+    void ask()
+    {
+        const qint64 offset = m_asked;
+        m_asked += kPageSize;
+        m_ahead.push_back({offset, std::async(std::launch::async, [this, offset] {
+                               return m_api.resource(m_publicURL, m_path, offset, kPageSize,
+                                                     YandexAPI::listingFields(), m_gate.token());
+                           })});
+    }
+
+    static constexpr qsizetype kPagesAhead = 6;
+    const YandexAPI &m_api;
+    const QString &m_publicURL;
+    const std::optional<QString> m_path;
+    ControlGate &m_gate;
+    std::deque<Asked> m_ahead; // asked, in offset order
+    qint64 m_offset = 0;       // the next item to hand out
+    qint64 m_asked = 0;        // the offset of the next page to ask
+    qint64 m_total = 0;
+    bool m_done = false;
 };
 
 } // namespace
@@ -40,17 +108,20 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                             ErrorKind::Decoding);
         visited.insert(key);
 
-        for (qint64 offset = 0;;) {
+        FolderPages pages(api, publicURL, folder.remote, gate);
+        for (;;) {
             if (Status ready = gate.waitUntilReady(); !ready)
                 return ready.error();
-            Result<PublicResource> page = api.resource(publicURL, folder.remote, offset, kPageSize,
-                                                       YandexAPI::listingFields(), gate.token());
-            if (!page)
-                return page.error();
-            if (!page.value().embedded)
+            Result<std::optional<PublicResource>> next = pages.next();
+            if (!next)
+                return next.error();
+            if (!next.value())
+                break;
+            const PublicResource &page = *next.value();
+            if (!page.embedded)
                 return AppError(QStringLiteral("Яндекс не вернул содержимое папки"),
                                 ErrorKind::Decoding);
-            const EmbeddedResource &embedded = *page.value().embedded;
+            const EmbeddedResource &embedded = *page.embedded;
             for (const PublicItem &item : embedded.items) {
                 if (Status ready = gate.waitUntilReady(); !ready)
                     return ready.error();
@@ -75,9 +146,6 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                                       .arg(plans.size()));
                 }
             }
-            offset += embedded.items.size();
-            if (embedded.items.isEmpty() || offset >= embedded.total)
-                break;
         }
     }
 

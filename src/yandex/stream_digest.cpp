@@ -5,11 +5,11 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
-// Past this much unhashed data the writer waits: memory stays bounded when the disk is faster
-// than the hash.
-constexpr qsizetype kMaxPending = qsizetype(8) << 20;
 constexpr qint64 kFileSlice = qint64(1) << 20;
 
 const EVP_MD *digestType(ListedDigest::Algorithm algorithm)
@@ -54,12 +54,11 @@ struct DigestHasher {
     EVP_MD_CTX *context;
 };
 
-StreamDigest::StreamDigest(ListedDigest::Algorithm algorithm)
-    : m_hasher(std::make_unique<DigestHasher>(algorithm)), m_thread([this] { hashLoop(); })
+DigestWorker::DigestWorker() : m_thread([this] { hashLoop(); })
 {
 }
 
-StreamDigest::~StreamDigest()
+DigestWorker::~DigestWorker()
 {
     {
         std::lock_guard lock(m_mutex);
@@ -69,63 +68,126 @@ StreamDigest::~StreamDigest()
     m_thread.join();
 }
 
+DigestWorker::Block DigestWorker::takeBlock()
+{
+    std::unique_lock lock(m_mutex);
+    // Past the bound the writer waits for the hash to give a block back; unless nothing is
+    // queued, when every block is being filled by a file in flight and waiting frees none.
+    m_changed.wait(lock, [this] {
+        return !m_free.empty() || m_blocks < kMaxBlocks || (m_tasks.empty() && !m_hashing);
+    });
+    if (m_free.empty()) {
+        ++m_blocks;
+        return Block{std::make_unique<char[]>(kBlockSize), 0};
+    }
+    Block block = std::move(m_free.back());
+    m_free.pop_back();
+    return block;
+}
+
+void DigestWorker::submit(StreamDigest *owner, Block block)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        ++owner->m_queued;
+        m_tasks.push_back(Task{owner, std::move(block)});
+    }
+    m_changed.notify_all();
+}
+
+void DigestWorker::release(Block block)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        block.used = 0;
+        m_free.push_back(std::move(block));
+    }
+    m_changed.notify_all();
+}
+
+void DigestWorker::waitIdle(const StreamDigest *owner)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [owner] { return owner->m_queued == 0; });
+}
+
+void DigestWorker::hashLoop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_quit || !m_tasks.empty(); });
+        if (m_tasks.empty())
+            return; // quitting, and every owner has waited for its blocks
+        Task task = std::move(m_tasks.front());
+        m_tasks.pop_front();
+        m_hashing = true;
+        lock.unlock();
+        if (task.block.data)
+            task.owner->m_hasher->add(task.block.data.get(), task.block.used);
+        else
+            task.owner->m_hasher->reset();
+        lock.lock();
+        m_hashing = false;
+        if (task.block.data) {
+            task.block.used = 0;
+            m_free.push_back(std::move(task.block));
+        }
+        --task.owner->m_queued;
+        m_changed.notify_all();
+    }
+}
+
+StreamDigest::StreamDigest(ListedDigest::Algorithm algorithm, DigestWorker &worker)
+    : m_worker(worker), m_hasher(std::make_unique<DigestHasher>(algorithm))
+{
+}
+
+StreamDigest::~StreamDigest()
+{
+    if (m_open.data)
+        m_worker.release(std::move(m_open));
+    m_worker.waitIdle(this); // the worker may still be hashing blocks of ours
+}
+
+void StreamDigest::flush()
+{
+    if (m_open.data && m_open.used > 0) {
+        m_worker.submit(this, std::move(m_open));
+        m_open = {};
+    }
+}
+
 void StreamDigest::restart()
 {
-    std::lock_guard lock(m_mutex);
-    // What is still pending belongs to the abandoned body; the hashing thread resets its state
-    // before it takes anything handed in from now on.
-    m_pending.clear();
+    // What is still queued belongs to the abandoned body; the worker resets the hash before it
+    // takes anything handed in from now on.
+    m_open.used = 0;
+    m_worker.submit(this, {});
     m_size = 0;
-    m_restartPending = true;
 }
 
 void StreamDigest::add(const char *data, qsizetype size)
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_pending.size() < kMaxPending; });
-    m_pending.append(data, size);
     m_size += size;
-    lock.unlock();
-    m_changed.notify_all();
-}
-
-qint64 StreamDigest::size() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_size;
+    while (size > 0) {
+        if (!m_open.data)
+            m_open = m_worker.takeBlock();
+        const qsizetype room = DigestWorker::kBlockSize - m_open.used;
+        const qsizetype n = std::min(size, room);
+        std::memcpy(m_open.data.get() + m_open.used, data, size_t(n));
+        m_open.used += n;
+        data += n;
+        size -= n;
+        if (m_open.used == DigestWorker::kBlockSize)
+            flush();
+    }
 }
 
 QByteArray StreamDigest::result()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_pending.isEmpty() && !m_busy && !m_restartPending; });
+    flush();
+    m_worker.waitIdle(this);
     return m_hasher->hex();
-}
-
-void StreamDigest::hashLoop()
-{
-    QByteArray working;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_quit || m_restartPending || !m_pending.isEmpty(); });
-        if (m_quit)
-            return;
-        if (m_restartPending) {
-            m_hasher->reset();
-            m_restartPending = false;
-        }
-        // Two buffers trade places, so neither side allocates per chunk.
-        working.swap(m_pending);
-        m_busy = true;
-        lock.unlock();
-        m_changed.notify_all();
-        if (!working.isEmpty())
-            m_hasher->add(working.constData(), working.size());
-        working.resize(0);
-        lock.lock();
-        m_busy = false;
-        m_changed.notify_all();
-    }
 }
 
 Result<QByteArray> digestOfFile(const QString &path, ListedDigest::Algorithm algorithm,

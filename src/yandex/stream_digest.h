@@ -7,11 +7,14 @@
 #include <QString>
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct DigestHasher;
+class StreamDigest;
 
 // The digest the listing gives for a file: its SHA-256 where listed, else its MD5; empty when
 // the listing gave neither, and then the file cannot be checked.
@@ -25,14 +28,55 @@ struct ListedDigest {
     bool operator==(const ListedDigest &other) const = default;
 };
 
-// Hashes a file body while it is written, so a finished file is checked without being read
-// again. The transfer thread hands each written chunk to add(), which only copies it; the
-// hashing runs on a thread of its own, so that a fast link is not slowed down by the hash.
-// One instance follows one file through all its attempts: restart() when the body starts over
-// from byte 0. add() and restart() come from one thread at a time; result() from any.
+// One thread that hashes the bodies of every file in flight, so that a fast link is not slowed
+// down by the hash. Bodies reach it in blocks from a fixed pool that is used again and again:
+// a folder of thousands of small files costs neither a thread nor fresh memory per file (fresh
+// pages fault in one by one, which on a virtual machine costs more than the hash). The pool is
+// bounded, so memory stays small when the disk is faster than the hash: the writer then waits.
+class DigestWorker {
+public:
+    DigestWorker();
+    ~DigestWorker();
+
+    DigestWorker(const DigestWorker &) = delete;
+    DigestWorker &operator=(const DigestWorker &) = delete;
+
+private:
+    friend class StreamDigest;
+    // 32 blocks of 256 KiB: at most 8 MiB waiting for the hash.
+    static constexpr qsizetype kBlockSize = qsizetype(256) << 10;
+    static constexpr int kMaxBlocks = 32;
+    struct Block {
+        std::unique_ptr<char[]> data;
+        qsizetype used = 0;
+    };
+    struct Task {
+        StreamDigest *owner = nullptr;
+        Block block; // empty: start the owner's hash over
+    };
+
+    Block takeBlock();
+    void release(Block block);
+    void submit(StreamDigest *owner, Block block);
+    void waitIdle(const StreamDigest *owner);
+    void hashLoop();
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Task> m_tasks;
+    std::vector<Block> m_free;
+    int m_blocks = 0; // allocated so far, free or in use
+    bool m_hashing = false;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
+// Hashes one file's body while it is written, so a finished file is checked without being read
+// again. One instance follows one file through all its attempts: restart() when the body starts
+// over from byte 0. add(), restart() and result() come from one thread at a time.
 class StreamDigest {
 public:
-    explicit StreamDigest(ListedDigest::Algorithm algorithm);
+    StreamDigest(ListedDigest::Algorithm algorithm, DigestWorker &worker);
     ~StreamDigest();
 
     StreamDigest(const StreamDigest &) = delete;
@@ -41,24 +85,20 @@ public:
     void restart();
     void add(const char *data, qsizetype size);
     // Bytes handed in since the last restart.
-    qint64 size() const;
+    qint64 size() const { return m_size; }
     // The digest of everything handed in since the last restart, lower-case hexadecimal; waits
-    // until the hashing thread has caught up. Adding may go on afterwards.
+    // until the worker has caught up. Adding may go on afterwards.
     QByteArray result();
 
 private:
-    void hashLoop();
+    friend class DigestWorker;
+    void flush();
 
-    std::unique_ptr<DigestHasher>
-        m_hasher; // touched by the hashing thread, or under m_mutex when idle
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    QByteArray m_pending; // handed in, not hashed yet
+    DigestWorker &m_worker;
+    std::unique_ptr<DigestHasher> m_hasher; // the worker's while blocks of ours are queued
+    DigestWorker::Block m_open;             // being filled by the writer
+    int m_queued = 0;                       // tasks at the worker; under its mutex
     qint64 m_size = 0;
-    bool m_restartPending = false;
-    bool m_busy = false; // the hashing thread works outside the lock
-    bool m_quit = false;
-    std::thread m_thread;
 };
 
 // The digest of a whole file on disk, lower-case hexadecimal: for files that a run finds already

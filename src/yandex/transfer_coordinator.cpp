@@ -93,12 +93,13 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
     TransferAttempt attempt;
     attempt.url = transfer.url;
     attempt.filePath = transfer.partPath;
+    attempt.sizeHint = transfer.listedSize;
     attempt.requestTimeoutSeconds = m_options.requestTimeoutSeconds;
     attempt.resourceTimeoutSeconds = m_options.resourceTimeoutSeconds;
 
     std::optional<StreamDigest> digest;
     if (!transfer.digest.isEmpty()) {
-        digest.emplace(transfer.digest.algorithm);
+        digest.emplace(transfer.digest.algorithm, m_digests);
         attempt.digest = &*digest;
     }
 

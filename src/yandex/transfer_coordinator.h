@@ -79,5 +79,6 @@ private:
                                      const ControlGate &gate);
 
     Options m_options;
+    DigestWorker m_digests; // outlives the loop, whose thread hands it the bodies
     std::unique_ptr<CurlTransferLoop> m_loop;
 };
