@@ -52,6 +52,10 @@ QStringList download(const DownloadRun &run, const EngineCapabilities &engine)
     // By default the engine skips a fragment it cannot get and calls the file with a hole in
     // it finished.
     args << QStringLiteral("--abort-on-unavailable-fragments");
+    // A track goes straight into our own FFmpeg merge, which writes a fresh container; the
+    // engine's repair of the track's container would be a whole extra copy, redone at once.
+    if (run.kind == DownloadRun::Kind::Track)
+        args << QStringLiteral("--fixup") << QStringLiteral("never");
     if (engine.knowsProgressDelta())
         args << QStringLiteral("--progress-delta") << QStringLiteral("0.5");
     args << QStringLiteral("--progress-template") << progressTemplate();
