@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -35,6 +36,10 @@ struct VideoJobEnvironment {
     ProcessGroupRegistry *processGroups = nullptr; // ended when the program quits
     const Clock *clock = nullptr;                  // how old an analysis's document is
     int refreshIntervalMs = 500;
+    // Empty in the program. Called on the worker before the final rename takes its lock
+    // (false) and again holding it, once no cancel came (true): the only way a test can land
+    // a cancel at either moment of a step that takes microseconds.
+    std::function<void(bool holdingLock)> beforeFinalRename;
 };
 
 // What a job's plan came to, handed from its worker thread to the job.

@@ -121,9 +121,13 @@ Result<QString> VideoDownloadJob::place(const QString &source, const QString &de
 {
     // A cancel that comes before the file has its final name wins; one that comes after finds
     // the job done.
+    if (m_environment.beforeFinalRename)
+        m_environment.beforeFinalRename(false);
     std::lock_guard lock(m_placing);
     if (token.isCancelled())
         return CancelToken::stopped();
+    if (m_environment.beforeFinalRename)
+        m_environment.beforeFinalRename(true);
     for (int n = 1; n <= 9999; ++n) {
         const QString candidate = n == 1 ? destination : numberedFile(destination, n);
         // The work folder is inside the destination folder: a rename, never a copy.

@@ -2,9 +2,7 @@
 #include "video/download_failure.h"
 #include "video_scene.h"
 
-#include <QDeadlineTimer>
 #include <QSignalSpy>
-#include <QThread>
 
 #include <sys/stat.h>
 
@@ -21,6 +19,7 @@ struct JobScene {
     std::unique_ptr<VideoDownloadJob> job;
     QStringList lines; // each status line the row showed, in order
     int ends = 0;
+    std::function<void(bool holdingLock)> beforeFinalRename; // on the worker
 
     JobScene(bool merged, const QString &engine, const QString &ffmpeg, QString folder = {})
         : downloads(folder.isEmpty() ? dir.filePath("downloads") : folder)
@@ -40,6 +39,10 @@ struct JobScene {
         }
         VideoJobEnvironment environment;
         environment.refreshIntervalMs = 100;
+        environment.beforeFinalRename = [this](bool holding) {
+            if (beforeFinalRename)
+                beforeFinalRename(holding);
+        };
         // The first FFmpeg candidate is not a program and is passed over.
         QFile(dir.filePath("plain")).open(QIODevice::WriteOnly);
         environment.ffmpegCandidates = {dir.filePath("plain"), dir.filePath("ffmpeg")};
@@ -171,8 +174,7 @@ private slots:
     }
 
     // The engine works in a locked folder inside the chosen one (here on a RAM disk, not on the
-    // temporary folder's file system): the finished file is the very file it wrote, renamed. A
-    // cancel that comes once the file has its final name finds the job done.
+    // temporary folder's file system): the finished file is the very file it wrote, renamed.
     void finishedFileIsRenamedIntoPlace()
     {
         QTemporaryDir ramDisk("/dev/shm/tovrin-test-XXXXXX");
@@ -186,11 +188,7 @@ private slots:
         s.job->start();
         QTRY_VERIFY_WITH_TIMEOUT(s.holding(), 10000);
         s.release();
-        // Without turning the event loop, so that the job's end cannot be handled first.
         const QString final = QDir(s.downloads).filePath("Clip [abc] (2).mp4");
-        for (QDeadlineTimer wait(10000); !QFile::exists(final) && !wait.hasExpired();)
-            QThread::yieldCurrentThread();
-        s.job->cancel();
         QTRY_COMPARE_WITH_TIMEOUT(s.ends, 1, 15000);
         QCOMPARE(s.job->phase(), VideoJobPhase::Completed);
         QCOMPARE(s.job->outputPath(), final);
@@ -201,6 +199,44 @@ private slots:
         QVERIFY(::stat(QFile::encodeName(final).constData(), &placed) == 0);
         QCOMPARE(inode.readAll().trimmed().toULongLong(), quint64(placed.st_ino));
         QVERIFY(pwd.readAll().startsWith(QFile::encodeName(s.downloads + "/.tovrin-")));
+    }
+
+    // A cancel is honoured until the file has its final name, and cancel() returns only once
+    // that is settled: one that comes before the rename ends the job Cancelled with nothing
+    // left; one that comes while the rename runs waits for it and finds the job done.
+    void cancelRacesTheFinalRename_data()
+    {
+        QTest::addColumn<bool>("duringRename"); // also: the file is placed and the job done
+        QTest::newRow("before the rename") << false;
+        QTest::newRow("during the rename") << true;
+    }
+    void cancelRacesTheFinalRename()
+    {
+        QFETCH(bool, duringRename);
+        JobScene s(false, "place", {});
+        const QString final = QDir(s.downloads).filePath("Clip [abc] (2).mp4");
+        CancelToken cancelReturned; // a signal from the UI thread, not a stop
+        bool placedWhenReturned = false;
+        s.beforeFinalRename = [&](bool holdingLock) {
+            if (holdingLock != duringRename)
+                return;
+            QMetaObject::invokeMethod(
+                s.job.get(),
+                [&] {
+                    s.job->cancel();
+                    placedWhenReturned = QFile::exists(final);
+                    cancelReturned.cancel();
+                },
+                Qt::QueuedConnection);
+            // While the rename holds its lock the cancel cannot return: the wait runs out.
+            cancelReturned.sleepFor(duringRename ? 1 : 10);
+        };
+        s.job->start();
+        QTRY_COMPARE_WITH_TIMEOUT(s.ends, 1, 15000);
+        QCOMPARE(placedWhenReturned, duringRename);
+        QCOMPARE(s.job->phase(), duringRename ? VideoJobPhase::Completed : VideoJobPhase::Canceled);
+        QCOMPARE(VideoScene::entries(s.downloads),
+                 (duringRename ? QStringList{"Clip [abc] (2).mp4", kMine} : QStringList{kMine}));
     }
 
     // At start-up, work folders that no live job holds and half-placed files of earlier runs
