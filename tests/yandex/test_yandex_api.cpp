@@ -1,6 +1,7 @@
 #include "fake_yandex_disk.h"
 #include "support/test_main.h"
 #include "yandex/folder_scan.h"
+#include "yandex/link_pipeline.h"
 #include "yandex/public_link.h"
 
 #include <QTest>
@@ -8,7 +9,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 
 namespace {
 
@@ -194,6 +198,52 @@ private slots:
         QCOMPARE(offsets, (QList<int>{0, 200, 400, 600}));
         QCOMPARE(a.statuses.size(), 7);
         QCOMPARE(a.statuses.last(), "Начинается загрузка 650 файлов…");
+    }
+
+    // Links are asked ahead of the transfers, at most 8 at once and never further ahead of the
+    // files taken than allowed; only the files that need one, each once.
+    void linksAreAskedAheadInABoundedPipeline()
+    {
+        QList<bool> needed(60, true);
+        needed[3] = needed[20] = false;
+        std::mutex mutex;
+        std::condition_variable changed;
+        int inFlight = 0, most = 0;
+        qsizetype furthest = -1;
+        bool released = false;
+        QList<qsizetype> asked;
+        LinkPipeline pipeline(
+            needed,
+            [&](qsizetype index) -> Result<QUrl> {
+                std::unique_lock lock(mutex);
+                asked.append(index);
+                furthest = std::max(furthest, index);
+                most = std::max(most, ++inFlight);
+                changed.notify_all();
+                // The first requests hold until the pipeline has all it may have in flight.
+                changed.wait_for(lock, std::chrono::seconds(5),
+                                 [&] { return released || inFlight >= 8; });
+                --inFlight;
+                return QUrl(QStringLiteral("https://host/%1").arg(index));
+            },
+            16);
+        {
+            std::unique_lock lock(mutex);
+            // Nothing is taken yet: files 0..15, of which one needs no link.
+            changed.wait_for(lock, std::chrono::seconds(5), [&] { return asked.size() >= 15; });
+            QCOMPARE(furthest, 15);
+            released = true;
+            changed.notify_all();
+        }
+        for (qsizetype i = 0; i < needed.size(); ++i) {
+            if (needed[i])
+                QCOMPARE(pipeline.take(i).value(), QUrl(QStringLiteral("https://host/%1").arg(i)));
+        }
+        std::sort(asked.begin(), asked.end());
+        QCOMPARE(asked.size(), 58);
+        QVERIFY(std::adjacent_find(asked.begin(), asked.end()) == asked.end());
+        QVERIFY(!asked.contains(3) && !asked.contains(20));
+        QCOMPARE(most, LinkPipeline::kMaxInFlight);
     }
 
     // How a listing that is not a plain tree ends the scan of "Shared", which holds "/loop".
