@@ -89,8 +89,8 @@ QWidget *VideoDownloadView::buildDownloadCard()
     m_destination = new DestinationRow(card);
     card->contentLayout()->addWidget(m_destination);
     BrowserSignIn &signIn = m_model.signIn();
-    m_forgetSignIn = m_destination->menuButton()->menu()->addAction(
-        QStringLiteral("Не использовать вход через браузер"));
+    m_forgetSignIn =
+        m_destination->addMenuAction(QStringLiteral("Не использовать вход через браузер"));
     m_forgetSignIn->setVisible(signIn.chosenName().has_value());
     connect(m_forgetSignIn, &QAction::triggered, &signIn, &BrowserSignIn::forget);
     connect(&signIn, &BrowserSignIn::changed, m_forgetSignIn,

@@ -35,7 +35,7 @@ DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
                                QStringLiteral("Изменить папку…"));
     connect(m_open, &QAction::triggered, this, &DestinationRow::openRequested);
     connect(m_choose, &QAction::triggered, this, &DestinationRow::chooseRequested);
-    menu->addSeparator();
+    m_quitSeparator = menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Выйти")), &QAction::triggered, this,
             &DestinationRow::quitRequested);
 
@@ -55,6 +55,13 @@ DestinationRow::DestinationRow(QWidget *parent) : QWidget(parent)
     row->addWidget(icon, 0, Qt::AlignVCenter);
     row->addLayout(texts, 1);
     row->addWidget(m_menuButton, 0, Qt::AlignVCenter);
+}
+
+QAction *DestinationRow::addMenuAction(const QString &text)
+{
+    auto *action = new QAction(text, m_menuButton->menu());
+    m_menuButton->menu()->insertAction(m_quitSeparator, action);
+    return action;
 }
 
 void DestinationRow::bind(DestinationFolder &folder)

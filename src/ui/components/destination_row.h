@@ -23,6 +23,8 @@ public:
     QAction *openAction() const { return m_open; }
     QAction *chooseAction() const { return m_choose; }
     QToolButton *menuButton() const { return m_menuButton; }
+    // A screen's own item in the menu, above "Выйти", which stays last.
+    QAction *addMenuAction(const QString &text);
 
 signals:
     void openRequested();
@@ -32,6 +34,7 @@ signals:
 private:
     ElidedLabel *m_path;
     QToolButton *m_menuButton;
+    QAction *m_quitSeparator = nullptr;
     QAction *m_open;
     QAction *m_choose;
 };
