@@ -112,7 +112,11 @@ private slots:
 
         DestinationRow row;
         row.show();
-        QLabel *caption = row.findChild<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+        QLabel *caption = nullptr;
+        for (QLabel *label : row.findChildren<QLabel *>())
+            if (label->text() == QStringLiteral("Папка сохранения"))
+                caption = label;
+        QVERIFY(caption);
         const auto captionIsLight = [&] {
             return caption->palette().color(QPalette::WindowText).lightness() > 128;
         };
@@ -135,7 +139,7 @@ private slots:
             return;
         }
         QCOMPARE(Theme::scheme(), Theme::Scheme::Dark);
-        QVERIFY(captionIsLight());
+        QTRY_VERIFY(captionIsLight());
         QVERIFY(QApplication::palette().color(QPalette::Window).lightness() < 64);
         QCOMPARE(folderTint(), Theme::yellow().rgb());
 
@@ -145,7 +149,7 @@ private slots:
                 << "color-scheme" << QVariant::fromValue(QDBusVariant(uint(2)));
         desktop.send(changed);
         QTRY_COMPARE(Theme::scheme(), Theme::Scheme::Light);
-        QVERIFY(!captionIsLight());
+        QTRY_VERIFY(!captionIsLight());
         QCOMPARE(folderTint(), lightYellow);
     }
 
