@@ -4,7 +4,6 @@
 //   bench_yandex serve-api DATA FILES_BASE [latency=MS] KEY=REL...   API stand-in; prints
 //                                             its port
 //   bench_yandex run API_BASE LINK DEST PARALLEL        the real manager, headless
-//   bench_yandex free-port                    a loopback port nobody listens on
 //   bench_yandex idle-stall SECONDS           the stall figure of an idle event loop
 #include "api_stand_in.h"
 #include "headless_run.h"
@@ -13,30 +12,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-int freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0
-        || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return 1;
-    ::close(fd);
-    std::printf("%d\n", ntohs(address.sin_port));
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -60,8 +36,6 @@ int main(int argc, char *argv[])
         return runHeadless(args.at(1), args.at(2), args.at(3), args.at(4).toInt());
     if (command == QLatin1String("idle-stall") && args.size() == 2)
         return measureIdleStall(args.at(1).toDouble());
-    if (command == QLatin1String("free-port"))
-        return freePort();
-    std::fprintf(stderr, "usage: bench_yandex make-tree|serve-api|run|free-port ...\n");
+    std::fprintf(stderr, "usage: bench_yandex make-tree|serve-api|run|idle-stall ...\n");
     return 2;
 }

@@ -21,20 +21,20 @@ if [ ! -x "$tool" ]; then
     echo "bench yandex: не собран $tool"
     exit 0
 fi
-for program in nginx curl aria2c awk truncate; do
+for program in nginx curl aria2c awk truncate python3; do
     if ! command -v "$program" >/dev/null 2>&1 && [ ! -x "/usr/sbin/$program" ]; then
         echo "bench yandex: нет программы $program"
         exit 0
     fi
 done
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+. "$(cd "$(dirname "$0")/.." && pwd)/nginx.sh"
 
 work=$(mktemp -d /tmp/tovrin-bench-yandex.XXXXXX)
 chmod 755 "$work"
 api_pid=""
 slow_pid=""
 cleanup() {
-    [ -f "$work/nginx/nginx.pid" ] && kill "$(cat "$work/nginx/nginx.pid")" 2>/dev/null
+    nginx_stop "$work/nginx"
     [ -n "$api_pid" ] && kill "$api_pid" 2>/dev/null
     [ -n "$slow_pid" ] && kill "$slow_pid" 2>/dev/null
     sleep 0.2
@@ -56,42 +56,9 @@ mkdir -p "$data/single" "$work/out"
 truncate -s 2G "$data/single/big.bin"
 "$tool" make-tree "$data/tree" 5000 >/dev/null || { echo "bench yandex: нет данных"; exit 0; }
 
-# nginx on a free loopback port, its own configuration and temporary folders.
-port=$("$tool" free-port)
-mkdir -p "$work/nginx"
-user_line=""
-[ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat > "$work/nginx/nginx.conf" <<CONF
-$user_line
-worker_processes 2;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_requests 1000000;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    types { application/octet-stream bin; }
-    server {
-        listen 127.0.0.1:$port;
-        root $data;
-    }
-}
-CONF
-"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/start.log"
-files="http://127.0.0.1:$port"
-i=0
-until curl -s -o /dev/null "$files/single/big.bin" -r 0-0; do
-    i=$((i + 1))
-    if [ $i -gt 50 ]; then echo "bench yandex: nginx не запустился"; exit 0; fi
-    sleep 0.1
-done
+nginx_start "$work/nginx" "$data" 2 "application/octet-stream bin;"
+files="http://127.0.0.1:$nginx_port"
+nginx_ready "$files/single/big.bin" || { echo "bench yandex: nginx не запустился"; exit 0; }
 
 "$tool" serve-api "$data" "$files" single=single/big.bin tree=tree >"$work/api.port" &
 api_pid=$!
