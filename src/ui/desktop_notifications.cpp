@@ -5,6 +5,9 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
@@ -46,20 +49,26 @@ void DesktopNotifications::askCapabilities()
     m_asking = true;
     const QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                              QStringLiteral("GetCapabilities"));
+    const qsizetype askedFor = m_waiting.size();
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
-        w->deleteLater();
-        m_asking = false;
-        const QList<Notice> waiting = std::exchange(m_waiting, {});
-        const QDBusPendingReply<QStringList> reply = *w;
-        // Nobody answers: the notices are dropped, and the next one asks again (a
-        // service may have started since).
-        if (reply.isError())
-            return;
-        m_capabilities = reply.value();
-        for (const Notice &notice : waiting)
-            send(notice);
-    });
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, askedFor](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                m_asking = false;
+                const QDBusPendingReply<QStringList> reply = *w;
+                if (reply.isError()) {
+                    // Nobody answered: the notices this question was for are dropped. Those
+                    // that came while it was under way ask again, since a service may have
+                    // started meanwhile.
+                    m_waiting.remove(0, std::min(askedFor, m_waiting.size()));
+                    if (!m_waiting.isEmpty())
+                        askCapabilities();
+                    return;
+                }
+                m_capabilities = reply.value();
+                for (const Notice &notice : std::exchange(m_waiting, {}))
+                    send(notice);
+            });
 }
 
 void DesktopNotifications::send(const Notice &notice)
