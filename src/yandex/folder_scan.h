@@ -2,7 +2,6 @@
 
 #include "app/app_error.h"
 #include "yandex/control_gate.h"
-#include "yandex/stream_digest.h"
 #include "yandex/yandex_api.h"
 
 #include <QList>

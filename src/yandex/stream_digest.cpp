@@ -163,12 +163,10 @@ void StreamDigest::restart()
     // takes anything handed in from now on.
     m_open.used = 0;
     m_worker.submit(this, {});
-    m_size = 0;
 }
 
 void StreamDigest::add(const char *data, qsizetype size)
 {
-    m_size += size;
     while (size > 0) {
         if (!m_open.data)
             m_open = m_worker.takeBlock();

@@ -84,8 +84,6 @@ public:
 
     void restart();
     void add(const char *data, qsizetype size);
-    // Bytes handed in since the last restart.
-    qint64 size() const { return m_size; }
     // The digest of everything handed in since the last restart, lower-case hexadecimal; waits
     // until the worker has caught up. Adding may go on afterwards.
     QByteArray result();
@@ -98,7 +96,6 @@ private:
     std::unique_ptr<DigestHasher> m_hasher; // the worker's while blocks of ours are queued
     DigestWorker::Block m_open;             // being filled by the writer
     int m_queued = 0;                       // tasks at the worker; under its mutex
-    qint64 m_size = 0;
 };
 
 // The digest of a whole file on disk, lower-case hexadecimal: for files that a run finds already
