@@ -270,6 +270,9 @@ void CurlTransferLoop::begin(std::unique_ptr<Running> running)
     Running *r = running.get();
     m_active.push_back(std::move(running));
     ++m_running;
+    // Set before anything can end the attempt: a bounced attempt reports the bytes already
+    // there, so that the next one continues from them.
+    r->fileSize = r->attempt.offset;
     if (r->gate->isPaused()) {
         finish(r, TransferAttemptResult::End::Suspended);
         return;
@@ -278,7 +281,6 @@ void CurlTransferLoop::begin(std::unique_ptr<Running> running)
         finish(r, TransferAttemptResult::End::Cancelled);
         return;
     }
-    r->fileSize = r->attempt.offset;
     r->url = r->attempt.url.toEncoded();
     r->easy = curl_easy_init();
     CURL *easy = r->easy;

@@ -3,6 +3,8 @@
 #include "yandex/transfer_coordinator.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -142,6 +144,31 @@ private slots:
     // A transfer that has stopped moving is held by its run's pause without a byte more, and
     // continues by range on resume; a stop ends it at once, paused or not, and so does its
     // run's token alone. Whatever the run's end, the next run's transfer goes through.
+    // An attempt that meets its run paused before it starts keeps the bytes already there:
+    // the next attempt continues from them instead of starting the file over.
+    void attemptBouncedByAPauseKeepsItsOffset()
+    {
+        QTemporaryDir dir;
+        const QString part = dir.filePath("f.part");
+        QFile file(part);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(100, 'x')) == 100);
+        file.close();
+        CurlTransferLoop loop(QByteArray(), 8);
+        ControlGate gate;
+        gate.pause();
+        TransferAttempt attempt;
+        attempt.url = QUrl("http://127.0.0.1:9/f");
+        attempt.filePath = part;
+        attempt.offset = 100;
+        std::promise<TransferAttemptResult> ended;
+        loop.start(
+            attempt, {}, [&](const TransferAttemptResult &r) { ended.set_value(r); }, gate);
+        const TransferAttemptResult result = ended.get_future().get();
+        QCOMPARE(result.end, TransferAttemptResult::End::Suspended);
+        QCOMPARE(result.fileSize, 100);
+        QCOMPARE(QFileInfo(part).size(), 100);
+    }
+
     void pauseHoldsAndCancelEnds_data()
     {
         QTest::addColumn<QStringList>("actions");
