@@ -128,6 +128,9 @@ Status TransferCoordinator::download(const FileTransfer &transfer, const Progres
         if (cancel.isCancelled() || !gate.waitUntilReady())
             return CancelToken::stopped();
         TransferAttemptResult result = runAttempt(attempt, progress, gate);
+        // An answer or new bytes mean the network was up: a later outage gets its own 600 s.
+        if (result.status != 0 || result.fileSize > attempt.offset)
+            downSince.reset();
         if (isSuccessStatus(result.status))
             bodyStarted = true;
         if (result.end == End::Completed && result.expectedTotal < 0 && transfer.listedSize > 0
