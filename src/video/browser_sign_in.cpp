@@ -158,10 +158,13 @@ QStringList BrowserSignIn::argumentsFor(const QString &link) const
         return {};
     QString source = *engineName;
     // The profile where it is now; a browser since removed is still named, and the engine's
-    // failure to read it is explained.
-    for (const BrowserProfile &profile : foundBrowsers()) {
-        if (profile.engineName == *engineName)
-            source = profile.cookieSource();
+    // failure to read it is explained. Only the chosen browser's homes are looked at: this
+    // runs on every engine start.
+    for (const KnownBrowser &browser : kBrowsers) {
+        if (*engineName != QLatin1String(browser.engineName))
+            continue;
+        if (std::optional<BrowserProfile> profile = findBrowser(m_home, browser))
+            source = profile->cookieSource();
     }
     return {QStringLiteral("--cookies-from-browser"), source};
 }
