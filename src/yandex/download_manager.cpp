@@ -37,8 +37,11 @@ QString sizeText(qint64 bytes)
 }
 
 // The state with the texts of `progress`, as each refresh shows them while a run goes on; while
-// the run waits for the network, the detail line says so instead of the bytes.
-DownloadState progressShown(DownloadState state, const Progress &progress, bool waitingForNetwork)
+// the run waits for the network, the detail line says so instead of the bytes. Files download
+// while a folder is still being listed: until the listing has counted them, the scan's latest
+// text (`stage`) stays and the bytes have no total.
+DownloadState progressShown(DownloadState state, const Progress &progress, bool waitingForNetwork,
+                            const QString &stage)
 {
     const bool paused = state.phase == DownloadPhase::Paused;
     if (state.phase != DownloadPhase::Running && !paused)
@@ -46,10 +49,11 @@ DownloadState progressShown(DownloadState state, const Progress &progress, bool 
     if (progress.totalBytes > 0)
         state.progressValue =
             std::min(1.0, double(progress.doneBytes) / double(progress.totalBytes));
-    state.status = paused ? QStringLiteral("На паузе")
-                          : QStringLiteral("Готово файлов: %1 из %2")
-                                .arg(progress.doneFiles)
-                                .arg(std::max(progress.totalFiles, 0));
+    state.status = paused                    ? QStringLiteral("На паузе")
+                   : progress.totalFiles < 0 ? stage
+                                             : QStringLiteral("Готово файлов: %1 из %2")
+                                                   .arg(progress.doneFiles)
+                                                   .arg(progress.totalFiles);
     state.detail = QStringLiteral("Скачано: ") + sizeText(progress.doneBytes);
     if (progress.totalBytes > 0)
         state.detail += QStringLiteral(" из ") + sizeText(progress.totalBytes);
@@ -189,6 +193,7 @@ void DownloadManager::startRun(const QString &root, const QString &continueInto)
     next.progressValue = 0;
     next.hasDeterminateProgress = false;
     m_waitingForNetwork = false;
+    m_stage = next.status;
     publish(next);
     m_job->start();
 }
@@ -197,6 +202,7 @@ void DownloadManager::connectJob()
 {
     YandexRunJob *job = m_job.get();
     connect(job, &YandexRunJob::stageReached, this, [this](const QString &text) {
+        m_stage = text;
         // A pause or stop text stays until the user changes the state again.
         if (m_state.phase != DownloadPhase::Running)
             return;
@@ -215,7 +221,7 @@ void DownloadManager::connectJob()
         publish(next);
     });
     connect(job, &YandexRunJob::refreshed, this, [this](const Progress &progress) {
-        publish(progressShown(m_state, progress, m_waitingForNetwork));
+        publish(progressShown(m_state, progress, m_waitingForNetwork, m_stage));
     });
     connect(job, &YandexRunJob::networkWaitChanged, this, &DownloadManager::showNetworkWait);
     connect(job, &Job::finished, this, &DownloadManager::runFinished);
@@ -239,7 +245,7 @@ void DownloadManager::pause()
     DownloadState next = m_state;
     next.phase = DownloadPhase::Paused;
     m_job->pause();
-    publish(progressShown(next, m_job->progress(), m_waitingForNetwork));
+    publish(progressShown(next, m_job->progress(), m_waitingForNetwork, m_stage));
 }
 
 void DownloadManager::resume()
@@ -270,7 +276,7 @@ void DownloadManager::runFinished(const JobResult &result)
     job->deleteLater();
     const Progress &progress = job->progress();
     // The closing figures, as a last refresh would show them.
-    DownloadState next = progressShown(m_state, progress, false);
+    DownloadState next = progressShown(m_state, progress, false, m_stage);
     DownloadHistoryItem::Result entry = DownloadHistoryItem::Result::Completed;
     switch (result.outcome) {
     case Outcome::Succeeded:

@@ -122,6 +122,7 @@ private:
     std::unique_ptr<NetworkReachability> m_ownReachability;
     std::unique_ptr<NetworkOutage> m_outage;
     bool m_waitingForNetwork = false;
+    QString m_stage; // the current run's latest stage text
     std::unique_ptr<YandexAPI> m_api;
     std::unique_ptr<TransferCoordinator> m_coordinator;
     // The current run, until it has finished. Destroyed before the API and the coordinator

@@ -2,6 +2,7 @@
 
 #include "app/file_names.h"
 #include "yandex/link_pipeline.h"
+#include "yandex/plan_queue.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,9 +40,11 @@ Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
     m_continuing = !continueInto.isEmpty();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
-    Result<PublicResource> resource =
-        m_api.resource(link.publicURL, link.path, std::nullopt, std::nullopt,
-                       QStringLiteral("type,name,size,sha256,md5"), m_gate.token());
+    // A folder's answer carries its first page too: one round trip less before the first
+    // transfer starts.
+    Result<PublicResource> resource = m_api.resource(
+        link.publicURL, link.path, 0, kListingPageSize,
+        QStringLiteral("size,sha256,md5,") + YandexAPI::listingFields(), m_gate.token());
     if (!resource)
         return resource.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -50,13 +53,14 @@ Result<RunSummary> DownloadRun::perform(const YandexPublicLink &link,
     const PublicResource &found = resource.value();
     const QString target = QDir(destinationRoot).filePath(safeName(found.name));
     if (found.type == QLatin1String("dir"))
-        return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target));
+        return performFolder(link, m_continuing ? continueInto : uniqueDirectory(target), found);
     if (found.type == QLatin1String("file"))
         return performFile(link, m_continuing ? continueInto : uniqueFile(target), found);
     return AppError(QStringLiteral("Яндекс вернул неизвестный тип ресурса"), ErrorKind::Decoding);
 }
 
-Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, const QString &root)
+Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, const QString &root,
+                                              const PublicResource &found)
 {
     if (!QDir().mkpath(root))
         return AppError(QStringLiteral("Не удалось создать папку «%1»").arg(fileNameOf(root)),
@@ -64,22 +68,62 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     m_hooks.output(root);
     m_hooks.status(QStringLiteral("Сканируется содержимое папки…"));
 
-    Result<QList<FilePlan>> plans =
-        collectFiles(m_api, link.publicURL, link.path, root, m_gate, m_hooks.status,
-                     m_continuing ? ScanNaming::AsBefore : ScanNaming::Fresh);
-    if (!plans)
-        return plans.error();
-    qint64 totalBytes = 0;
-    for (const FilePlan &plan : plans.value()) {
-        totalBytes += plan.size;
-        // A differing file's new name must not take a name that the plan gives another file.
-        m_reserved.insert(reservationKey(plan.destination));
-        m_reserved.insert(reservationKey(plan.destination + QStringLiteral(".part")));
-    }
-    m_hooks.totals(int(plans.value().size()), totalBytes);
+    PlanQueue queue;
+    // Links the listing did not give are asked ahead of the transfers that need them.
+    LinkPipeline links(
+        [&](const QString &remotePath) -> Result<QUrl> {
+            if (Status ready = m_gate.waitUntilReady(); !ready)
+                return ready.error();
+            return m_api.downloadURL(link.publicURL, remotePath, m_gate.token());
+        },
+        2 * LinkPipeline::kMaxInFlight);
+    std::vector<std::thread> workers;
+    // Each worker takes the next file as soon as its own is done, so a new transfer starts the
+    // moment one finishes and at most m_maxConcurrent are ever in flight.
+    auto startWorkers = [&] {
+        for (int i = 0; i < m_maxConcurrent; ++i)
+            workers.emplace_back([&] { downloadQueued(queue, links, link.publicURL); });
+    };
+    // A new run's names are final as planned, so its first files download while the rest of
+    // the folder is listed. Continuing, a file that differs takes a numbered name that no
+    // planned file may take: the whole plan comes first.
+    if (!m_continuing)
+        startWorkers();
 
-    if (Status done = downloadFiles(plans.value(), link.publicURL); !done)
-        return done.error();
+    qint64 totalBytes = 0;
+    ScanHooks hooks;
+    hooks.status = m_hooks.status;
+    hooks.planned = [&](const FilePlan &plan) {
+        totalBytes += plan.size;
+        if (m_continuing) {
+            std::lock_guard lock(m_namesMutex);
+            m_reserved.insert(reservationKey(plan.destination));
+            m_reserved.insert(reservationKey(plan.destination + QStringLiteral(".part")));
+        }
+        // Continuing, a file already in place is most likely kept: no link asked ahead for it.
+        const bool needsLink =
+            plan.downloadLink.isEmpty() && !(m_continuing && QFileInfo::exists(plan.destination));
+        links.add(needsLink ? std::optional(plan.remotePath) : std::nullopt);
+        queue.add(plan);
+    };
+    Result<QList<FilePlan>> plans =
+        collectFiles(m_api, link.publicURL, link.path, root, m_gate, hooks,
+                     m_continuing ? ScanNaming::AsBefore : ScanNaming::Fresh,
+                     found.embedded ? std::optional(found) : std::nullopt);
+    queue.close();
+    if (plans)
+        m_hooks.totals(int(plans.value().size()), totalBytes);
+    else
+        endFiles(plans.error(), queue);
+    if (m_continuing && plans)
+        startWorkers();
+    for (std::thread &worker : workers)
+        worker.join();
+
+    if (m_failure)
+        return *m_failure;
+    if (m_stopped)
+        return CancelToken::stopped();
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
     return RunSummary{true, root};
@@ -110,87 +154,44 @@ Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QStrin
     return RunSummary{false, destination};
 }
 
-Status DownloadRun::downloadFiles(const QList<FilePlan> &plans, const QString &publicURL)
+void DownloadRun::downloadQueued(PlanQueue &queue, LinkPipeline &links, const QString &publicURL)
 {
-    if (plans.isEmpty())
-        return Done{};
-    std::mutex mutex;
-    qsizetype next = 0;
-    std::optional<AppError> failure;
-    bool cancelled = false;
-
-    // Links the listing did not give are asked ahead of the transfers that need them.
-    QList<bool> needsLink;
-    for (const FilePlan &plan : plans) {
-        // Continuing, a file already in place is most likely kept: no link asked ahead for it.
-        needsLink.append(plan.downloadLink.isEmpty()
-                         && !(m_continuing && QFileInfo::exists(plan.destination)));
-    }
-    LinkPipeline links(
-        needsLink,
-        [&](qsizetype index) -> Result<QUrl> {
-            if (Status ready = m_gate.waitUntilReady(); !ready)
-                return ready.error();
-            return m_api.downloadURL(publicURL, plans.at(index).remotePath, m_gate.token());
-        },
-        2 * LinkPipeline::kMaxInFlight);
-
-    // Each worker takes the next plan as soon as its file is done, so a new transfer starts
-    // the moment one finishes and at most m_maxConcurrent are ever in flight.
-    auto worker = [&] {
-        for (;;) {
-            qsizetype index = 0;
-            {
-                std::lock_guard lock(mutex);
-                if (failure || cancelled || next >= plans.size())
-                    return;
-                index = next++;
-            }
-            const FilePlan &plan = plans.at(index);
-            FilePlan target = plan;
-            Result<std::optional<qint64>> kept =
-                settleExisting(target.destination, plan.remotePath.section(QLatin1Char('/'), -1),
-                               plan.size, ListedDigest::fromListing(plan.sha256, plan.md5));
-            // A file that the pipeline was told it would keep asks its own link when it differs.
-            auto askedLink = [&, index]() -> Result<QUrl> {
-                if (needsLink.at(index))
-                    return links.take(index);
-                return m_api.downloadURL(publicURL, plan.remotePath, m_gate.token());
-            };
-            Result<qint64> size = !kept ? Result<qint64>(kept.error())
-                                  : kept.value()
-                                      ? Result<qint64>(*kept.value())
-                                      : downloadFile(target, plan.remotePath, askedLink, publicURL);
-            if (size) {
-                m_board.complete(plan.id, size.value());
-                continue;
-            }
-            std::lock_guard lock(mutex);
-            if (m_gate.isCancelled()) {
-                cancelled = true;
-            } else if (!failure) {
-                // One failed file ends the run: the others stop, finished files stay.
-                failure = size.error();
-                m_gate.cancel();
-                m_coordinator.stop(m_gate);
-            }
+    while (std::optional<std::pair<qsizetype, FilePlan>> next = queue.take()) {
+        const auto &[index, plan] = *next;
+        FilePlan target = plan;
+        Result<std::optional<qint64>> kept =
+            settleExisting(target.destination, plan.remotePath.section(QLatin1Char('/'), -1),
+                           plan.size, ListedDigest::fromListing(plan.sha256, plan.md5));
+        // A file that the pipeline was told it would keep asks its own link when it differs.
+        auto askedLink = [&]() -> Result<QUrl> {
+            if (links.asks(index))
+                return links.take(index);
+            return m_api.downloadURL(publicURL, plan.remotePath, m_gate.token());
+        };
+        Result<qint64> size = !kept ? Result<qint64>(kept.error())
+                              : kept.value()
+                                  ? Result<qint64>(*kept.value())
+                                  : downloadFile(target, plan.remotePath, askedLink, publicURL);
+        if (!size) {
+            endFiles(size.error(), queue);
             return;
         }
-    };
+        m_board.complete(plan.id, size.value());
+    }
+}
 
-    const qsizetype count = std::min<qsizetype>(m_maxConcurrent, plans.size());
-    std::vector<std::thread> workers;
-    workers.reserve(size_t(count));
-    for (qsizetype i = 0; i < count; ++i)
-        workers.emplace_back(worker);
-    for (std::thread &t : workers)
-        t.join();
-
-    if (failure)
-        return *failure;
-    if (cancelled)
-        return CancelToken::stopped();
-    return Done{};
+void DownloadRun::endFiles(const AppError &error, PlanQueue &queue)
+{
+    std::lock_guard lock(m_endMutex);
+    queue.stop();
+    if (m_gate.isCancelled()) {
+        m_stopped = true;
+    } else if (!m_failure) {
+        // One failure ends the run: the other transfers stop, finished files stay.
+        m_failure = error;
+        m_gate.cancel();
+        m_coordinator.stop(m_gate);
+    }
 }
 
 Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination,

@@ -17,6 +17,9 @@
 #include <mutex>
 #include <optional>
 
+class LinkPipeline;
+class PlanQueue;
+
 // How a run that went through ended: a folder with its files, or one file.
 struct RunSummary {
     bool isFolder = false;
@@ -47,10 +50,18 @@ public:
                                int maxConcurrent, const QString &continueInto = {});
 
 private:
-    Result<RunSummary> performFolder(const YandexPublicLink &link, const QString &root);
+    // `found`: the first look at the folder, with the first page of its listing when the API
+    // gave it.
+    Result<RunSummary> performFolder(const YandexPublicLink &link, const QString &root,
+                                     const PublicResource &found);
     Result<RunSummary> performFile(const YandexPublicLink &link, QString destination,
                                    const PublicResource &found);
-    Status downloadFiles(const QList<FilePlan> &plans, const QString &publicURL);
+    // One download worker: takes the next file of the queue until none is left or the run
+    // ends; a failed file ends the run.
+    void downloadQueued(PlanQueue &queue, LinkPipeline &links, const QString &publicURL);
+    // Ends a folder run's downloads for `error`: a failure, or a stop when the gate was already
+    // cancelled. The first failure stays, and stops the other transfers.
+    void endFiles(const AppError &error, PlanQueue &queue);
     // Continuing: the size of a file at `destination` that matches the listing, to keep; for
     // one that differs `destination` moves on to the next free numbered name of the listed
     // name. Nothing when the file is to be downloaded.
@@ -73,4 +84,7 @@ private:
     bool m_continuing = false;
     std::mutex m_namesMutex;
     QSet<QString> m_reserved; // the plan's names, and those given to differing files
+    std::mutex m_endMutex;
+    std::optional<AppError> m_failure;
+    bool m_stopped = false;
 };

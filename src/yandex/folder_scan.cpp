@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr qint64 kPageSize = 200;
 constexpr int kStatusEvery = 100;
 
 struct PendingFolder {
@@ -26,10 +25,17 @@ struct PendingFolder {
 // was asked past it, and the listing goes on from where that page ended.
 class FolderPages {
 public:
+    // `first`: the first page, when it is already here.
     FolderPages(const YandexAPI &api, const QString &publicURL, const std::optional<QString> &path,
-                ControlGate &gate)
+                ControlGate &gate, const std::optional<PublicResource> &first)
         : m_api(api), m_publicURL(publicURL), m_path(path), m_gate(gate)
     {
+        if (!first)
+            return;
+        std::promise<Result<PublicResource>> ready;
+        ready.set_value(*first);
+        m_ahead.push_back({0, ready.get_future()});
+        m_asked = kListingPageSize;
     }
 
     // The next page; nothing after the last.
@@ -65,9 +71,9 @@ private:
     void ask()
     {
         const qint64 offset = m_asked;
-        m_asked += kPageSize;
+        m_asked += kListingPageSize;
         m_ahead.push_back({offset, std::async(std::launch::async, [this, offset] {
-                               return m_api.resource(m_publicURL, m_path, offset, kPageSize,
+                               return m_api.resource(m_publicURL, m_path, offset, kListingPageSize,
                                                      YandexAPI::listingFields(), m_gate.token());
                            })});
     }
@@ -88,9 +94,8 @@ private:
 
 Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &publicURL,
                                      const std::optional<QString> &initialPath, const QString &root,
-                                     ControlGate &gate,
-                                     const std::function<void(const QString &)> &setStatus,
-                                     ScanNaming naming)
+                                     ControlGate &gate, const ScanHooks &hooks, ScanNaming naming,
+                                     const std::optional<PublicResource> &firstPage)
 {
     const bool asBefore = naming == ScanNaming::AsBefore;
     QList<PendingFolder> work{{initialPath, root}};
@@ -108,7 +113,9 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                             ErrorKind::Decoding);
         visited.insert(key);
 
-        FolderPages pages(api, publicURL, folder.remote, gate);
+        // The first folder walked is the one at `initialPath`.
+        FolderPages pages(api, publicURL, folder.remote, gate,
+                          visited.size() == 1 ? firstPage : std::optional<PublicResource>());
         for (;;) {
             if (Status ready = gate.waitUntilReady(); !ready)
                 return ready.error();
@@ -141,15 +148,18 @@ Result<QList<FilePlan>> collectFiles(const YandexAPI &api, const QString &public
                                                    : reserveFile(local, reserved),
                                           item.size && *item.size > 0 ? *item.size : 0,
                                           item.downloadLink, item.sha256, item.md5});
+                    if (hooks.planned)
+                        hooks.planned(plans.last());
                     if (plans.size() % kStatusEvery == 0)
-                        setStatus(QStringLiteral("Сканируется папка: найдено %1 файлов…")
-                                      .arg(plans.size()));
+                        hooks.status(QStringLiteral("Сканируется папка: найдено %1 файлов…")
+                                         .arg(plans.size()));
                 }
             }
         }
     }
 
-    setStatus(plans.isEmpty() ? QStringLiteral("Папка пуста")
-                              : QStringLiteral("Начинается загрузка %1 файлов…").arg(plans.size()));
+    hooks.status(plans.isEmpty()
+                     ? QStringLiteral("Папка пуста")
+                     : QStringLiteral("Начинается загрузка %1 файлов…").arg(plans.size()));
     return plans;
 }

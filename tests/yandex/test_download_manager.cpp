@@ -286,6 +286,47 @@ private slots:
         QVERIFY(!h.prefs.contains(links));
     }
 
+    // A folder of more than a page: the files of the first page download while the second is
+    // still being listed, and the status shows the scan until the folder is counted. A listing
+    // that then fails ends the run with its error; a file in flight leaves nothing.
+    void filesDownloadWhileTheFolderIsListed_data()
+    {
+        QTest::addColumn<int>("secondPage"); // its HTTP status
+        QTest::addColumn<QString>("status");
+        QTest::newRow("listed") << 200 << "Готово · 250 файлов · 250 кБ";
+        QTest::newRow("listing fails") << 404 << "Ошибка: Ошибка Яндекса: HTTP 404";
+    }
+
+    void filesDownloadWhileTheFolderIsListed()
+    {
+        QFETCH(int, secondPage);
+        DiskScene h;
+        QStringList tree;
+        for (int i = 0; i < 250; ++i)
+            tree.append(QString("file /f%1.bin 1000").arg(i, 3, 10, QChar('0')));
+        publish(h.disk, tree);
+        const Fault late{.status = secondPage == 200 ? 0 : secondPage,
+                         .delayBeforeHeadersMs = 5000};
+        h.api.script(kResources, {Fault(), late});
+        if (secondPage != 200)
+            h.files.script(h.disk.bodyPath("/f150.bin"), {{.stallAfterBytes = 500, .stallMs = -1}});
+        h.manager->start();
+
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(h.dir.filePath("Shared/f100.bin")), 4000);
+        QTRY_VERIFY(h.state().detail.startsWith("Скачано: "));
+        QCOMPARE(h.api.requestCount(kResources), 2); // the first look and the page in wait
+        QCOMPARE(h.state().status, QString("Сканируется папка: найдено 200 файлов…"));
+        QVERIFY(!h.state().detail.contains(" из "));
+        QVERIFY(!h.state().hasDeterminateProgress);
+
+        QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
+        QTEST(h.state().status, "status");
+        const QStringList files = filesUnder(h.dir.filePath("Shared"));
+        QVERIFY(files.contains("f100.bin"));
+        QCOMPARE(files.contains("f249.bin"), secondPage == 200);
+        QCOMPARE(files.filter(".part").size(), 0);
+    }
+
     // A network that goes down (names stop resolving: the answers send the client on to a host
     // that has none) is waited out, for the listing and for a file in flight, which continues by
     // range. Stop and pause work during the wait; an outage longer than the limit fails the run.
@@ -320,7 +361,7 @@ private slots:
         publish(h.disk, {"file /big.bin 2000000"});
         const Faults away(30, {.status = 302, .location = "http://offline.invalid/"});
         if (down == "listing")
-            h.api.script(kResources, Faults{Fault()} + away);
+            h.api.script(kResources, away);
         else
             h.files.script(h.disk.bodyPath("/big.bin"), Faults{{.dropAfterBytes = 500'000}} + away);
         h.manager->start();

@@ -34,8 +34,9 @@ struct Api {
     Result<QList<FilePlan>> scan()
     {
         ControlGate gate;
-        return collectFiles(api, FakeYandexDisk::kPublicLink, std::nullopt, dir.path(), gate,
-                            [this](const QString &s) { statuses.append(s); });
+        return collectFiles(
+            api, FakeYandexDisk::kPublicLink, std::nullopt, dir.path(), gate,
+            {.status = [this](const QString &s) { statuses.append(s); }, .planned = {}});
     }
 
     FixtureServer server;
@@ -201,11 +202,12 @@ private slots:
     }
 
     // Links are asked ahead of the transfers, at most 8 at once and never further ahead of the
-    // files taken than allowed; only the files that need one, each once.
+    // files taken than allowed; only the files that need one, each once, also those that the
+    // listing adds after the first ones were taken.
     void linksAreAskedAheadInABoundedPipeline()
     {
         QList<bool> needed(60, true);
-        needed[3] = needed[20] = false;
+        needed[3] = needed[20] = needed[45] = false;
         std::mutex mutex;
         std::condition_variable changed;
         int inFlight = 0, most = 0;
@@ -213,9 +215,9 @@ private slots:
         bool released = false;
         QList<qsizetype> asked;
         LinkPipeline pipeline(
-            needed,
-            [&](qsizetype index) -> Result<QUrl> {
+            [&](const QString &remotePath) -> Result<QUrl> {
                 std::unique_lock lock(mutex);
+                const qsizetype index = remotePath.mid(2).toLongLong();
                 asked.append(index);
                 furthest = std::max(furthest, index);
                 most = std::max(most, ++inFlight);
@@ -226,6 +228,12 @@ private slots:
                 return QUrl(QStringLiteral("https://host/%1").arg(index));
             },
             16);
+        auto add = [&](qsizetype from, qsizetype to) {
+            for (qsizetype i = from; i < to; ++i)
+                pipeline.add(needed[i] ? std::optional(QStringLiteral("/f%1").arg(i))
+                                       : std::nullopt);
+        };
+        add(0, 40);
         {
             std::unique_lock lock(mutex);
             changed.wait_for(lock, std::chrono::seconds(5), [&] { return inFlight >= 8; });
@@ -238,13 +246,16 @@ private slots:
             QCOMPARE(furthest, 15);
         }
         for (qsizetype i = 0; i < needed.size(); ++i) {
+            if (i == 30)
+                add(40, needed.size()); // the listing's next page, while files are taken
+            QCOMPARE(pipeline.asks(i), needed[i]);
             if (needed[i])
                 QCOMPARE(pipeline.take(i).value(), QUrl(QStringLiteral("https://host/%1").arg(i)));
         }
         std::sort(asked.begin(), asked.end());
-        QCOMPARE(asked.size(), 58);
+        QCOMPARE(asked.size(), 57);
         QVERIFY(std::adjacent_find(asked.begin(), asked.end()) == asked.end());
-        QVERIFY(!asked.contains(3) && !asked.contains(20));
+        QVERIFY(!asked.contains(3) && !asked.contains(20) && !asked.contains(45));
         QCOMPARE(most, LinkPipeline::kMaxInFlight);
     }
 
