@@ -238,3 +238,8 @@ int renameWithoutReplacing(const QString &from, const QString &to)
     ::unlink(source.constData());
     return 0;
 }
+
+bool isDiskFull(int error)
+{
+    return error == ENOSPC || error == EDQUOT;
+}

@@ -56,3 +56,6 @@ QString reserveFileAsIfEmpty(const QString &path, QSet<QString> &reserved);
 // without it a hard link, which refuses a taken name just the same, then removing `from`).
 // 0, or the errno of the failure (EEXIST when taken).
 int renameWithoutReplacing(const QString &from, const QString &to);
+
+// Whether a write or rename failed for want of space: the disk is full, or the user's quota is.
+bool isDiskFull(int error);

@@ -106,7 +106,7 @@ VideoPlanResult VideoDownloadJob::runPlan(const CancelToken &token)
     if (work.error() != 0) {
         return VideoPlanResult::failed(
             merged ? VideoJobEnding::MergeFailed : VideoJobEnding::LaunchFailed,
-            (work.error() == ENOSPC || work.error() == EDQUOT)
+            isDiskFull(work.error())
                 ? kDiskFull
                 : QStringLiteral("Не удалось создать рабочую папку в выбранной папке."),
             ErrorKind::FileSystem);
@@ -134,7 +134,7 @@ Result<QString> VideoDownloadJob::place(const QString &source, const QString &de
         const int error = renameWithoutReplacing(source, candidate);
         if (error == 0)
             return candidate;
-        if (error == ENOSPC || error == EDQUOT)
+        if (isDiskFull(error))
             return AppError(kDiskFull, ErrorKind::FileSystem);
         if (error != EEXIST)
             break;

@@ -1,10 +1,10 @@
 #include "yandex/transfer_coordinator.h"
 
+#include "app/file_names.h"
 #include "app/platform/curl_http_client.h"
 
 #include <QFile>
 
-#include <cerrno>
 #include <chrono>
 #include <future>
 
@@ -27,7 +27,7 @@ QString corruptMessage(const QString &name)
 
 QString writeMessage(const QString &name, int error)
 {
-    if (error == ENOSPC || error == EDQUOT)
+    if (isDiskFull(error))
         return QStringLiteral("Не удалось записать файл «%1»: на диске закончилось место")
             .arg(name);
     return QStringLiteral("Не удалось записать файл «%1»").arg(name);
