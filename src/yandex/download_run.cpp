@@ -90,11 +90,9 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     if (!m_continuing)
         startWorkers();
 
-    qint64 totalBytes = 0;
     ScanHooks hooks;
     hooks.status = m_hooks.status;
     hooks.planned = [&](const FilePlan &plan) {
-        totalBytes += plan.size;
         if (m_continuing) {
             std::lock_guard lock(m_namesMutex);
             m_reserved.insert(reservationKey(plan.destination));
@@ -111,10 +109,14 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
                      m_continuing ? ScanNaming::AsBefore : ScanNaming::Fresh,
                      found.embedded ? std::optional(found) : std::nullopt);
     queue.close();
-    if (plans)
+    if (plans) {
+        qint64 totalBytes = 0;
+        for (const FilePlan &plan : plans.value())
+            totalBytes += plan.size;
         m_hooks.totals(int(plans.value().size()), totalBytes);
-    else
+    } else {
         endFiles(plans.error(), queue);
+    }
     if (m_continuing && plans)
         startWorkers();
     for (std::thread &worker : workers)
