@@ -318,6 +318,8 @@ private slots:
         QCOMPARE(h.state().status, QString("Сканируется папка: найдено 200 файлов…"));
         QVERIFY(!h.state().detail.contains(" из "));
         QVERIFY(!h.state().hasDeterminateProgress);
+        if (secondPage != 200) // the file stuck in flight when the listing fails
+            QTRY_VERIFY(QFileInfo::exists(h.dir.filePath("Shared/f150.bin.part")));
 
         QVERIFY(QTest::qWaitFor([&] { return h.state().canStart(); }, kRunTimeoutMs));
         QTEST(h.state().status, "status");

@@ -141,9 +141,6 @@ private slots:
         }
     }
 
-    // A transfer that has stopped moving is held by its run's pause without a byte more, and
-    // continues by range on resume; a stop ends it at once, paused or not, and so does its
-    // run's token alone. Whatever the run's end, the next run's transfer goes through.
     // An attempt that meets its run paused before it starts keeps the bytes already there:
     // the next attempt continues from them instead of starting the file over.
     void attemptBouncedByAPauseKeepsItsOffset()
@@ -169,6 +166,9 @@ private slots:
         QCOMPARE(QFileInfo(part).size(), 100);
     }
 
+    // A transfer that has stopped moving is held by its run's pause without a byte more, and
+    // continues by range on resume; a stop ends it at once, paused or not, and so does its
+    // run's token alone. Whatever the run's end, the next run's transfer goes through.
     void pauseHoldsAndCancelEnds_data()
     {
         QTest::addColumn<QStringList>("actions");
