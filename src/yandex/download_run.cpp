@@ -71,11 +71,7 @@ Result<RunSummary> DownloadRun::performFolder(const YandexPublicLink &link, cons
     PlanQueue queue;
     // Links the listing did not give are asked ahead of the transfers that need them.
     LinkPipeline links(
-        [&](const QString &remotePath) -> Result<QUrl> {
-            if (Status ready = m_gate.waitUntilReady(); !ready)
-                return ready.error();
-            return m_api.downloadURL(link.publicURL, remotePath, m_gate.token());
-        },
+        [&](const QString &remotePath) { return askLink(link.publicURL, remotePath); },
         2 * LinkPipeline::kMaxInFlight);
     std::vector<std::thread> workers;
     // Each worker takes the next file as soon as its own is done, so a new transfer starts the
@@ -142,12 +138,8 @@ Result<RunSummary> DownloadRun::performFile(const YandexPublicLink &link, QStrin
     m_hooks.output(destination);
     m_hooks.totals(1, size);
     const FilePlan plan{kSingleFileId, {}, destination, size, {}, found.sha256, found.md5};
-    auto askedLink = [this, &link] {
-        return m_api.downloadURL(link.publicURL, link.path, m_gate.token());
-    };
-    Result<qint64> written = kept.value()
-                                 ? Result<qint64>(*kept.value())
-                                 : downloadFile(plan, link.path, askedLink, link.publicURL);
+    Result<qint64> written = kept.value() ? Result<qint64>(*kept.value())
+                                          : downloadFile(plan, link.path, link.publicURL);
     if (!written)
         return written.error();
     m_board.complete(kSingleFileId, written.value());
@@ -164,16 +156,15 @@ void DownloadRun::downloadQueued(PlanQueue &queue, LinkPipeline &links, const QS
         Result<std::optional<qint64>> kept =
             settleExisting(target.destination, plan.remotePath.section(QLatin1Char('/'), -1),
                            plan.size, ListedDigest::fromListing(plan.sha256, plan.md5));
-        // A file that the pipeline was told it would keep asks its own link when it differs.
-        auto askedLink = [&]() -> Result<QUrl> {
-            if (links.asks(index))
-                return links.take(index);
-            return m_api.downloadURL(publicURL, plan.remotePath, m_gate.token());
-        };
+        // The pipeline's link for a file that needs one; a file that the pipeline was told would
+        // be kept asks its own when it differs.
+        std::function<Result<QUrl>()> askedLink;
+        if (links.asks(index))
+            askedLink = [&links, index = index] { return links.take(index); };
         Result<qint64> size = !kept ? Result<qint64>(kept.error())
                               : kept.value()
                                   ? Result<qint64>(*kept.value())
-                                  : downloadFile(target, plan.remotePath, askedLink, publicURL);
+                                  : downloadFile(target, plan.remotePath, publicURL, askedLink);
         if (!size) {
             endFiles(size.error(), queue);
             return;
@@ -225,18 +216,27 @@ Result<std::optional<qint64>> DownloadRun::settleExisting(QString &destination,
     return std::optional<qint64>();
 }
 
+Result<QUrl> DownloadRun::askLink(const QString &publicURL,
+                                  const std::optional<QString> &remotePath)
+{
+    if (Status ready = m_gate.waitUntilReady(); !ready)
+        return ready.error();
+    return m_api.downloadURL(publicURL, remotePath, m_gate.token());
+}
+
 Result<qint64> DownloadRun::downloadFile(const FilePlan &plan,
                                          const std::optional<QString> &remotePath,
-                                         const std::function<Result<QUrl>()> &askedLink,
-                                         const QString &publicURL)
+                                         const QString &publicURL,
+                                         const std::function<Result<QUrl>()> &askedLink)
 {
-    const CancelToken &token = m_gate.token();
     const QString &id = plan.id;
     const QString &destination = plan.destination;
     if (Status ready = m_gate.waitUntilReady(); !ready)
         return ready.error();
     const bool listed = !plan.downloadLink.isEmpty();
-    Result<QUrl> link = listed ? Result<QUrl>(plan.downloadLink) : askedLink();
+    Result<QUrl> link = listed      ? Result<QUrl>(plan.downloadLink)
+                        : askedLink ? askedLink()
+                                    : askLink(publicURL, remotePath);
     if (!link)
         return link.error();
     if (Status ready = m_gate.waitUntilReady(); !ready)
@@ -255,9 +255,7 @@ Result<qint64> DownloadRun::downloadFile(const FilePlan &plan,
     transfer.listedSize = plan.size;
     transfer.listedLink = listed;
     transfer.digest = ListedDigest::fromListing(plan.sha256, plan.md5);
-    transfer.renewLink = [this, &publicURL, &remotePath, &token] {
-        return m_api.downloadURL(publicURL, remotePath, token);
-    };
+    transfer.renewLink = [&] { return askLink(publicURL, remotePath); };
     Status fetched = m_coordinator.download(
         transfer, [this, &id](qint64 written, qint64) { m_board.report(id, written); }, m_gate);
     if (!fetched)

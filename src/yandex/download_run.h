@@ -67,13 +67,16 @@ private:
     // name. Nothing when the file is to be downloaded.
     Result<std::optional<qint64>> settleExisting(QString &destination, const QString &listedName,
                                                  qint64 listedSize, const ListedDigest &digest);
-    // Transfer from the listed link (or from `askedLink` when the listing gave none) into
+    // The direct link of the file at `remotePath`, asked from the API once the gate lets the
+    // run go on.
+    Result<QUrl> askLink(const QString &publicURL, const std::optional<QString> &remotePath);
+    // Transfer from the listed link (else from `askedLink`, else from one asked now) into
     // "<destination>.part", move into place; the moved file's size. A link refused by the
     // file host is asked anew from the API, once. Any failure from the transfer on removes
     // the ".part".
     Result<qint64> downloadFile(const FilePlan &plan, const std::optional<QString> &remotePath,
-                                const std::function<Result<QUrl>()> &askedLink,
-                                const QString &publicURL);
+                                const QString &publicURL,
+                                const std::function<Result<QUrl>()> &askedLink = {});
 
     const YandexAPI &m_api;
     TransferCoordinator &m_coordinator;
